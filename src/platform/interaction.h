@@ -1,0 +1,64 @@
+// The narrow port through which windows and operations talk to the user:
+// message boxes, the system beep, the standard dialogs and the message loop.
+// The program uses QtInteraction; tests use a scripted answerer.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace qv {
+
+enum class MsgIcon { None, Error, Question, Warning, Information };
+enum class MsgButtons { Ok, YesNo };
+enum class MsgResult { Ok, Yes, No, Cancel };
+
+struct MessageRequest {
+    QString text;      // \r separates lines, as the program's own texts do
+    QString caption;
+    MsgIcon icon = MsgIcon::None;
+    MsgButtons buttons = MsgButtons::Ok;
+    MsgResult defaultButton = MsgResult::Ok;
+};
+
+struct OpenFileRequest {
+    QString title;
+    QString filter;        // "Description (*.ext)|*.ext|..." pairs
+    QString defaultSuffix;
+    QString initialFolder;
+    QString initialName;
+};
+
+class Interaction {
+public:
+    virtual ~Interaction() = default;
+
+    virtual MsgResult message(QWidget *parent, const MessageRequest &request) = 0;
+    virtual void beep() = 0;
+    virtual void processEvents() = 0;
+    // The system folder browser; empty when cancelled.
+    virtual std::optional<QString> browseFolder(QWidget *parent, const QString &prompt,
+                                                const QString &startFolder) = 0;
+    // The standard open-file dialog; empty when cancelled.
+    virtual std::optional<QString> openFile(QWidget *parent, const OpenFileRequest &request) = 0;
+};
+
+// The real thing: Qt message boxes and dialogs, QApplication::beep().
+class QtInteraction : public Interaction {
+public:
+    MsgResult message(QWidget *parent, const MessageRequest &request) override;
+    void beep() override;
+    void processEvents() override;
+    std::optional<QString> browseFolder(QWidget *parent, const QString &prompt,
+                                        const QString &startFolder) override;
+    std::optional<QString> openFile(QWidget *parent, const OpenFileRequest &request) override;
+};
+
+// The application title used as the caption of plain messages: the program
+// file's name up to its first full stop, every letter after the first in
+// lower case.
+QString ApplicationTitle();
+QString ApplicationTitleFor(const QString &programFileName);
+
+}  // namespace qv
