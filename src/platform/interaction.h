@@ -30,9 +30,34 @@ struct OpenFileRequest {
     QString initialName;
 };
 
+// A log window as the long operations see it: a caption, a fixed-pitch pane of
+// lines, a close button, a STOP button and a progress bar under the pane.
+class LogWindow {
+public:
+    virtual ~LogWindow() = default;
+
+    // Fills the window's own caption template "Zawartość archiwum %s".
+    virtual void setCaptionFromTemplate(const QString &archiveName) = 0;
+    virtual void setCaption(const QString &caption) = 0;
+    virtual void clearLines() = 0;
+    virtual void addLine(const QString &line) = 0;
+    virtual void repaintPane() = 0;
+    virtual void setStopVisible(bool visible) = 0;
+    virtual void setCloseEnabled(bool enabled) = 0;
+    virtual bool stopPressed() const = 0;
+    virtual void showModeless() = 0;
+    // Shows the progress bar with done out of total; hideProgress() removes it.
+    virtual void setProgress(qint64 done, qint64 total) = 0;
+    virtual void hideProgress() = 0;
+};
+
 class Interaction {
 public:
     virtual ~Interaction() = default;
+
+    // A new log window, owned by the window system: it is released when the
+    // user closes it, which it refuses while its close button is disabled.
+    virtual LogWindow *openLogWindow() = 0;
 
     virtual MsgResult message(QWidget *parent, const MessageRequest &request) = 0;
     virtual void beep() = 0;
@@ -45,6 +70,7 @@ public:
 };
 
 // The real thing: Qt message boxes and dialogs, QApplication::beep().
+// The program supplies openLogWindow().
 class QtInteraction : public Interaction {
 public:
     MsgResult message(QWidget *parent, const MessageRequest &request) override;
