@@ -1,0 +1,35 @@
+// The ledger program's company register SPISFIRM.DAT: fixed 103-byte records,
+// no header, no trailer; read only.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace qv {
+
+inline constexpr char kRegisterFileName[] = "SPISFIRM.DAT";
+inline constexpr int kCompanyRecordSize = 103;
+inline constexpr int kFirmaWidth = 31;
+inline constexpr int kKatalogWidth = 8;
+inline constexpr int kInfoWidth = 10;
+
+// One company as the list keeps it: Windows-1250 bytes.
+struct CompanyRecord {
+    QByteArray Firma;
+    QByteArray Katalog;
+    QByteArray Info;
+};
+
+// Decodes one record. A length byte larger than its span is read up to the
+// span, so nothing outside the record is ever touched. Names are returned in
+// the register's DOS code page, unconverted.
+CompanyRecord ReadCompanyRecord(const char (&record)[kCompanyRecordSize]);
+
+// Reads every whole record, detecting the DOS code page name by name and
+// converting names and info texts to Windows-1250. Empty when the file cannot
+// be opened; a read that fails half way keeps the records read before it.
+std::optional<std::vector<CompanyRecord>> LoadCompanyRegister(const QString &path);
+
+}  // namespace qv
