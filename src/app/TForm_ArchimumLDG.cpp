@@ -1,0 +1,508 @@
+#include "app/TForm_ArchimumLDG.h"
+
+#include "app/EditFields.h"
+#include "app/TDBGridLista.h"
+#include "platform/pathcase.h"
+#include "register/CompanyList.h"
+#include "register/CompanyRegister.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace qv {
+
+namespace {
+
+QString multiLine(QString hint)
+{
+    hint.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return hint;
+}
+
+const char kFN_cabHint[] = "Tu wpisujesz, wybbierasz nazwę pliku archiwum.\r\nNazwę pliku można również "
+                           "wygenerowac automatycznie \r\nz menu Archiwum / Generuj nazwę pliku";
+const char kDirectoryHint[] = "Jest to folder z danymi firm programu ldg\r\n- domyślnie \r\nw 2004 - c:\\ldg_2004\r\n"
+                              "w 2005 - c:\\ldg_2005\r\nW katalogu tym MUSI znajdować się plik SPISFIRM.DAT\r\n"
+                              "wg którego ustalana jest lista firm.";
+const char kGridHint[] = "Do archiwizowania wybierane są firmy z zaznaczonym polem\r\nArchiwizauj = Tak\r\n"
+                         "Zaznaczamy \r\na) pojedynczą firmę : kliknięciem myszki, spacją, enterem\r\n"
+                         "b) wszystkie : klawiszem \"+\", odpowiednim przyciskiem\r\n"
+                         "c) żadną : klawiszem \"-\", odpowiednim przyciskiem";
+const char kAboutText[] = "Archiwizator danych księgowych Programu LDG_2005 wersja 1.00 z 03.03.2005\r"
+                          "tworząca jeden plik archiwum *.cab z wybranych firm.\r"
+                          "Możliwość przesłania tego pliku w celach serwisowych do autora";
+
+QFrame *panel(QWidget *parent, const char *name, QFrame::Shadow shadow)
+{
+    auto *frame = new QFrame(parent);
+    frame->setObjectName(QLatin1String(name));
+    frame->setFrameShape(shadow == QFrame::Plain ? QFrame::NoFrame : QFrame::Panel);
+    frame->setFrameShadow(shadow);
+    return frame;
+}
+
+}  // namespace
+
+QString ExceptionReportText(const QString &message)
+{
+    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
+        return message + QLatin1Char('.');
+    return message;
+}
+
+QString TForm_ArchimumLDG::DefaultDataFolder()
+{
+#ifdef _WIN32
+    return QStringLiteral("C:\\LDG_2005");
+#else
+    return QDir::homePath() + QStringLiteral("/.wine/drive_c/LDG_2005");
+#endif
+}
+
+TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWindow(parent), ui_(ui)
+{
+    setObjectName(QStringLiteral("Form_ArchimumLDG"));
+    setWindowTitle(QStringLiteral("qvArchiwizator *.cab"));
+    setWindowIcon(QIcon(QStringLiteral(":/glyphs/app.png")));
+    QFont font(QStringLiteral("MS Sans Serif"), 8);
+    setFont(font);
+    setGeometry(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
+    setMinimumSize(kDesignWidth, kDesignHeight);
+
+    RxMD_Spis_ = new TCompanyList(this);
+    RxMD_Spis_->setObjectName(QStringLiteral("RxMD_Spis"));
+    buildActions();
+    buildMenu();
+    buildToolBar();
+    buildPanels();
+    setTabOrder(FN_cab, DirectoryEdit_LDG);
+    setTabOrder(DirectoryEdit_LDG, DBGridLista);
+    qApp->installEventFilter(this);
+    FormCreate();
+}
+
+TForm_ArchimumLDG::~TForm_ArchimumLDG() { qApp->removeEventFilter(this); }
+
+void TForm_ArchimumLDG::FormCreate()
+{
+    FFirstActivation = true;
+    FMarkedCount = 0;
+    for (QAction *a : {act_add_one, act_add_all, act_del_all, act_Archiwizuj, act_Restore, act_pokarz, act_FTP,
+                       act_GenerujPlik})
+        setCommandEnabled(a, false);
+    setCommandEnabled(act_koniec, true);
+}
+
+QAction *TForm_ArchimumLDG::makeAction(const char *name, const QString &caption, const QString &hint, int glyph)
+{
+    auto *action = new QAction(caption, this);
+    action->setObjectName(QLatin1String(name));
+    action->setToolTip(multiLine(hint));
+    action->setStatusTip(multiLine(hint));
+    action->setProperty("glyphIndex", glyph);
+    action->setIcon(QIcon(QStringLiteral(":/glyphs/%1.png").arg(glyph, 2, 10, QLatin1Char('0'))));
+    return action;
+}
+
+void TForm_ArchimumLDG::buildActions()
+{
+    act_add_one = makeAction("act_add_one", QStringLiteral("Zaznacz &jedną"), QStringLiteral("Zaznacza pozycję"), 4);
+    act_add_all = makeAction("act_add_all", QStringLiteral("&Zaznacz wszystkie"),
+                             QStringLiteral("Zaznacza wszystkie firmy"), 3);
+    act_del_all = makeAction("act_del_all", QStringLiteral("&Odznacz wszystkie"),
+                             QStringLiteral("Kasuje wszystkie zaznaczenie "), 5);
+    act_Archiwizuj = makeAction("act_Archiwizuj", QStringLiteral("Twórz archiwum"),
+                                QStringLiteral("Rozpoczyna archiwizację\r\ntj. tworzy plik archiwum z danymi "
+                                               "zaznaczonych firm"),
+                                8);
+    act_Restore = makeAction("act_Restore", QStringLiteral("Odtwórz z archiwum ..."),
+                             QStringLiteral("Odtwarza dane z archiwum dla aktualnie wskazywanej firmy\r\nz bieżąco "
+                                            "wskazanego pliku archiwum"),
+                             0);
+    act_pokarz = makeAction("act_pokarz", QStringLiteral("Pokaż zawartość"),
+                            QStringLiteral("Pokazuje zawartość pliku archiwum"), 9);
+    act_koniec = makeAction("act_koniec", QStringLiteral("Koniec pracy"), QStringLiteral("Koniec pracy z programem"),
+                            17);
+    act_FTP = makeAction("act_FTP", QStringLiteral("Wyślij pliki do autora"),
+                         QStringLiteral("Wysyła plik archiwum internetem do FTP autora"), 6);
+    act_GenerujPlik = makeAction("act_GenerujPlik", QStringLiteral("Generuj nazwę pliku"),
+                                 QStringLiteral("Tworzy nową nazwę pliku funkcji dnia i godziny"), 19);
+
+    const auto bind = [this](QAction *action, void (TForm_ArchimumLDG::*handler)()) {
+        connect(action, &QAction::triggered, this, [this, handler] { guarded([&] { (this->*handler)(); }); });
+    };
+    bind(act_add_one, &TForm_ArchimumLDG::act_add_oneExecute);
+    bind(act_add_all, &TForm_ArchimumLDG::act_add_allExecute);
+    bind(act_del_all, &TForm_ArchimumLDG::act_del_allExecute);
+    bind(act_Archiwizuj, &TForm_ArchimumLDG::act_ArchiwizujExecute);
+    bind(act_Restore, &TForm_ArchimumLDG::act_RestoreExecute);
+    bind(act_pokarz, &TForm_ArchimumLDG::act_pokarzExecute);
+    bind(act_koniec, &TForm_ArchimumLDG::act_koniecExecute);
+    bind(act_FTP, &TForm_ArchimumLDG::act_FTPExecute);
+    bind(act_GenerujPlik, &TForm_ArchimumLDG::act_GenerujPlikExecute);
+
+    mi_help = new QAction(QStringLiteral("Włącz podpowiedzi"), this);
+    mi_help->setObjectName(QStringLiteral("mi_help"));
+    mi_help->setCheckable(true);
+    mi_help->setChecked(false);
+    mi_help->setToolTip(QStringLiteral("Przełącza tryb podpoweidzi"));
+    mi_help->setStatusTip(QStringLiteral("Przełącza tryb podpoweidzi"));
+    connect(mi_help, &QAction::triggered, this, [this] { guarded([this] { mi_helpClick(); }); });
+    mi_about = new QAction(QStringLiteral("O programie ..."), this);
+    mi_about->setObjectName(QStringLiteral("mi_about"));
+    connect(mi_about, &QAction::triggered, this, [this] { guarded([this] { mi_aboutClick(); }); });
+}
+
+void TForm_ArchimumLDG::buildMenu()
+{
+    mi_Zaznaczenie = menuBar()->addMenu(QStringLiteral("&Archiwum"));
+    mi_Zaznaczenie->setObjectName(QStringLiteral("mi_Zaznaczenie"));
+    mi_Zaznaczenie->addAction(act_GenerujPlik);
+    mi_Zaznaczenie->addAction(act_Archiwizuj);
+    mi_Zaznaczenie->addAction(act_pokarz);
+    mi_Zaznaczenie->addAction(act_Restore);
+    mi_Zaznaczenie->addSeparator()->setObjectName(QStringLiteral("mi_a3"));
+    mi_Zaznaczenie->addAction(act_FTP);
+    mi_Zaznaczenie->addSeparator()->setObjectName(QStringLiteral("mi_A_1"));
+    mi_Zaznaczenie->addAction(act_add_all);
+    mi_Zaznaczenie->addAction(act_del_all);
+
+    mi_Wyjscie = menuBar()->addMenu(QStringLiteral("Wyjście"));
+    mi_Wyjscie->setObjectName(QStringLiteral("mi_Wyjscie"));
+    mi_Wyjscie->addAction(act_koniec);
+    mi_Wyjscie->addSeparator()->setObjectName(QStringLiteral("N1"));
+    mi_Wyjscie->addAction(mi_help);
+    mi_Wyjscie->addAction(mi_about);
+}
+
+void TForm_ArchimumLDG::buildToolBar()
+{
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setFixedHeight(29);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    const auto gap = [this](const char *name, int width) {
+        auto *spacer = new QWidget(ToolBar1);
+        spacer->setObjectName(QLatin1String(name));
+        spacer->setFixedWidth(width);
+        ToolBar1->addWidget(spacer);
+    };
+    ToolBar1->addAction(act_GenerujPlik);
+    gap("ToolButton10", 8);
+    ToolBar1->addAction(act_add_all);
+    ToolBar1->addAction(act_del_all);
+    gap("ToolButton3", 8);
+    ToolBar1->addAction(act_Archiwizuj);
+    gap("ToolButton5", 8);
+    ToolBar1->addAction(act_FTP);
+    gap("ToolButton7", 29);
+    ToolBar1->addAction(act_koniec);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+}
+
+void TForm_ArchimumLDG::buildPanels()
+{
+    auto *central = new QWidget(this);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(3, 3, 3, 3);
+    column->setSpacing(0);
+
+    Panel_top = panel(central, "Panel_top", QFrame::Raised);
+    Panel_top->setFixedHeight(47);
+    Label1 = new QLabel(QStringLiteral("Plik archiwum *.cab"), Panel_top);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(7, 4);
+    FN_cab = new TFilenameEdit(Panel_top);
+    FN_cab->setObjectName(QStringLiteral("FN_cab"));
+    FN_cab->setGeometry(7, 19, 418, 21);
+    FN_cab->setHint(QString::fromUtf8(kFN_cabHint));
+    Label1->setBuddy(FN_cab);
+    column->addWidget(Panel_top);
+
+    Panel_ldg = panel(central, "Panel_ldg", QFrame::Raised);
+    auto *ldg = new QVBoxLayout(Panel_ldg);
+    ldg->setContentsMargins(2, 2, 2, 2);
+    ldg->setSpacing(0);
+    PanelTop = panel(Panel_ldg, "PanelTop", QFrame::Plain);
+    PanelTop->setFixedHeight(41);
+    Label4 = new QLabel(QStringLiteral("Lokalizacja danych ldg_2005"), PanelTop);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->move(6, 2);
+    DirectoryEdit_LDG = new TDirectoryEdit(PanelTop);
+    DirectoryEdit_LDG->setObjectName(QStringLiteral("DirectoryEdit_LDG"));
+    DirectoryEdit_LDG->setGeometry(5, 17, 420, 21);
+    DirectoryEdit_LDG->setHint(QString::fromUtf8(kDirectoryHint));
+    DirectoryEdit_LDG->setText(DefaultDataFolder());
+    Label4->setBuddy(DirectoryEdit_LDG);
+    ldg->addWidget(PanelTop);
+
+    PanelMain = panel(Panel_ldg, "PanelMain", QFrame::Plain);
+    auto *grid = new QVBoxLayout(PanelMain);
+    grid->setContentsMargins(5, 5, 5, 5);
+    DBGridLista = new TDBGridLista(PanelMain);
+    DBGridLista->setFont(font());
+    DBGridLista->setCompanyList(RxMD_Spis_);
+    DBGridLista->setToolTip(multiLine(QString::fromUtf8(kGridHint)));
+    grid->addWidget(DBGridLista);
+    ldg->addWidget(PanelMain, 1);
+    column->addWidget(Panel_ldg, 1);
+    setCentralWidget(central);
+
+    connect(FN_cab, &TBrowseEdit::exited, this, [this] { guarded([this] { FN_cabExit(); }); });
+    connect(FN_cab, &TBrowseEdit::browseClicked, this, [this] { guarded([this] { FN_cabBrowse(); }); });
+    connect(DirectoryEdit_LDG, &TBrowseEdit::browseClicked, this,
+            [this] { guarded([this] { DirectoryEdit_LDGBrowse(); }); });
+    connect(DirectoryEdit_LDG, &TBrowseEdit::textChanged, this,
+            [this] { guarded([this] { DirectoryEdit_LDGChange(); }); });
+    connect(DBGridLista, &TDBGridLista::enterPressed, this, [this] { guarded([this] { DBGridListaKeyDown(); }); });
+    connect(DBGridLista, &TDBGridLista::characterTyped, this,
+            [this](QChar c) { guarded([&] { DBGridListaKeyPress(c); }); });
+    connect(DBGridLista, &TDBGridLista::doubleClicked_, this,
+            [this] { guarded([this] { DBGridListaDblClick(); }); });
+}
+
+// ---- enabled states -------------------------------------------------------
+
+void TForm_ArchimumLDG::setCommandEnabled(QAction *action, bool enabled)
+{
+    logicalEnabled_[action] = enabled;
+    applyCommandState(action);
+}
+
+bool TForm_ArchimumLDG::commandEnabled(QAction *action) const { return logicalEnabled_.value(action, false); }
+
+void TForm_ArchimumLDG::applyCommandState(QAction *action)
+{
+    const bool opensLog = action == act_Archiwizuj || action == act_Restore || action == act_pokarz || action == act_FTP;
+    action->setEnabled(logicalEnabled_.value(action, false) && !(FOperationRunning && opensLog));
+}
+
+void TForm_ArchimumLDG::setOperationRunning(bool running)
+{
+    FOperationRunning = running;
+    for (QAction *a : {act_Archiwizuj, act_Restore, act_pokarz, act_FTP})
+        applyCommandState(a);
+}
+
+void TForm_ArchimumLDG::UpdateArchiveAction() { setCommandEnabled(act_Archiwizuj, FMarkedCount > 0); }
+
+void TForm_ArchimumLDG::FN_cabExit()
+{
+    const QString name = ArchiveFileName();
+    const bool exists = !name.isEmpty() && QFileInfo(name).isFile();
+    setCommandEnabled(act_FTP, exists);
+    setCommandEnabled(act_Restore, exists);
+    setCommandEnabled(act_pokarz, exists);
+}
+
+QString TForm_ArchimumLDG::ArchiveFileName() const { return FN_cab->FileName(); }
+
+QString TForm_ArchimumLDG::DataFolder() const { return DirectoryEdit_LDG->text(); }
+
+QString TForm_ArchimumLDG::RegisterPath() const
+{
+    return ResolveEntryIgnoringCase(DataFolder(), QLatin1String(kRegisterFileName));
+}
+
+// ---- start-up -------------------------------------------------------------
+
+void TForm_ArchimumLDG::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        // Some platforms never activate a window (offscreen, some window
+        // managers); the first activation's work must not wait for that.
+        QTimer::singleShot(0, this, [this] { FormActivate(); });
+    }
+}
+
+bool TForm_ArchimumLDG::event(QEvent *event)
+{
+    const bool result = QMainWindow::event(event);
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return result;
+}
+
+void TForm_ArchimumLDG::FormActivate()
+{
+    static thread_local bool running = false;
+    if (!FFirstActivation || running)
+        return;
+    running = true;
+    guarded([this] {
+        DirectoryEdit_LDGChange();
+        FN_cabExit();
+    });
+    FFirstActivation = false;
+    running = false;
+    emit firstActivationDone();
+}
+
+// ---- list load --------------------------------------------------------------
+
+void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
+{
+    const QString path = RegisterPath();
+    if (!QFileInfo(path).isFile()) {
+        if (FFirstActivation) {
+            plainMessage(QStringLiteral("Wybierz katalog danych progamu LDG_2005"));
+            DirectoryEdit_LDG->setFocus();
+            DirectoryEdit_LDGBrowse();
+        } else {
+            ui_.beep();
+            plainMessage(QStringLiteral("Podany katalog %1 nie zawiera pliku %2")
+                             .arg(DataFolder(), QLatin1String(kRegisterFileName)));
+        }
+        return;
+    }
+
+    FMarkedCount = 0;
+    // An unreadable register gives an empty list without a message.
+    RxMD_Spis_->setRows(LoadCompanyRegister(path).value_or(std::vector<CompanyRecord>{}));
+    DBGridLista->setCurrentRow(RxMD_Spis_->count() - 1);
+    DBGridLista->setFocus();
+    for (QAction *a : {act_add_one, act_add_all, act_del_all, act_GenerujPlik})
+        setCommandEnabled(a, true);
+    UpdateArchiveAction();
+}
+
+// ---- marks ------------------------------------------------------------------
+
+void TForm_ArchimumLDG::ToggleCurrent()
+{
+    const int row = DBGridLista->currentRow();
+    if (RxMD_Spis_->count() == 0 || row < 0)
+        return;
+    const bool mark = !RxMD_Spis_->isMarked(row);
+    RxMD_Spis_->setArchiwizuj(row, mark);
+    if (RxMD_Spis_->isMarked(row))
+        ++FMarkedCount;
+    else
+        --FMarkedCount;
+    UpdateArchiveAction();
+}
+
+void TForm_ArchimumLDG::SetAllMarks(bool mark)
+{
+    FMarkedCount = mark ? RxMD_Spis_->count() : 0;
+    const int row = DBGridLista->currentRow();
+    RxMD_Spis_->setAllArchiwizuj(mark);
+    DBGridLista->setCurrentRow(row);
+    UpdateArchiveAction();
+}
+
+void TForm_ArchimumLDG::DBGridListaKeyDown() { ToggleCurrent(); }
+
+void TForm_ArchimumLDG::DBGridListaKeyPress(QChar key)
+{
+    if (key == QLatin1Char(' '))
+        ToggleCurrent();
+    else if (key == QLatin1Char('+'))
+        SetAllMarks(true);
+    else if (key == QLatin1Char('-'))
+        SetAllMarks(false);
+}
+
+void TForm_ArchimumLDG::DBGridListaDblClick() { ToggleCurrent(); }
+
+void TForm_ArchimumLDG::act_add_oneExecute() { ToggleCurrent(); }
+
+void TForm_ArchimumLDG::act_add_allExecute() { SetAllMarks(true); }
+
+void TForm_ArchimumLDG::act_del_allExecute() { SetAllMarks(false); }
+
+// ---- commands whose work lives in the archive and upload operations --------
+
+void TForm_ArchimumLDG::act_ArchiwizujExecute() {}
+
+void TForm_ArchimumLDG::act_GenerujPlikExecute() {}
+
+void TForm_ArchimumLDG::act_pokarzExecute() {}
+
+void TForm_ArchimumLDG::act_RestoreExecute() {}
+
+void TForm_ArchimumLDG::act_FTPExecute() {}
+
+void TForm_ArchimumLDG::act_koniecExecute() { close(); }
+
+// ---- fields -------------------------------------------------------------------
+
+void TForm_ArchimumLDG::FN_cabBrowse()
+{
+    const QString current = ArchiveFileName();
+    OpenFileRequest request;
+    request.title = QStringLiteral("Wskaż plik archiwum *.cab");
+    request.filter = QStringLiteral("Pliki archiwum (*.cab)|*.cab|Wszystkie pliki (*.*)|*.*");
+    request.defaultSuffix = QStringLiteral("cab");
+    if (!current.isEmpty()) {
+        const QFileInfo info(current);
+        request.initialFolder = QDir::toNativeSeparators(info.absolutePath());
+        request.initialName = info.fileName();
+    }
+    if (const auto chosen = ui_.openFile(this, request))
+        FN_cab->setFileName(*chosen);
+    FN_cab->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm_ArchimumLDG::DirectoryEdit_LDGBrowse()
+{
+    if (browseStart_.isEmpty() || !QFileInfo(browseStart_).isDir())
+        browseStart_ = DataFolder();
+    const QString start = QFileInfo(browseStart_).isDir() ? browseStart_ : QDir::rootPath();
+    if (const auto chosen = ui_.browseFolder(this, QStringLiteral("Wskaż katalog danyh LDG"), start)) {
+        browseStart_ = *chosen;
+        DirectoryEdit_LDG->setText(*chosen);
+    }
+    DirectoryEdit_LDG->setFocus(Qt::OtherFocusReason);
+}
+
+// ---- hints and about ------------------------------------------------------------
+
+void TForm_ArchimumLDG::mi_helpClick()
+{
+    // The action's own tick has already been reversed by the click.
+    hintsOn_ = mi_help->isChecked();
+    mi_help->setText(hintsOn_ ? QStringLiteral("Wyłącz podpowiedzi") : QStringLiteral("Włącz podpowiedzi w dymkach"));
+    for (QMenu *menu : {mi_Zaznaczenie, mi_Wyjscie})
+        menu->setToolTipsVisible(hintsOn_);
+}
+
+bool TForm_ArchimumLDG::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!hintsOn_ && event->type() == QEvent::ToolTip) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && widget->window() == this)
+            return true;  // hints are off for this window
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm_ArchimumLDG::mi_aboutClick() { plainMessage(QString::fromUtf8(kAboutText)); }
+
+void TForm_ArchimumLDG::plainMessage(const QString &text)
+{
+    ui_.message(this, {text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+}
+
+void TForm_ArchimumLDG::ShowException(const QString &message)
+{
+    ui_.message(this, {ExceptionReportText(message), ApplicationTitle(), MsgIcon::Error, MsgButtons::Ok, MsgResult::Ok});
+}
+
+}  // namespace qv

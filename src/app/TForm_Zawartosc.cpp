@@ -1,0 +1,154 @@
+#include "app/TForm_Zawartosc.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace qv {
+
+QPointer<TForm_Zawartosc> Form_Zawartosc;
+
+TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
+    : QWidget(parent, Qt::Window), FCaptionTemplate(QStringLiteral("Zawartość archiwum %1"))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("Form_Zawartosc"));
+    setWindowTitle(QStringLiteral("Zawartość archiwum "));
+    setGeometry(417, 262, kMinWidth, kMinHeight);
+    setMinimumSize(kMinWidth, kMinHeight);
+
+    auto *outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    auto *left = new QVBoxLayout(Panel1);
+    left->setContentsMargins(3, 3, 3, 3);
+    left->setSpacing(3);
+    Memo_pliki = new QPlainTextEdit(Panel1);
+    Memo_pliki->setObjectName(QStringLiteral("Memo_pliki"));
+    QFont courier(QStringLiteral("Courier"), 8);
+    courier.setStyleHint(QFont::TypeWriter);
+    courier.setFixedPitch(true);
+    if (!QFontInfo(courier).fixedPitch())
+        courier = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    Memo_pliki->setFont(courier);
+    Memo_pliki->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo_pliki->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo_pliki->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    left->addWidget(Memo_pliki);
+    ProgressBar = new QProgressBar(Panel1);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 1000);
+    ProgressBar->setTextVisible(true);
+    ProgressBar->hide();
+    left->addWidget(ProgressBar);
+    outer->addWidget(Panel1, 1);
+
+    Panel2 = new QFrame(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFixedWidth(89);
+    bb_close = new QPushButton(QStringLiteral("Zamknij"), Panel2);
+    bb_close->setObjectName(QStringLiteral("bb_close"));
+    bb_close->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    bb_close->setGeometry(8, 8, 73, 25);
+    bb_STOP = new QPushButton(Panel2);
+    bb_STOP->setObjectName(QStringLiteral("bb_STOP"));
+    bb_STOP->setIcon(QIcon(QStringLiteral(":/glyphs/stop.png")));
+    bb_STOP->setIconSize(QSize(32, 33));
+    bb_STOP->setGeometry(8, 144, 73, 49);
+    bb_STOP->hide();
+    outer->addWidget(Panel2);
+
+    connect(bb_close, &QPushButton::clicked, this, &TForm_Zawartosc::bb_closeClick);
+    connect(bb_STOP, &QPushButton::clicked, this, &TForm_Zawartosc::bb_STOPClick);
+}
+
+TForm_Zawartosc::~TForm_Zawartosc()
+{
+    if (onSave && shownOnce_ && !saved_)
+        onSave(this, true);
+}
+
+void TForm_Zawartosc::setCaptionFromTemplate(const QString &archiveName)
+{
+    setWindowTitle(FCaptionTemplate.arg(archiveName));
+}
+
+void TForm_Zawartosc::setCaption(const QString &caption) { setWindowTitle(caption); }
+
+void TForm_Zawartosc::clearLines() { Memo_pliki->clear(); }
+
+void TForm_Zawartosc::addLine(const QString &line) { Memo_pliki->appendPlainText(line); }
+
+void TForm_Zawartosc::repaintPane() { Memo_pliki->viewport()->repaint(); }
+
+void TForm_Zawartosc::setStopVisible(bool visible) { bb_STOP->setVisible(visible); }
+
+void TForm_Zawartosc::setCloseEnabled(bool enabled) { bb_close->setEnabled(enabled); }
+
+void TForm_Zawartosc::showModeless()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm_Zawartosc::setProgress(qint64 done, qint64 total)
+{
+    const int value = total > 0 ? static_cast<int>(std::min<qint64>(done, total) * 1000 / total) : 1000;
+    ProgressBar->setValue(value);
+    ProgressBar->show();
+}
+
+void TForm_Zawartosc::hideProgress() { ProgressBar->hide(); }
+
+QStringList TForm_Zawartosc::lines() const
+{
+    const QString text = Memo_pliki->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+void TForm_Zawartosc::bb_closeClick() { close(); }
+
+void TForm_Zawartosc::bb_STOPClick()
+{
+    StopPressed = true;
+    bb_STOP->setEnabled(false);
+}
+
+// A running operation keeps its window: while STOP shows, and while the close
+// button is disabled, so no operation ever writes to a released window.
+bool TForm_Zawartosc::FormCloseQuery() const { return !bb_STOP->isVisibleTo(this) && bb_close->isEnabled(); }
+
+void TForm_Zawartosc::closeEvent(QCloseEvent *event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    if (onSave && shownOnce_) {
+        onSave(this, false);
+        saved_ = true;
+    }
+    event->accept();
+}
+
+void TForm_Zawartosc::showEvent(QShowEvent *event)
+{
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        if (onFirstShow)
+            onFirstShow(this);
+    }
+    QWidget::showEvent(event);
+}
+
+}  // namespace qv

@@ -1,0 +1,70 @@
+// The log window in which the long operations report, line by line.
+#pragma once
+
+#include "platform/interaction.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QPlainTextEdit;
+class QPushButton;
+class QProgressBar;
+class QFrame;
+
+namespace qv {
+
+class TForm_Zawartosc : public QWidget, public LogWindow {
+    Q_OBJECT
+public:
+    explicit TForm_Zawartosc(QWidget *parent = nullptr);
+    ~TForm_Zawartosc() override;
+
+    // LogWindow
+    void setCaptionFromTemplate(const QString &archiveName) override;
+    void setCaption(const QString &caption) override;
+    void clearLines() override;
+    void addLine(const QString &line) override;
+    void repaintPane() override;
+    void setStopVisible(bool visible) override;
+    void setCloseEnabled(bool enabled) override;
+    bool stopPressed() const override { return StopPressed; }
+    void showModeless() override;
+    void setProgress(qint64 done, qint64 total) override;
+    void hideProgress() override;
+
+    QStringList lines() const;
+
+    QFrame *Panel1 = nullptr;
+    QFrame *Panel2 = nullptr;
+    QPlainTextEdit *Memo_pliki = nullptr;
+    QPushButton *bb_close = nullptr;
+    QPushButton *bb_STOP = nullptr;
+    QProgressBar *ProgressBar = nullptr;
+    bool StopPressed = false;
+
+    static constexpr int kMinWidth = 529;
+    static constexpr int kMinHeight = 235;
+
+    // Called by the placement keeper's owner; empty until settings are wired.
+    std::function<void(TForm_Zawartosc *)> onFirstShow;
+    std::function<void(TForm_Zawartosc *, bool destroying)> onSave;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private slots:
+    void bb_closeClick();
+    void bb_STOPClick();
+
+private:
+    bool FormCloseQuery() const;
+    QString FCaptionTemplate;
+    bool shownOnce_ = false;
+    bool saved_ = false;
+};
+
+// The newest log window; a window released since is seen as null.
+extern QPointer<TForm_Zawartosc> Form_Zawartosc;
+
+}  // namespace qv
