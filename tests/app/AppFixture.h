@@ -1,0 +1,85 @@
+// Drives the real main window headless, on demo data, with a scripted answerer.
+#pragma once
+
+#include "DemoData.h"
+#include "ScriptedInteraction.h"
+#include "TempDir.h"
+#include "app/AppInteraction.h"
+#include "app/EditFields.h"
+#include "app/TDBGridLista.h"
+#include "app/TForm_ArchimumLDG.h"
+#include "app/TForm_Zawartosc.h"
+#include "register/CompanyList.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace qv::test {
+
+inline void pumpEvents(int ms = 20)
+{
+    QElapsedTimer t;
+    t.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    } while (t.elapsed() < ms);
+}
+
+class AppFixture : public ::testing::Test {
+protected:
+    TempDir temp;
+    ScriptedInteraction ui;
+    std::unique_ptr<TForm_ArchimumLDG> window;
+
+    QString dataFolder() const { return temp.file(QStringLiteral("LDG_2005")); }
+
+    void SetUp() override
+    {
+        ui.logWindowFactory = [] { return OpenLogWindow(); };
+        demo::WriteDemoDataFolder(dataFolder(), demo::RegisterCodePage::Mazovia);
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<TForm_Zawartosc *>(w))
+                delete w;
+    }
+
+    // Creates the window; `folder` stands for what the settings restore.
+    void start(const QString &folder, const QString &archiveText = QString())
+    {
+        window = std::make_unique<TForm_ArchimumLDG>(ui);
+        window->FN_cab->setText(archiveText);
+        if (!folder.isEmpty())
+            window->DirectoryEdit_LDG->setText(folder);
+        window->show();
+        for (int i = 0; i < 200 && window->firstActivation(); ++i)
+            pumpEvents(5);
+        ASSERT_FALSE(window->firstActivation());
+    }
+
+    void startOnDemo(const QString &archiveText = QString()) { start(dataFolder(), archiveText); }
+
+    TCompanyList &list() const { return *window->RxMD_Spis(); }
+    TDBGridLista &grid() const { return *window->DBGridLista; }
+    QString markText(int row) const
+    {
+        return list().data(list().index(row, TCompanyList::colArchiwizuj), Qt::DisplayRole).toString();
+    }
+
+    void key(int keyCode, const QString &text, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QKeyEvent press(QEvent::KeyPress, keyCode, mods, text);
+        QCoreApplication::sendEvent(&grid(), &press);
+        QKeyEvent release(QEvent::KeyRelease, keyCode, mods, text);
+        QCoreApplication::sendEvent(&grid(), &release);
+    }
+};
+
+}  // namespace qv::test

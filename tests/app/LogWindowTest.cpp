@@ -1,0 +1,94 @@
+#include "AppFixture.h"
+
+#include <QCloseEvent>
+#include <QFontInfo>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+using namespace qv;
+using namespace qv::test;
+
+TEST(LogWindow, NewWindowStateAndCaption)
+{
+    LogWindow *log = OpenLogWindow();
+    QPointer<TForm_Zawartosc> w = static_cast<TForm_Zawartosc *>(log);
+    EXPECT_EQ(Form_Zawartosc, w);
+    EXPECT_FALSE(w->StopPressed);
+    EXPECT_TRUE(w->bb_STOP->isHidden());
+    EXPECT_TRUE(w->bb_STOP->isEnabled());
+    EXPECT_TRUE(w->bb_close->isEnabled());
+    EXPECT_EQ(w->bb_close->text(), QStringLiteral("Zamknij"));
+    EXPECT_TRUE(w->ProgressBar->isHidden());
+    EXPECT_EQ(w->minimumSize(), QSize(529, 235));
+    EXPECT_TRUE(QFontInfo(w->Memo_pliki->font()).fixedPitch());
+    EXPECT_EQ(w->Memo_pliki->lineWrapMode(), QPlainTextEdit::NoWrap);
+    log->setCaptionFromTemplate(QStringLiteral("Arch2005-03-03_1415.cab"));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Zawartość archiwum Arch2005-03-03_1415.cab"));
+    log->setCaption(QStringLiteral("Wysyłanie pliku a.cab"));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Wysyłanie pliku a.cab"));
+    log->addLine(QStringLiteral("-- Firma : A -- "));
+    log->addLine(QStringLiteral("***"));
+    EXPECT_EQ(w->lines(), (QStringList{"-- Firma : A -- ", "***"}));
+    log->clearLines();
+    EXPECT_TRUE(w->lines().isEmpty());
+    log->setProgress(50, 200);
+    EXPECT_FALSE(w->ProgressBar->isHidden());
+    EXPECT_EQ(w->ProgressBar->value(), 250);
+    log->hideProgress();
+    EXPECT_TRUE(w->ProgressBar->isHidden());
+    delete w;
+    EXPECT_TRUE(Form_Zawartosc.isNull());
+}
+
+TEST(LogWindow, RefusesToCloseWhileAnOperationHoldsIt)
+{
+    LogWindow *log = OpenLogWindow();
+    QPointer<TForm_Zawartosc> w = static_cast<TForm_Zawartosc *>(log);
+    log->setStopVisible(true);
+    log->setCloseEnabled(false);
+    log->showModeless();
+    EXPECT_FALSE(w->close());
+    log->setCloseEnabled(true);
+    EXPECT_FALSE(w->close()) << "STOP still showing";
+    log->setStopVisible(false);
+    log->setCloseEnabled(false);
+    EXPECT_FALSE(w->close()) << "close button disabled";
+    ASSERT_FALSE(w.isNull());
+    log->setCloseEnabled(true);
+    w->bb_close->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(w.isNull()) << "a closed log window is released";
+}
+
+TEST(LogWindow, StopCanBePressedOnce)
+{
+    LogWindow *log = OpenLogWindow();
+    auto *w = static_cast<TForm_Zawartosc *>(log);
+    log->setStopVisible(true);
+    log->showModeless();
+    EXPECT_FALSE(log->stopPressed());
+    w->bb_STOP->click();
+    EXPECT_TRUE(log->stopPressed());
+    EXPECT_FALSE(w->bb_STOP->isEnabled());
+    w->bb_STOP->click();  // a disabled button takes no press
+    EXPECT_TRUE(log->stopPressed());
+    log->setStopVisible(false);
+    EXPECT_TRUE(w->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(LogWindow, TheNewestWindowIsTheProgramWideOneAndOthersStayOpen)
+{
+    auto *first = static_cast<TForm_Zawartosc *>(OpenLogWindow());
+    first->addLine(QStringLiteral("pierwsze"));
+    first->showModeless();
+    auto *second = static_cast<TForm_Zawartosc *>(OpenLogWindow());
+    EXPECT_EQ(Form_Zawartosc, second);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->lines(), QStringList{"pierwsze"});
+    EXPECT_TRUE(second->lines().isEmpty());
+    EXPECT_FALSE(second->stopPressed());
+    delete first;
+    delete second;
+}

@@ -1,0 +1,14 @@
+// Test entry for every test program: a QApplication on the offscreen
+// platform, so real windows can be driven without a display.
+#include <QApplication>
+#include <QFont>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
