@@ -146,13 +146,13 @@ def g00_restore():
         "kwggwkwk........",
         "kwwwwkkkrrrr....",
         "kwggggwkrrrrrr..",
-        "kwwwwwwk...RRrr.",
-        "kwggggwk....rr..",
-        "kwwwwwwk....rr..",
-        "kkkkkkkk....rr..",
-        "..........rrrrrr",
-        "..OOOOOOOOOrrrrO",
-        "..OKKKKKKKKKrrKO",
+        "kwwwwwwk....rR..",
+        "kwggggwk....rR..",
+        "kwwwwwwk....rR..",
+        "kkkkkkkk....rR..",
+        "..........rrrrrR",
+        "..OOOOOOOOOrrrRO",
+        "..OKKKKKKKKKrRKO",
         "..OttttttttttttO",
         "..OooooowwwwoooO",
         "..OooooooooooooO",
@@ -500,13 +500,17 @@ def octagon(x0, y0, w, h, cut):
 
 
 def g16_stop():
+    # The sign on a short post; a white band stands in for the lettering.
     c = Canvas(16, 16)
-    c.fill(octagon(0.5, 0.5, 15, 15, 4.4), PALETTE["R"])
-    c.fill(octagon(1.5, 1.5, 13, 13, 3.8), PALETTE["w"])
-    c.fill(octagon(2.5, 2.5, 11, 11, 3.2), PALETTE["r"])
-    for x in range(4, 12):
+    c.fill(octagon(1.0, 0.0, 14, 14, 4.1), PALETTE["R"])
+    c.fill(octagon(2.0, 1.0, 12, 12, 3.6), PALETTE["w"])
+    c.fill(octagon(3.0, 2.0, 10, 10, 3.0), PALETTE["r"])
+    for x in range(5, 11):
+        c.set(x, 6, PALETTE["w"])
         c.set(x, 7, PALETTE["w"])
-        c.set(x, 8, PALETTE["w"])
+    for y in range(14, 16):
+        c.set(7, y, PALETTE["g"])
+        c.set(8, y, PALETTE["K"])
     return c
 
 
@@ -516,8 +520,8 @@ def g17_exit():
         "..OOOOOOOOO..OO.",
         "..OuuuuuuuOOOoO.",
         "..OuuuuuuuOOooO.",
-        "..OuuuuffuOOooO.",
-        "..OuuuuffuOOooO.",
+        "..OuuuuFFuOOooO.",
+        "..OuuuuFFuOOooO.",
         "..OuuuubbuOOooO.",
         "..OuuubbbbOOooO.",
         "..OuububbubOooO.",
@@ -617,10 +621,9 @@ def stop_button():
     c.fill(octagon(0.5, 1.0, 31, 31, 9.0), PALETTE["R"])
     c.fill(octagon(1.5, 2.0, 29, 29, 8.6), PALETTE["w"])
     c.fill(octagon(3.5, 4.0, 25, 25, 7.4), PALETTE["r"])
-    # Letters 5 px wide would be cramped; 4 letters of 6 px with 1 px gaps fit the band.
+    # The letters carry their own spacing; with extra gaps the word outgrows the red field.
     text = "STOP"
-    width = len(text) * 6 + (len(text) - 1) * 0
-    x = (32 - width) // 2
+    x = (32 - len(text) * 6) // 2
     y = 13
     for ch in text:
         c.art(FONT_STOP[ch], x, y)
