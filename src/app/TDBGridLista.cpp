@@ -103,21 +103,21 @@ void TRowIndicator::setCurrent(int row)
 
 QSize TRowIndicator::sectionSizeFromContents(int) const { return QSize(12, defaultSectionSize()); }
 
-void TRowIndicator::paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const
+void TRowIndicator::paintEvent(QPaintEvent *event)
 {
-    QHeaderView::paintSection(painter, rect, logicalIndex);
-    if (logicalIndex != current_)
+    QHeaderView::paintEvent(event);
+    if (current_ < 0 || current_ >= count())
         return;
-    painter->save();
-    painter->setRenderHint(QPainter::Antialiasing);
-    const QPointF c = QRectF(rect).center();
+    const QRectF section(0, sectionViewportPosition(current_), viewport()->width(), sectionSize(current_));
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF c = section.center();
     QPainterPath arrow;
     arrow.moveTo(c.x() - 2.5, c.y() - 4);
     arrow.lineTo(c.x() + 2.5, c.y());
     arrow.lineTo(c.x() - 2.5, c.y() + 4);
     arrow.closeSubpath();
-    painter->fillPath(arrow, Qt::black);
-    painter->restore();
+    painter.fillPath(arrow, Qt::black);
 }
 
 TMarkDelegate::TMarkDelegate(TDBGridLista *grid, TCompanyList *list) : QStyledItemDelegate(grid), list_(list) {}

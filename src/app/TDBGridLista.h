@@ -46,7 +46,7 @@ public:
     void setCurrent(int row);
 
 protected:
-    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override;
+    void paintEvent(QPaintEvent *event) override;
     QSize sectionSizeFromContents(int logicalIndex) const override;
 
 private:

@@ -1,5 +1,6 @@
 #include "app/TForm_ArchimumLDG.h"
 
+#include "app/AppResources.h"
 #include "app/EditFields.h"
 #include "app/TDBGridLista.h"
 #include "platform/pathcase.h"
@@ -60,6 +61,18 @@ QString ExceptionReportText(const QString &message)
     return message;
 }
 
+void InstallFontSubstitutes()
+{
+    // The window's design fonts exist on Windows only; elsewhere the nearest
+    // metric-compatible ones stand in.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Courier"),
+                               {QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
+                                QStringLiteral("Nimbus Mono PS"), QStringLiteral("DejaVu Sans Mono")});
+}
+
 QString TForm_ArchimumLDG::DefaultDataFolder()
 {
 #ifdef _WIN32
@@ -71,6 +84,8 @@ QString TForm_ArchimumLDG::DefaultDataFolder()
 
 TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWindow(parent), ui_(ui)
 {
+    InitAppResources();
+    InstallFontSubstitutes();
     setObjectName(QStringLiteral("Form_ArchimumLDG"));
     setWindowTitle(QStringLiteral("qvArchiwizator *.cab"));
     setWindowIcon(QIcon(QStringLiteral(":/glyphs/app.png")));

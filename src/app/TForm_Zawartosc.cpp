@@ -1,5 +1,7 @@
 #include "app/TForm_Zawartosc.h"
 
+#include "app/AppResources.h"
+
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -17,6 +19,7 @@ QPointer<TForm_Zawartosc> Form_Zawartosc;
 TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
     : QWidget(parent, Qt::Window), FCaptionTemplate(QStringLiteral("Zawartość archiwum %1"))
 {
+    InitAppResources();
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("Form_Zawartosc"));
     setWindowTitle(QStringLiteral("Zawartość archiwum "));

@@ -3,7 +3,6 @@
 #include "app/TForm_ArchimumLDG.h"
 
 #include <QApplication>
-#include <QFont>
 
 namespace {
 
@@ -31,12 +30,6 @@ public:
 int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("DejaVu Sans"),
-                                QStringLiteral("Liberation Sans")});
-    QFont::insertSubstitutions(QStringLiteral("Courier"),
-                               {QStringLiteral("Courier New"), QStringLiteral("DejaVu Sans Mono"),
-                                QStringLiteral("Liberation Mono")});
     qv::AppInteraction ui;
     qv::TForm_ArchimumLDG window(ui);
     app.mainWindow = &window;

@@ -20,6 +20,7 @@ TEST(LogWindow, NewWindowStateAndCaption)
     EXPECT_TRUE(w->bb_close->isEnabled());
     EXPECT_EQ(w->bb_close->text(), QStringLiteral("Zamknij"));
     EXPECT_TRUE(w->ProgressBar->isHidden());
+    EXPECT_EQ(w->bb_STOP->icon().availableSizes().value(0), QSize(32, 33));
     EXPECT_EQ(w->minimumSize(), QSize(529, 235));
     EXPECT_TRUE(QFontInfo(w->Memo_pliki->font()).fixedPitch());
     EXPECT_EQ(w->Memo_pliki->lineWrapMode(), QPlainTextEdit::NoWrap);

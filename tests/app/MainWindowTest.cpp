@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFocusEvent>
 #include <QHelpEvent>
+#include <QHeaderView>
 #include <QImage>
 #include <QMenu>
 #include <QToolBar>
@@ -272,6 +273,26 @@ TEST_F(AppFixture, MarkedRowsArePaintedYellowWithNavyOrBlackText)
     EXPECT_FALSE(has(cell(3, TCompanyList::colFirma), yellow));
 }
 
+TEST_F(AppFixture, RowIndicatorPointsAtTheCurrentRow)
+{
+    startOnDemo();
+    grid().setCurrentRow(3);
+    pumpEvents();
+    QHeaderView *indicator = grid().verticalHeader();
+    const QImage image = indicator->viewport()->grab().toImage();
+    const auto darkPixels = [&](int row) {
+        int n = 0;
+        const int top = indicator->sectionViewportPosition(row);
+        for (int y = top + 2; y < top + indicator->sectionSize(row) - 2; ++y)
+            for (int x = 2; x < image.width() - 2; ++x)
+                n += qGray(image.pixel(x, y)) < 60;
+        return n;
+    };
+    EXPECT_GT(darkPixels(3), 5);
+    EXPECT_EQ(darkPixels(2), 0);
+    EXPECT_EQ(darkPixels(11), 0);
+}
+
 TEST_F(AppFixture, HintSwitchCaptionsAndTooltips)
 {
     startOnDemo();
@@ -396,6 +417,7 @@ TEST_F(AppFixture, CommandsCaptionsHintsGlyphsMenuAndToolbar)
         EXPECT_EQ(r.action->toolTip(), QString::fromUtf8(r.hint));
         EXPECT_EQ(r.action->property("glyphIndex").toInt(), r.glyph);
         EXPECT_TRUE(r.action->shortcut().isEmpty());
+        EXPECT_EQ(r.action->icon().availableSizes().value(0), QSize(16, 16)) << r.glyph;
     }
     QStringList menu;
     for (QAction *a : window->mi_Zaznaczenie->actions())

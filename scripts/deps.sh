@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing need,
+# only when some are missing. Source it; pass "test" for the test tools too.
+set -euo pipefail
+
+qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
+             libgtest-dev googletest python3 fonts-liberation2 fonts-dejavu-core)
+if [[ "${1:-}" == "test" ]]; then
+  qv_packages+=(cabextract gcab libarchive-tools p7zip-full python3-pyftpdlib clang libclang-rt-14-dev
+                xvfb xauth)
+else
+  qv_packages+=(xvfb xauth)
+fi
+
+qv_missing=()
+for p in "${qv_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    qv_missing+=("$p")
+  fi
+done
+if ((${#qv_missing[@]})); then
+  echo "Installing: ${qv_missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${qv_missing[@]}"
+fi
