@@ -34,6 +34,15 @@ QString PythonProgram()
     return QStringLiteral("python3");
 }
 
+// The server script beside this file.
+QString ServerScript()
+{
+    const QString source = qEnvironmentVariable("QV_SOURCE_DIR");
+    if (!source.isEmpty() && QFileInfo::exists(source + "/tests/upload/ftpserver.py"))
+        return source + "/tests/upload/ftpserver.py";
+    return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/ftpserver.py";
+}
+
 class RealFtpServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -46,7 +55,7 @@ protected:
         }
         root = std::make_unique<QTemporaryDir>();
         files = std::make_unique<QTemporaryDir>();
-        const QString script = qEnvironmentVariable("QV_SOURCE_DIR") + "/tests/upload/ftpserver.py";
+        const QString script = ServerScript();
         server = std::make_unique<QProcess>();
         server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server->start(PythonProgram(), {script, "--root", root->path(), "--user", "qv", "--password",
@@ -72,6 +81,7 @@ protected:
         server.reset();
         root.reset();
         files.reset();
+        app.reset();  // Qt must not outlive its own globals at exit
     }
 
     void SetUp() override
