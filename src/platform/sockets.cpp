@@ -7,6 +7,9 @@
 #include <utility>
 
 #ifdef _WIN32
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // WSAPoll
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #ifdef _MSC_VER
@@ -316,7 +319,11 @@ Socket Socket::CreateTcp()
         raiseLast();
     return Socket(static_cast<Handle>(s));
 #else
+#ifdef SOCK_CLOEXEC
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+#else
+    int s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+#endif
     if (s < 0)
         raiseLast();
     return Socket(static_cast<Handle>(s));
@@ -445,7 +452,11 @@ std::optional<Socket> Socket::Accept(int timeoutMs)
         if (s != INVALID_SOCKET)
             return Socket(static_cast<Handle>(s));
 #else
+#ifdef SOCK_CLOEXEC
         int s = ::accept4(sock(handle_), nullptr, nullptr, SOCK_CLOEXEC);
+#else
+        int s = ::accept(sock(handle_), nullptr, nullptr);
+#endif
         if (s >= 0)
             return Socket(static_cast<Handle>(s));
 #endif

@@ -129,13 +129,14 @@ std::string TIdFTP::ReadLine()
         if (!control_.IsOpen())
             throw EIdNotConnected();
         const std::size_t room = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
-        std::string chunk(room, '\0');
-        auto got = control_.Receive(chunk.data(), chunk.size(), ReadTimeout);
+        if (received_.size() != room)
+            received_.assign(room, '\0');
+        auto got = control_.Receive(received_.data(), received_.size(), ReadTimeout);
         if (!got)
             throw EIdTimeout("Read timed out.");
         if (*got == 0)
             throw EIdConnClosedGracefully();
-        input_.append(chunk.data(), *got);
+        input_.append(received_.data(), *got);
     }
 }
 

@@ -161,6 +161,7 @@ private:
 
     net::Socket control_;
     std::string input_;           // received but not yet read
+    std::vector<char> received_;  // one read from the control connection
     std::vector<char> block_;     // the one buffer every transfer goes through
     TIdRFCReply lastReply_;
 };
