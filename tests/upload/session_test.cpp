@@ -414,36 +414,66 @@ TEST(FtpStore, RefusedStoreReportsTransferStatusesButNoProgress)
     EXPECT_EQ(commands[8], "QUIT");
 }
 
-TEST(FtpStore, Abort426Then226EndsNormallyAsAborted)
+TEST(FtpStore, AbortReplyThenConfirmationEndsNormallyAsAborted)
 {
     QTemporaryDir dir;
     const std::string content = qvtest::Pattern(70000, 7);
     const std::string local = qvtest::WriteFile(dir, "a.cab", content);
-    std::string received;
+    const std::pair<int, int> cases[] = {{426, 226}, {450, 225}};
+    for (auto [abort, confirm] : cases) {
+        std::string received;
+        ScriptedServer server([&, abort = abort, confirm = confirm](Peer &p) {
+            p.Login();
+            p.Expect("PORT ");
+            p.Reply("200 PORT ok");
+            p.Expect("STOR ");
+            p.Reply("150 Opening BINARY mode data connection");
+            auto data = p.ConnectBack();
+            received = Peer::ReceiveAll(data);
+            p.Reply(std::to_string(abort) + " Connection closed; transfer aborted.");
+            p.Reply(std::to_string(confirm) + " Abort successful");
+        });
+        Session s(server.port());
+        s.ftp.OpenSession(true);
+        const std::size_t before = s.rec.events.size();
+        s.ftp.StoreFile(local, "x.cab");
+        EXPECT_EQ(Tail(s.rec.events, before),
+                  (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 70000",
+                                            "OnWork wmWrite 32768", "OnWork wmWrite 65536",
+                                            "OnWork wmWrite 70000", "OnWorkEnd wmWrite",
+                                            "ftpReady Transfer complete", "ftpAborted Transfer aborted"}));
+        EXPECT_EQ(s.ftp.LastCmdResult().NumericCode, confirm);
+        s.ftp.CloseSession();
+        server.Finish();
+        EXPECT_EQ(received, content);
+    }
+}
+
+TEST(FtpStore, AbortReplyWithoutConfirmationFails)
+{
+    QTemporaryDir dir;
+    const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(10));
     ScriptedServer server([&](Peer &p) {
         p.Login();
         p.Expect("PORT ");
         p.Reply("200 PORT ok");
         p.Expect("STOR ");
-        p.Reply("150 Opening BINARY mode data connection");
+        p.Reply("150 Go ahead");
         auto data = p.ConnectBack();
-        received = Peer::ReceiveAll(data);
-        p.Reply("426 Connection closed; transfer aborted.");
-        p.Reply("226 Abort successful");
+        Peer::ReceiveAll(data);
+        p.Reply("426 Transfer aborted");
+        p.Reply("451 Local error");
     });
     Session s(server.port());
     s.ftp.OpenSession(true);
     const std::size_t before = s.rec.events.size();
-    s.ftp.StoreFile(local, "x.cab");
+    EXPECT_EQ(ReplyCodeOf([&] { s.ftp.StoreFile(local, "x.cab"); }), 451);
     EXPECT_EQ(Tail(s.rec.events, before),
-              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 70000",
-                                        "OnWork wmWrite 32768", "OnWork wmWrite 65536", "OnWork wmWrite 70000",
-                                        "OnWorkEnd wmWrite", "ftpReady Transfer complete",
-                                        "ftpAborted Transfer aborted"}));
-    EXPECT_EQ(s.ftp.LastCmdResult().NumericCode, 226);
+              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 10",
+                                        "OnWork wmWrite 10", "OnWorkEnd wmWrite", "ftpReady Transfer complete"}));
+    EXPECT_TRUE(s.ftp.Connected());
     s.ftp.CloseSession();
     server.Finish();
-    EXPECT_EQ(received, content);
 }
 
 TEST(FtpStore, DataConnectionDroppedMidTransfer)
@@ -573,6 +603,8 @@ TEST(FtpStore, MissingLocalFileFailsBeforeAnythingIsSent)
     s.ftp.OpenSession(true);
     std::string text = ErrorOf([&] { s.ftp.StoreFile(dir.path().toStdString() + "/missing.cab", "a.cab"); });
     EXPECT_EQ(text.rfind("System Error.  Code: 2.\r\n", 0), 0u) << text;
+    text = ErrorOf([&] { s.ftp.StoreFile(dir.path().toStdString(), "a.cab"); });  // a folder
+    EXPECT_EQ(text.rfind("System Error.  Code: ", 0), 0u) << text;
     EXPECT_EQ(s.rec.events, kLoggedIn);
     EXPECT_TRUE(s.ftp.Connected());
     s.ftp.CloseSession();
