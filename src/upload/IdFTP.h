@@ -140,7 +140,8 @@ public:
     // Any failure closes the session (without "QUIT") before it passes on.
     void OpenSession(bool login = true, int connectTimeoutMs = 0);
     void ChangeFolder(const std::string &folder);
-    // localFile is a UTF-8 path; remoteFile is used as given.
+    // localFile is a UTF-8 path; remoteFile is used as given, but must not be
+    // empty or hold a line break.
     void StoreFile(const std::string &localFile, const std::string &remoteFile);
     // Sends "QUIT" when connected (no reply awaited) and closes; reports the
     // closing even when nothing was open.
