@@ -1,0 +1,554 @@
+#include "platform/sockets.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#ifdef _WIN32
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // WSAPoll
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#ifdef _MSC_VER
+#pragma comment(lib, "ws2_32.lib")
+#endif
+#include <mutex>
+#else
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+#endif
+
+namespace qv::net {
+
+namespace {
+
+struct Description {
+    int code;
+    const char *text;
+};
+
+// Fixed texts: the same on every system, whatever the system's own wording.
+const Description kDescriptions[] = {
+    {10004, "Interrupted system call."},
+    {10009, "Bad file number."},
+    {10013, "Access denied."},
+    {10014, "Bad address."},
+    {10022, "Invalid argument."},
+    {10024, "Too many open files."},
+    {10035, "Operation would block. "},
+    {10036, "Operation now in progress."},
+    {10037, "Operation already in progress."},
+    {10038, "Socket operation on non-socket."},
+    {10039, "Destination address required."},
+    {10040, "Message too long."},
+    {10041, "Protocol wrong type for socket."},
+    {10042, "Bad protocol option."},
+    {10043, "Protocol not supported."},
+    {10044, "Socket type not supported."},
+    {10045, "Operation not supported on socket."},
+    {10046, "Protocol family not supported."},
+    {10047, "Address family not supported by protocol family."},
+    {10048, "Address already in use."},
+    {10049, "Cannot assign requested address."},
+    {10050, "Network is down."},
+    {10051, "Network is unreachable."},
+    {10052, "Net dropped connection or reset."},
+    {10053, "Software caused connection abort."},
+    {10054, "Connection reset by peer."},
+    {10055, "No buffer space available."},
+    {10056, "Socket is already connected."},
+    {10057, "Socket is not connected."},
+    {10058, "Cannot send or receive after socket is closed."},
+    {10059, "Too many references, cannot splice."},
+    {10060, "Connection timed out."},
+    {10061, "Connection refused."},
+    {10062, "Too many levels of symbolic links."},
+    {10063, "File name too long."},
+    {10064, "Host is down."},
+    {10065, "No route to host."},
+    {10066, "Directory not empty"},
+};
+
+std::string formatSocketError(int code)
+{
+    char head[48];
+    std::snprintf(head, sizeof head, "Socket Error # %d\r\n", code);
+    return head + SocketErrorDescription(code);
+}
+
+#ifdef _WIN32
+using SockLen = int;
+SOCKET sock(std::uintptr_t h) { return static_cast<SOCKET>(h); }
+
+void startup()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WSADATA data;
+        int rc = WSAStartup(MAKEWORD(2, 2), &data);
+        if (rc != 0)
+            throw ESocketError(rc);
+    });
+}
+
+int lastNative() { return WSAGetLastError(); }
+bool interrupted(int native) { return native == WSAEINTR; }
+bool wouldBlock(int native) { return native == WSAEWOULDBLOCK || native == WSAETIMEDOUT; }
+#else
+using SockLen = socklen_t;
+int sock(std::uintptr_t h) { return static_cast<int>(h); }
+
+void startup() {}
+int lastNative() { return errno; }
+bool interrupted(int native) { return native == EINTR; }
+bool wouldBlock(int native) { return native == EAGAIN || native == EWOULDBLOCK; }
+#endif
+
+[[noreturn]] void raiseLast() { throw ESocketError(SocketErrorFromNative(lastNative())); }
+
+// Parses dotted IPv4 text into network byte order; false when it is not one.
+bool parseIPv4(const std::string &text, in_addr &out)
+{
+    unsigned char parts[4];
+    std::size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (i >= text.size() || text[i] != '.')
+                return false;
+            ++i;
+        }
+        std::size_t start = i;
+        unsigned value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            value = value * 10 + unsigned(text[i] - '0');
+            if (value > 255)
+                return false;
+            ++i;
+        }
+        if (i == start)
+            return false;
+        parts[part] = static_cast<unsigned char>(value);
+    }
+    if (i != text.size())
+        return false;
+    std::memcpy(&out, parts, 4);
+    return true;
+}
+
+sockaddr_in makeAddress(const std::string &ip, int port)
+{
+    if (port < 0 || port > 65535)
+        throw ESocketError(kErrAddressNotAvailable);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (ip.empty())
+        sa.sin_addr.s_addr = htonl(INADDR_ANY);
+    else if (!parseIPv4(ip, sa.sin_addr))
+        throw ESocketError(kErrAddressNotAvailable);
+    return sa;
+}
+
+std::string dotted(const in_addr &addr)
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(&addr);
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return text;
+}
+
+// Name-service failures have numbers of their own, outside the socket table.
+int lookupError(int rc)
+{
+#ifdef _WIN32
+    return rc;
+#else
+    switch (rc) {
+    case EAI_NONAME:
+        return kErrHostNotFound;
+    case EAI_AGAIN:
+        return 11002;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+        return 11004;
+#endif
+    case EAI_SYSTEM:
+        return SocketErrorFromNative(errno);
+    default:
+        return 11003;
+    }
+#endif
+}
+
+}  // namespace
+
+ESocketError::ESocketError(int code) : Exception(formatSocketError(code)), code_(code) {}
+
+std::string SocketErrorDescription(int code)
+{
+    for (const auto &d : kDescriptions)
+        if (d.code == code)
+            return d.text;
+    return {};
+}
+
+int SocketErrorFromNative(int nativeCode)
+{
+#ifdef _WIN32
+    return nativeCode;
+#else
+    switch (nativeCode) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: return 10024;
+    case EAGAIN: return 10035;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK: return 10035;
+#endif
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+#if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
+    case ENOTSUP: return 10045;
+#endif
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: return 10054;
+    // Writing to a connection the peer has reset: Winsock reports a reset.
+    case EPIPE: return 10054;
+    case ENOBUFS: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    default: return nativeCode;
+    }
+#endif
+}
+
+bool IsDottedIPv4(const std::string &text)
+{
+    in_addr addr;
+    return parseIPv4(text, addr);
+}
+
+std::string ResolveIPv4(const std::string &host)
+{
+    startup();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (rc != 0)
+        throw ESocketError(lookupError(rc));
+    std::string out;
+    for (addrinfo *a = list; a; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addr) {
+            out = dotted(reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr);
+            break;
+        }
+    }
+    freeaddrinfo(list);
+    if (out.empty())
+        throw ESocketError(kErrHostNotFound);
+    return out;
+}
+
+std::string LocalHostName()
+{
+    startup();
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
+Socket::~Socket() { Close(); }
+
+Socket::Socket(Socket &&other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+
+Socket &Socket::operator=(Socket &&other) noexcept
+{
+    if (this != &other) {
+        Close();
+        handle_ = std::exchange(other.handle_, kInvalid);
+    }
+    return *this;
+}
+
+Socket Socket::CreateTcp()
+{
+    startup();
+#ifdef _WIN32
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        raiseLast();
+    return Socket(static_cast<Handle>(s));
+#else
+#ifdef SOCK_CLOEXEC
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+#else
+    int s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+#endif
+    if (s < 0)
+        raiseLast();
+    return Socket(static_cast<Handle>(s));
+#endif
+}
+
+bool Socket::IsOpen() const { return handle_ != kInvalid; }
+
+void Socket::Close(bool abortive)
+{
+    if (handle_ == kInvalid)
+        return;
+    if (abortive) {
+        linger lg{};
+        lg.l_onoff = 1;
+        lg.l_linger = 0;
+        ::setsockopt(sock(handle_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&lg), sizeof lg);
+    }
+#ifdef _WIN32
+    ::closesocket(sock(handle_));
+#else
+    ::close(sock(handle_));
+#endif
+    handle_ = kInvalid;
+}
+
+void Socket::Bind(const std::string &ip, int port)
+{
+    sockaddr_in sa = makeAddress(ip, port);
+    if (::bind(sock(handle_), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0)
+        raiseLast();
+}
+
+void Socket::Listen(int backlog)
+{
+    if (::listen(sock(handle_), backlog) != 0)
+        raiseLast();
+}
+
+void Socket::Connect(const std::string &ip, int port, int timeoutMs)
+{
+    sockaddr_in sa = makeAddress(ip, port);
+    if (timeoutMs <= 0) {
+        for (;;) {
+            if (::connect(sock(handle_), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0)
+                return;
+            int native = lastNative();
+#ifndef _WIN32
+            // An interrupted connect goes on in the background; wait for it below.
+            if (native == EINTR)
+                break;
+#endif
+            throw ESocketError(SocketErrorFromNative(native));
+        }
+    } else {
+#ifdef _WIN32
+        u_long on = 1;
+        ioctlsocket(sock(handle_), FIONBIO, &on);
+#else
+        int flags = ::fcntl(sock(handle_), F_GETFL);
+        ::fcntl(sock(handle_), F_SETFL, flags | O_NONBLOCK);
+#endif
+        int rc = ::connect(sock(handle_), reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
+        int native = rc == 0 ? 0 : lastNative();
+#ifdef _WIN32
+        u_long off = 0;
+        ioctlsocket(sock(handle_), FIONBIO, &off);
+        bool pending = native == WSAEWOULDBLOCK;
+#else
+        ::fcntl(sock(handle_), F_SETFL, flags);
+        bool pending = native == EINPROGRESS || native == EINTR;
+#endif
+        if (rc == 0)
+            return;
+        if (!pending)
+            throw ESocketError(SocketErrorFromNative(native));
+    }
+    if (!Wait(true, timeoutMs))
+        throw ESocketError(10060);
+    int err = 0;
+    SockLen len = sizeof err;
+    if (::getsockopt(sock(handle_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0)
+        raiseLast();
+    if (err != 0)
+        throw ESocketError(SocketErrorFromNative(err));
+}
+
+bool Socket::Wait(bool forWrite, int timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+#ifdef _WIN32
+        WSAPOLLFD p{};
+        p.fd = sock(handle_);
+        p.events = forWrite ? POLLWRNORM : POLLRDNORM;
+        int rc = ::WSAPoll(&p, 1, wait);
+#else
+        pollfd p{};
+        p.fd = sock(handle_);
+        p.events = forWrite ? POLLOUT : POLLIN;
+        int rc = ::poll(&p, 1, wait);
+#endif
+        if (rc > 0)
+            return true;  // ready, or an error the next call will report
+        if (rc == 0)
+            return false;
+        int native = lastNative();
+        if (!interrupted(native))
+            throw ESocketError(SocketErrorFromNative(native));
+    }
+}
+
+std::optional<Socket> Socket::Accept(int timeoutMs)
+{
+    for (;;) {
+        if (timeoutMs > 0 && !Wait(false, timeoutMs))
+            return std::nullopt;
+#ifdef _WIN32
+        SOCKET s = ::accept(sock(handle_), nullptr, nullptr);
+        if (s != INVALID_SOCKET)
+            return Socket(static_cast<Handle>(s));
+#else
+#ifdef SOCK_CLOEXEC
+        int s = ::accept4(sock(handle_), nullptr, nullptr, SOCK_CLOEXEC);
+#else
+        int s = ::accept(sock(handle_), nullptr, nullptr);
+#endif
+        if (s >= 0)
+            return Socket(static_cast<Handle>(s));
+#endif
+        int native = lastNative();
+        // A connection that went away between the wait and the accept: wait again.
+        if (interrupted(native))
+            continue;
+#ifndef _WIN32
+        if (native == ECONNABORTED)
+            continue;
+#endif
+        throw ESocketError(SocketErrorFromNative(native));
+    }
+}
+
+void Socket::SetSendTimeout(int timeoutMs)
+{
+    if (timeoutMs < 0)
+        timeoutMs = 0;
+#ifdef _WIN32
+    DWORD value = static_cast<DWORD>(timeoutMs);
+#else
+    timeval value{};
+    value.tv_sec = timeoutMs / 1000;
+    value.tv_usec = (timeoutMs % 1000) * 1000;
+#endif
+    if (::setsockopt(sock(handle_), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&value), sizeof value) != 0)
+        raiseLast();
+}
+
+std::optional<std::size_t> Socket::Send(const char *data, std::size_t length)
+{
+#ifdef _WIN32
+    const int flags = 0;
+    int chunk = length > std::size_t(INT_MAX) ? INT_MAX : static_cast<int>(length);
+#else
+#ifdef MSG_NOSIGNAL
+    const int flags = MSG_NOSIGNAL;  // a reset peer is an error, not a signal
+#else
+    const int flags = 0;
+#endif
+    std::size_t chunk = length;
+#endif
+    for (;;) {
+        auto sent = ::send(sock(handle_), data, chunk, flags);
+        if (sent >= 0)
+            return static_cast<std::size_t>(sent);
+        int native = lastNative();
+        if (interrupted(native))
+            continue;
+        if (wouldBlock(native))
+            return std::nullopt;
+        throw ESocketError(SocketErrorFromNative(native));
+    }
+}
+
+std::optional<std::size_t> Socket::Receive(char *buffer, std::size_t length, int timeoutMs)
+{
+#ifdef _WIN32
+    int chunk = length > std::size_t(INT_MAX) ? INT_MAX : static_cast<int>(length);
+#else
+    std::size_t chunk = length;
+#endif
+    for (;;) {
+        if (timeoutMs > 0 && !Wait(false, timeoutMs))
+            return std::nullopt;
+        auto got = ::recv(sock(handle_), buffer, chunk, 0);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        int native = lastNative();
+        if (interrupted(native))
+            continue;
+        throw ESocketError(SocketErrorFromNative(native));
+    }
+}
+
+std::string Socket::LocalAddress() const
+{
+    sockaddr_in sa{};
+    SockLen len = sizeof sa;
+    if (::getsockname(sock(handle_), reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+        raiseLast();
+    return dotted(sa.sin_addr);
+}
+
+int Socket::LocalPort() const
+{
+    sockaddr_in sa{};
+    SockLen len = sizeof sa;
+    if (::getsockname(sock(handle_), reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+        raiseLast();
+    return ntohs(sa.sin_port);
+}
+
+}  // namespace qv::net

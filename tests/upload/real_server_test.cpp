@@ -1,0 +1,218 @@
+// The session against a real FTP server (pyftpdlib on 127.0.0.1), driven the
+// way the upload command drives it: close, open with login, "dane", store,
+// close.
+#include "recorder.h"
+
+#include "upload/IdFTP.h"
+#include "upload/remotename.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using qvtest::Closing;
+using qvtest::Join;
+
+namespace {
+
+const char *const kPassword = "#(test)#";
+
+QString PythonProgram()
+{
+    const QString own = qEnvironmentVariable("QV_PYTHON");
+    if (!own.isEmpty())
+        return own;
+    // The system interpreter is the one that has the distribution's pyftpdlib.
+    if (QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
+        return QStringLiteral("/usr/bin/python3");
+    return QStringLiteral("python3");
+}
+
+// The server script beside this file.
+QString ServerScript()
+{
+    const QString source = qEnvironmentVariable("QV_SOURCE_DIR");
+    if (!source.isEmpty() && QFileInfo::exists(source + "/tests/upload/ftpserver.py"))
+        return source + "/tests/upload/ftpserver.py";
+    return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/ftpserver.py";
+}
+
+class RealFtpServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!QCoreApplication::instance()) {
+            static int argc = 1;
+            static char name[] = "test_upload";
+            static char *argv[] = {name, nullptr};
+            app = std::make_unique<QCoreApplication>(argc, argv);
+        }
+        root = std::make_unique<QTemporaryDir>();
+        files = std::make_unique<QTemporaryDir>();
+        const QString script = ServerScript();
+        server = std::make_unique<QProcess>();
+        server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server->start(PythonProgram(), {script, "--root", root->path(), "--user", "qv", "--password",
+                                        QString::fromUtf8(kPassword), "--port", "0"});
+        if (!server->waitForStarted(10000)) {
+            startFailure = "could not start " + PythonProgram().toStdString();
+            return;
+        }
+        while (!server->canReadLine() && server->waitForReadyRead(10000)) {
+        }
+        bool ok = false;
+        port = server->readLine().trimmed().toInt(&ok);
+        if (!ok || port <= 0)
+            startFailure = "the FTP server gave no port (is python3-pyftpdlib installed?)";
+    }
+
+    static void TearDownTestSuite()
+    {
+        if (server) {
+            server->kill();
+            server->waitForFinished(5000);
+        }
+        server.reset();
+        root.reset();
+        files.reset();
+        app.reset();  // Qt must not outlive its own globals at exit
+    }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(startFailure, "");
+        ftp.Host = "127.0.0.1";
+        ftp.Port = port;
+        ftp.Username = "qv";
+        ftp.Password = kPassword;
+        ftp.ReadTimeout = 10000;
+        ftp.AcceptTimeout = 10000;
+        rec.Attach(ftp);
+    }
+
+    // One upload, in the order the upload command takes its steps.
+    void Upload(const std::string &local, const std::string &remote)
+    {
+        ftp.CloseSession();
+        ftp.OpenSession(true);
+        ftp.ChangeFolder("dane");
+        ftp.StoreFile(local, remote);
+        ftp.CloseSession();
+    }
+
+    static std::string Stored(const std::string &remote)
+    {
+        return qvtest::ReadFile(root->path().toStdString() + "/dane/" + remote);
+    }
+
+    // The notifications of a successful upload of a file of the given size
+    // whose blocks reached the running totals given.
+    static std::vector<std::string> SuccessfulUpload(std::int64_t size, const std::vector<std::int64_t> &totals)
+    {
+        std::vector<std::string> out = Join(Closing(), {"hsConnecting Connecting to 127.0.0.1.",
+                                                        "hsConnected Connected.", "OnConnected",
+                                                        "ftpReady Connection established",
+                                                        "ftpTransfer Starting FTP transfer",
+                                                        "OnWorkBegin wmWrite " + std::to_string(size)});
+        for (auto t : totals)
+            out.push_back("OnWork wmWrite " + std::to_string(t));
+        return Join(Join(out, {"OnWorkEnd wmWrite", "ftpReady Transfer complete"}), Closing());
+    }
+
+    qv::TIdFTP ftp;
+    qvtest::Recorder rec;
+
+    static inline std::unique_ptr<QCoreApplication> app;
+    static inline std::unique_ptr<QTemporaryDir> root;
+    static inline std::unique_ptr<QTemporaryDir> files;
+    static inline std::unique_ptr<QProcess> server;
+    static inline int port = 0;
+    static inline std::string startFailure;
+};
+
+}  // namespace
+
+TEST_F(RealFtpServer, StoresTheFileByteExactUnderTheUploadName)
+{
+    const std::string content = qvtest::Pattern(1000, 3);
+    const std::string local = qvtest::WriteFile(*files, "Arch2026-12-08_1415.cab", content);
+    const std::string remote = qv::RemoteFileName(qv::SenderIdentifier(), QDateTime::currentDateTime());
+    Upload(local, remote);
+    EXPECT_EQ(rec.events, SuccessfulUpload(1000, {1000}));
+    EXPECT_EQ(Stored(remote), content);
+    EXPECT_FALSE(ftp.Connected());
+    EXPECT_EQ(ftp.LastCmdResult().NumericCode, 226);
+}
+
+TEST_F(RealFtpServer, SeventyThousandBytesGoInThreeBlocks)
+{
+    const std::string content = qvtest::Pattern(70000, 4);
+    const std::string local = qvtest::WriteFile(*files, "seventy.cab", content);
+    Upload(local, "seventy~2026-12-08_141502.cab");
+    EXPECT_EQ(rec.events, SuccessfulUpload(70000, {32768, 65536, 70000}));
+    EXPECT_EQ(Stored("seventy~2026-12-08_141502.cab"), content);
+}
+
+TEST_F(RealFtpServer, EmptyFileIsStoredEmpty)
+{
+    const std::string local = qvtest::WriteFile(*files, "empty.cab", "");
+    const std::string remote = "empty~2026-12-08_141503.cab";
+    Upload(local, remote);
+    EXPECT_EQ(rec.events, SuccessfulUpload(0, {}));
+    EXPECT_TRUE(QFileInfo::exists(root->path() + "/dane/" + QString::fromStdString(remote)));
+    EXPECT_EQ(Stored(remote), "");
+}
+
+TEST_F(RealFtpServer, TwoUploadsInARowWithOneSession)
+{
+    const std::string first = qvtest::Pattern(40000, 5), second = qvtest::Pattern(12345, 6);
+    const std::string local1 = qvtest::WriteFile(*files, "first.cab", first);
+    const std::string local2 = qvtest::WriteFile(*files, "second.cab", second);
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::string remote1 = qv::RemoteFileName(qv::SenderIdentifier(), now.addSecs(-3600));
+    const std::string remote2 = qv::RemoteFileName(qv::SenderIdentifier(), now.addSecs(-3599));
+
+    Upload(local1, remote1);
+    EXPECT_EQ(rec.events, SuccessfulUpload(40000, {32768, 40000}));
+    rec.events.clear();
+    Upload(local2, remote2);
+    EXPECT_EQ(rec.events, SuccessfulUpload(12345, {12345}));
+    EXPECT_EQ(Stored(remote1), first);
+    EXPECT_EQ(Stored(remote2), second);
+}
+
+TEST_F(RealFtpServer, RefusalsOfARealServer)
+{
+    // A missing folder: refused, and the session stays open for the next try.
+    ftp.OpenSession(true);
+    int code = 0;
+    try {
+        ftp.ChangeFolder("no-such-folder");
+    } catch (const qv::EIdReplyError &e) {
+        code = e.ReplyCode();
+    }
+    EXPECT_EQ(code, 550);
+    EXPECT_TRUE(ftp.Connected());
+    ftp.ChangeFolder("dane");
+    ftp.CloseSession();
+
+    // A wrong password: the opening fails and closes the session.
+    rec.events.clear();
+    ftp.Password = "wrong";
+    code = 0;
+    try {
+        ftp.OpenSession(true);
+    } catch (const qv::EIdReplyError &e) {
+        code = e.ReplyCode();
+    }
+    EXPECT_EQ(code, 530);
+    EXPECT_EQ(rec.events, Join({"hsConnecting Connecting to 127.0.0.1.", "hsConnected Connected.", "OnConnected"},
+                               Closing()));
+    EXPECT_FALSE(ftp.Connected());
+}

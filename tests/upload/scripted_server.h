@@ -1,0 +1,75 @@
+// A loopback FTP server that plays a script: it accepts one client on
+// 127.0.0.1, runs the script against it on its own thread, records every
+// command line it receives, and can open the data connection back to the
+// address the client announced with "PORT".
+#pragma once
+
+#include "platform/sockets.h"
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qvtest {
+
+class Peer {
+public:
+    explicit Peer(qv::net::Socket control) : control_(std::move(control)) {}
+
+    // Sends bytes exactly as given.
+    void Send(const std::string &raw);
+    // Sends one reply line ended by CR LF.
+    void Reply(const std::string &line) { Send(line + "\r\n"); }
+    // The next command line, recorded; fails the script on a closed connection.
+    std::string Command();
+    // The next command, which must start with prefix.
+    std::string Expect(const std::string &prefix);
+    // Answers the usual login exchange: greeting, USER/PASS, TYPE I, SYST.
+    void Login();
+
+    // Connects to the address of the last "PORT" command.
+    qv::net::Socket ConnectBack();
+    // Everything the client sends on a data connection until it closes it.
+    static std::string ReceiveAll(qv::net::Socket &data);
+    // Receives at least count bytes (fewer only if the client closes first).
+    static std::size_t ReceiveAtLeast(qv::net::Socket &data, std::size_t count);
+
+    // Waits until the client closes the control connection, recording what it sends.
+    void AwaitClose();
+    void Close(bool abortive = false);
+    bool Closed() const { return !control_.IsOpen(); }
+
+    std::vector<std::string> commands;
+
+private:
+    bool ReadLine(std::string &line);
+
+    qv::net::Socket control_;
+    std::string input_;
+};
+
+class ScriptedServer {
+public:
+    using Script = std::function<void(Peer &)>;
+
+    explicit ScriptedServer(Script script);
+    ~ScriptedServer();
+
+    int port() const { return port_; }
+    // Waits for the script to end (after it, the server keeps recording
+    // commands until the client closes) and returns the commands received.
+    std::vector<std::string> Finish();
+
+private:
+    void Run(Script script);
+
+    qv::net::Socket listener_;
+    int port_ = 0;
+    std::thread thread_;
+    std::vector<std::string> commands_;
+    std::string failure_;
+    bool finished_ = false;
+};
+
+}  // namespace qvtest

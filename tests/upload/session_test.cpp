@@ -1,0 +1,622 @@
+// The session against a scripted server: replies and failures a real server
+// will not produce on demand.
+#include "recorder.h"
+#include "scripted_server.h"
+
+#include "upload/IdFTP.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <regex>
+
+using qvtest::Closing;
+using qvtest::Join;
+using qvtest::Peer;
+using qvtest::ScriptedServer;
+
+namespace {
+
+const std::string kPassword = "s3cret-Pw!";
+
+const std::vector<std::string> kConnect = {"hsConnecting Connecting to 127.0.0.1.", "hsConnected Connected.",
+                                           "OnConnected"};
+const std::vector<std::string> kLoggedIn = Join(kConnect, {"ftpReady Connection established"});
+const std::vector<std::string> kLoginCommands = {"USER qv", "PASS " + kPassword, "TYPE I", "SYST"};
+
+struct Session {
+    qv::TIdFTP ftp;
+    qvtest::Recorder rec;
+
+    explicit Session(int port)
+    {
+        ftp.Host = "127.0.0.1";
+        ftp.Port = port;
+        ftp.Username = "qv";
+        ftp.Password = kPassword;
+        ftp.ReadTimeout = 5000;
+        ftp.AcceptTimeout = 5000;
+        rec.Attach(ftp);
+    }
+};
+
+// The text of the error f raises; "<no error>" when it raises none.
+template <class F>
+std::string ErrorOf(F f)
+{
+    try {
+        f();
+    } catch (const std::exception &e) {
+        return e.what();
+    }
+    return "<no error>";
+}
+
+// The reply code carried by the reply error f raises; -1 for anything else.
+template <class F>
+int ReplyCodeOf(F f)
+{
+    try {
+        f();
+    } catch (const qv::EIdReplyError &e) {
+        return e.ReplyCode();
+    } catch (const std::exception &) {
+    }
+    return -1;
+}
+
+std::vector<std::string> Tail(const std::vector<std::string> &v, std::size_t from)
+{
+    return from <= v.size() ? std::vector<std::string>(v.begin() + std::ptrdiff_t(from), v.end())
+                            : std::vector<std::string>{};
+}
+
+}  // namespace
+
+// ---- reading replies ----
+
+TEST(FtpReplies, MultiLineGreetingIsReadAsOneReply)
+{
+    ScriptedServer server([](Peer &p) { p.Send("220-Welcome to\r\n220-the scripted\r\n220 server\r\n"); });
+    Session s(server.port());
+    s.ftp.OpenSession(false);
+
+    EXPECT_TRUE(s.ftp.Connected());
+    EXPECT_EQ(s.ftp.LastCmdResult().NumericCode, 220);
+    EXPECT_EQ(s.ftp.LastCmdResult().TextCode, "220");
+    EXPECT_EQ(s.ftp.LastCmdResult().Text, (std::vector<std::string>{"Welcome to", "the scripted", "server"}));
+    EXPECT_EQ(s.rec.events, kConnect);
+
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish(), std::vector<std::string>{"QUIT"});
+    EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+    EXPECT_FALSE(s.ftp.Connected());
+}
+
+TEST(FtpReplies, ShortLineEndsMultiLineReplyAndUser230SkipsPassword)
+{
+    // If "220" alone did not end the greeting, the client would take the
+    // answer to USER as part of it and then wait for a reply that never comes.
+    ScriptedServer server([](Peer &p) {
+        p.Send("220-Hello\r\n  indented text\r\n220\r\n");
+        p.Expect("USER qv");
+        p.Reply("230 No password needed");
+        p.Expect("TYPE I");
+        p.Reply("200 Binary");
+        p.Expect("SYST");
+        p.Reply("215 UNIX Type: L8");
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    EXPECT_EQ(s.rec.events, kLoggedIn);
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish(), (std::vector<std::string>{"USER qv", "TYPE I", "SYST", "QUIT"}));
+}
+
+TEST(FtpReplies, BareLineFeedsBlankPaddingAndEmptyLines)
+{
+    ScriptedServer server([](Peer &p) {
+        p.Send("\r\n\n   220 Padded greeting \t \n");
+        p.Expect("USER ");
+        p.Send("331 Password please\n");
+        p.Expect("PASS ");
+        p.Send("230-Welcome\n\n   \n230-  more\n230 Done\n");
+        p.Expect("TYPE I");
+        p.Send("200 ok\n");
+        p.Expect("SYST");
+        p.Send("215 UNIX\n");
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    EXPECT_EQ(s.rec.events, kLoggedIn);
+    EXPECT_EQ(s.ftp.LastCmdResult().Text, std::vector<std::string>{"UNIX"});
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish(), Join(kLoginCommands, {"QUIT"}));
+}
+
+TEST(FtpReplies, TerminatorIgnoresCaseAndNonNumericCodeIsZero)
+{
+    // A case-sensitive comparison would keep reading past "ABC Last" and time out.
+    ScriptedServer server([](Peer &p) {
+        p.Send("abc-First\r\nmiddle line\r\nABC Last\r\n");
+        p.AwaitClose();
+    });
+    Session s(server.port());
+    std::string text;
+    int code = -1;
+    try {
+        s.ftp.OpenSession(true);
+    } catch (const qv::EIdReplyError &e) {
+        text = e.what();
+        code = e.ReplyCode();
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(text, "First\r\nle line\r\nLast");
+    EXPECT_EQ(s.ftp.LastCmdResult().TextCode, "abc");
+    EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+    EXPECT_FALSE(s.ftp.Connected());
+    EXPECT_EQ(server.Finish(), std::vector<std::string>{});  // no QUIT after a failed opening
+}
+
+TEST(FtpReplies, LineOfMaximumLengthIsAcceptedOneMoreIsNot)
+{
+    const std::string longest = "220 " + std::string(16380, 'x');  // 16384 characters
+    {
+        // The carriage return arrives apart from its line feed, right at the limit.
+        ScriptedServer server([&](Peer &p) {
+            p.Send(longest + "\r");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            p.Send("\n");
+        });
+        Session s(server.port());
+        s.ftp.OpenSession(false);
+        EXPECT_EQ(s.ftp.LastCmdResult().Text.at(0).size(), 16380u);
+        s.ftp.CloseSession();
+        server.Finish();
+    }
+    for (bool withLineEnd : {true, false}) {
+        ScriptedServer server([&](Peer &p) {
+            p.Send(longest + (withLineEnd ? "y\r\n" : "yz"));
+            p.AwaitClose();
+        });
+        Session s(server.port());
+        EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }), "Max line length exceeded.");
+        EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+        EXPECT_FALSE(s.ftp.Connected());
+        server.Finish();
+    }
+}
+
+TEST(FtpReplies, SilentServerRunsIntoReplyTimeLimit)
+{
+    ScriptedServer server([](Peer &p) { p.AwaitClose(); });
+    Session s(server.port());
+    s.ftp.ReadTimeout = 300;
+    EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }), "Read timed out.");
+    EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+    EXPECT_FALSE(s.ftp.Connected());
+    server.Finish();
+}
+
+// ---- opening and login ----
+
+TEST(FtpLogin, Syst500IsAcceptedSyst502FailsAndCloses)
+{
+    for (int code : {500, 502}) {
+        ScriptedServer server([code](Peer &p) {
+            p.Reply("220 ready");
+            p.Expect("USER ");
+            p.Reply("331 Password required");
+            p.Expect("PASS ");
+            p.Reply("230 Logged in");
+            p.Expect("TYPE I");
+            p.Reply("200 Type set to I");
+            p.Expect("SYST");
+            p.Reply(std::to_string(code) + " SYST not understood");
+        });
+        Session s(server.port());
+        if (code == 500) {
+            s.ftp.OpenSession(true);
+            EXPECT_EQ(s.rec.events, kLoggedIn);
+            EXPECT_TRUE(s.ftp.Connected());
+            s.ftp.CloseSession();
+            EXPECT_EQ(server.Finish(), Join(kLoginCommands, {"QUIT"}));
+        } else {
+            std::string text;
+            try {
+                s.ftp.OpenSession(true);
+            } catch (const qv::EIdReplyError &e) {
+                EXPECT_EQ(e.ReplyCode(), 502);
+                text = e.what();
+            }
+            EXPECT_EQ(text, "SYST not understood");
+            EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+            EXPECT_FALSE(s.ftp.Connected());
+            EXPECT_EQ(server.Finish(), kLoginCommands);  // closed without QUIT
+        }
+    }
+}
+
+TEST(FtpLogin, WrongPasswordFailsAndNeverShowsThePassword)
+{
+    ScriptedServer server([](Peer &p) {
+        p.Reply("220 ready");
+        p.Expect("USER ");
+        p.Reply("331 Password required for qv");
+        p.Expect("PASS ");
+        p.Reply("530 Login incorrect.");
+    });
+    Session s(server.port());
+    int code = ReplyCodeOf([&] { s.ftp.OpenSession(true); });
+    EXPECT_EQ(code, 530);
+    EXPECT_EQ(s.ftp.LastCmdResult().Text, std::vector<std::string>{"Login incorrect."});
+    EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+    for (const auto &e : s.rec.events)
+        EXPECT_EQ(e.find(kPassword), std::string::npos) << e;
+    EXPECT_FALSE(s.ftp.Connected());
+    EXPECT_EQ(server.Finish(), (std::vector<std::string>{"USER qv", "PASS " + kPassword}));
+}
+
+TEST(FtpLogin, SecondOpeningFailsAndClosesTheSession)
+{
+    ScriptedServer server([](Peer &p) { p.Login(); });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }), "Already connected.");
+    EXPECT_EQ(s.rec.events, Join(kLoggedIn, Closing()));
+    EXPECT_FALSE(s.ftp.Connected());
+    EXPECT_EQ(server.Finish(), kLoginCommands);
+}
+
+TEST(FtpLogin, HostNamesAreResolvedLocalhostWithoutLookup)
+{
+    ScriptedServer server([](Peer &p) { p.Reply("220 ready"); });
+    Session s(server.port());
+    s.ftp.Host = "LocalHost";
+    s.ftp.OpenSession(false);
+    EXPECT_EQ(s.rec.events, Join({"hsResolving Resolving hostname LocalHost."}, kConnect));
+    s.ftp.CloseSession();
+    server.Finish();
+}
+
+TEST(FtpLogin, SocketFailuresCarryTheirNumberAndText)
+{
+    // A port that was free a moment ago: nobody listens there.
+    int freePort;
+    {
+        auto probe = qv::net::Socket::CreateTcp();
+        probe.Bind("127.0.0.1", 0);
+        freePort = probe.LocalPort();
+    }
+    Session s(freePort);
+    EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }), "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(s.rec.events, Join({"hsConnecting Connecting to 127.0.0.1."}, Closing()));
+    EXPECT_FALSE(s.ftp.Connected());
+
+    s.rec.events.clear();
+    s.ftp.Port = 70000;
+    EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }),
+              "Socket Error # 10049\r\nCannot assign requested address.");
+    EXPECT_EQ(s.rec.events, Join({"hsConnecting Connecting to 127.0.0.1."}, Closing()));
+}
+
+TEST(FtpLogin, LocalPortInUseCannotBeBound)
+{
+    auto holder = qv::net::Socket::CreateTcp();
+    holder.Bind("127.0.0.1", 0);
+    holder.Listen(1);
+    Session s(holder.LocalPort());
+    s.ftp.BoundPort = holder.LocalPort();
+    EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }),
+              "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(s.rec.events, Closing());
+    EXPECT_FALSE(s.ftp.Connected());
+}
+
+TEST(FtpLogin, ClosingANeverOpenedSessionOnlyReportsTheClosing)
+{
+    Session s(21);
+    s.ftp.CloseSession();
+    EXPECT_EQ(s.rec.events, Closing());
+    EXPECT_FALSE(s.ftp.Connected());
+    EXPECT_EQ(ErrorOf([&] { s.ftp.ChangeFolder("dane"); }), "Not Connected");
+}
+
+// ---- commands after login ----
+
+TEST(FtpCommands, RefusedChangeOfFolderLeavesSessionOpen)
+{
+    ScriptedServer server([](Peer &p) {
+        p.Login();
+        p.Expect("CWD dane");
+        p.Send("550-dane:\r\n550 No such folder\r\n");
+        p.Expect("CWD dane");
+        p.Reply("250 Folder changed");
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    std::string text;
+    try {
+        s.ftp.ChangeFolder("dane");
+    } catch (const qv::EIdReplyError &e) {
+        EXPECT_EQ(e.ReplyCode(), 550);
+        text = e.what();
+    }
+    EXPECT_EQ(text, "dane:\r\nNo such folder");
+    EXPECT_TRUE(s.ftp.Connected());
+    s.ftp.ChangeFolder("dane");  // still logged in and in step with the server
+    EXPECT_EQ(s.rec.events, kLoggedIn);
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish(), Join(kLoginCommands, {"CWD dane", "CWD dane", "QUIT"}));
+}
+
+TEST(FtpCommands, LineBreaksInArgumentsAreRefusedBeforeSending)
+{
+    QTemporaryDir dir;
+    const std::string local = qvtest::WriteFile(dir, "a.cab", "abc");
+    ScriptedServer server([](Peer &p) { p.Login(); });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    EXPECT_NE(ErrorOf([&] { s.ftp.ChangeFolder("dane\r\nDELE x"); }), "<no error>");
+    EXPECT_NE(ErrorOf([&] { s.ftp.StoreFile(local, "x.cab\r\nDELE y"); }), "<no error>");
+    EXPECT_NE(ErrorOf([&] { s.ftp.StoreFile(local, ""); }), "<no error>");
+    EXPECT_EQ(s.rec.events, kLoggedIn);
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish(), Join(kLoginCommands, {"QUIT"}));
+}
+
+// ---- storing ----
+
+TEST(FtpStore, RefusedStoreReportsTransferStatusesButNoProgress)
+{
+    QTemporaryDir dir;
+    const std::string content = qvtest::Pattern(5000);
+    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    std::string received;
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.Expect("PORT ");
+        p.Reply("200 PORT ok");
+        p.Expect("STOR ");
+        p.Reply("550 Permission denied");
+        // The session stays usable: the next store goes through.
+        p.Expect("PORT ");
+        p.Reply("200 PORT ok");
+        p.Expect("STOR ");
+        p.Reply("125 Data connection open");
+        auto data = p.ConnectBack();
+        received = Peer::ReceiveAll(data);
+        p.Reply("250 Stored");
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    const std::size_t before = s.rec.events.size();
+    EXPECT_EQ(ReplyCodeOf([&] { s.ftp.StoreFile(local, "one.cab"); }), 550);
+    EXPECT_EQ(Tail(s.rec.events, before),
+              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "ftpReady Transfer complete"}));
+    EXPECT_TRUE(s.ftp.Connected());
+
+    const std::size_t second = s.rec.events.size();
+    s.ftp.StoreFile(local, "two.cab");
+    EXPECT_EQ(Tail(s.rec.events, second),
+              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 5000",
+                                        "OnWork wmWrite 5000", "OnWorkEnd wmWrite", "ftpReady Transfer complete"}));
+    s.ftp.CloseSession();
+    auto commands = server.Finish();
+    EXPECT_EQ(received, content);
+    ASSERT_EQ(commands.size(), 9u);
+    const std::regex port(R"(PORT 127,0,0,1,\d{1,3},\d{1,3})");
+    EXPECT_TRUE(std::regex_match(commands[4], port)) << commands[4];
+    EXPECT_EQ(commands[5], "STOR one.cab");
+    EXPECT_TRUE(std::regex_match(commands[6], port)) << commands[6];
+    EXPECT_EQ(commands[7], "STOR two.cab");
+    EXPECT_EQ(commands[8], "QUIT");
+}
+
+TEST(FtpStore, AbortReplyThenConfirmationEndsNormallyAsAborted)
+{
+    QTemporaryDir dir;
+    const std::string content = qvtest::Pattern(70000, 7);
+    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    const std::pair<int, int> cases[] = {{426, 226}, {450, 225}};
+    for (auto [abort, confirm] : cases) {
+        std::string received;
+        ScriptedServer server([&, abort = abort, confirm = confirm](Peer &p) {
+            p.Login();
+            p.Expect("PORT ");
+            p.Reply("200 PORT ok");
+            p.Expect("STOR ");
+            p.Reply("150 Opening BINARY mode data connection");
+            auto data = p.ConnectBack();
+            received = Peer::ReceiveAll(data);
+            p.Reply(std::to_string(abort) + " Connection closed; transfer aborted.");
+            p.Reply(std::to_string(confirm) + " Abort successful");
+        });
+        Session s(server.port());
+        s.ftp.OpenSession(true);
+        const std::size_t before = s.rec.events.size();
+        s.ftp.StoreFile(local, "x.cab");
+        EXPECT_EQ(Tail(s.rec.events, before),
+                  (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 70000",
+                                            "OnWork wmWrite 32768", "OnWork wmWrite 65536",
+                                            "OnWork wmWrite 70000", "OnWorkEnd wmWrite",
+                                            "ftpReady Transfer complete", "ftpAborted Transfer aborted"}));
+        EXPECT_EQ(s.ftp.LastCmdResult().NumericCode, confirm);
+        s.ftp.CloseSession();
+        server.Finish();
+        EXPECT_EQ(received, content);
+    }
+}
+
+TEST(FtpStore, AbortReplyWithoutConfirmationFails)
+{
+    QTemporaryDir dir;
+    const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(10));
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.Expect("PORT ");
+        p.Reply("200 PORT ok");
+        p.Expect("STOR ");
+        p.Reply("150 Go ahead");
+        auto data = p.ConnectBack();
+        Peer::ReceiveAll(data);
+        p.Reply("426 Transfer aborted");
+        p.Reply("451 Local error");
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    const std::size_t before = s.rec.events.size();
+    EXPECT_EQ(ReplyCodeOf([&] { s.ftp.StoreFile(local, "x.cab"); }), 451);
+    EXPECT_EQ(Tail(s.rec.events, before),
+              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 10",
+                                        "OnWork wmWrite 10", "OnWorkEnd wmWrite", "ftpReady Transfer complete"}));
+    EXPECT_TRUE(s.ftp.Connected());
+    s.ftp.CloseSession();
+    server.Finish();
+}
+
+TEST(FtpStore, DataConnectionDroppedMidTransfer)
+{
+    QTemporaryDir dir;
+    const std::size_t size = 32u << 20;  // far more than the socket buffers hold
+    const std::string local = qvtest::WriteFile(dir, "big.cab", qvtest::Pattern(size));
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.Expect("PORT ");
+        p.Reply("200 PORT ok");
+        p.Expect("STOR ");
+        p.Reply("150 Go ahead");
+        auto data = p.ConnectBack();
+        Peer::ReceiveAtLeast(data, 100000);
+        data.Close(true);  // reset, as a crashing server would
+        p.AwaitClose();
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    const std::size_t before = s.rec.events.size();
+    EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "big.cab"); }),
+              "Socket Error # 10054\r\nConnection reset by peer.");
+    auto events = Tail(s.rec.events, before);
+    ASSERT_GE(events.size(), 5u);
+    EXPECT_EQ(events[0], "ftpTransfer Starting FTP transfer");
+    EXPECT_EQ(events[1], "OnWorkBegin wmWrite " + std::to_string(size));
+    EXPECT_EQ(events[events.size() - 2], "OnWorkEnd wmWrite");
+    EXPECT_EQ(events.back(), "ftpReady Transfer complete");
+    auto totals = s.rec.WorkTotals();
+    ASSERT_FALSE(totals.empty());
+    EXPECT_EQ(totals.size(), events.size() - 4);  // nothing else in between
+    EXPECT_TRUE(std::is_sorted(totals.begin(), totals.end()));
+    EXPECT_LT(totals.back(), std::int64_t(size));
+    EXPECT_TRUE(s.ftp.Connected());
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish().back(), "QUIT");
+}
+
+TEST(FtpStore, ControlConnectionClosedBeforeFinalReply)
+{
+    QTemporaryDir dir;
+    const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(100));
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.Expect("PORT ");
+        p.Reply("200 PORT ok");
+        p.Expect("STOR ");
+        p.Reply("150 Go ahead");
+        auto data = p.ConnectBack();
+        Peer::ReceiveAll(data);
+        p.Close();
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    const std::size_t before = s.rec.events.size();
+    EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "a.cab"); }), "Connection Closed Gracefully.");
+    EXPECT_EQ(Tail(s.rec.events, before),
+              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 100",
+                                        "OnWork wmWrite 100", "OnWorkEnd wmWrite", "ftpReady Transfer complete"}));
+    // Closing a session whose server has gone still succeeds and reports itself.
+    const std::size_t closing = s.rec.events.size();
+    EXPECT_EQ(ErrorOf([&] { s.ftp.CloseSession(); }), "<no error>");
+    EXPECT_EQ(Tail(s.rec.events, closing), Closing());
+    EXPECT_FALSE(s.ftp.Connected());
+    server.Finish();
+}
+
+TEST(FtpStore, ServerThatNeverConnectsBackRunsIntoTimeLimit)
+{
+    QTemporaryDir dir;
+    const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(100));
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.Expect("PORT ");
+        p.Reply("200 PORT ok");
+        p.Expect("STOR ");
+        p.Reply("150 Go ahead");
+        p.AwaitClose();
+    });
+    Session s(server.port());
+    s.ftp.AcceptTimeout = 300;
+    s.ftp.OpenSession(true);
+    const std::size_t before = s.rec.events.size();
+    EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "a.cab"); }), "Timed out waiting for the data connection.");
+    EXPECT_EQ(Tail(s.rec.events, before),
+              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "ftpReady Transfer complete"}));
+    EXPECT_TRUE(s.ftp.Connected());
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish().back(), "QUIT");
+}
+
+TEST(FtpStore, ServerThatStopsReadingRunsIntoTimeLimit)
+{
+    QTemporaryDir dir;
+    const std::size_t size = 32u << 20;
+    const std::string local = qvtest::WriteFile(dir, "big.cab", qvtest::Pattern(size));
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.Expect("PORT ");
+        p.Reply("200 PORT ok");
+        p.Expect("STOR ");
+        p.Reply("150 Go ahead");
+        auto data = p.ConnectBack();  // held open, never read
+        p.AwaitClose();
+    });
+    Session s(server.port());
+    s.ftp.ReadTimeout = 300;
+    s.ftp.OpenSession(true);
+    const std::size_t before = s.rec.events.size();
+    EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "big.cab"); }), "Write timed out.");
+    auto events = Tail(s.rec.events, before);
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events[1], "OnWorkBegin wmWrite " + std::to_string(size));
+    EXPECT_EQ(events[events.size() - 2], "OnWorkEnd wmWrite");
+    EXPECT_EQ(events.back(), "ftpReady Transfer complete");
+    EXPECT_TRUE(s.ftp.Connected());
+    s.ftp.CloseSession();
+    server.Finish();
+}
+
+TEST(FtpStore, MissingLocalFileFailsBeforeAnythingIsSent)
+{
+    QTemporaryDir dir;
+    ScriptedServer server([](Peer &p) { p.Login(); });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    std::string text = ErrorOf([&] { s.ftp.StoreFile(dir.path().toStdString() + "/missing.cab", "a.cab"); });
+    EXPECT_EQ(text.rfind("System Error.  Code: 2.\r\n", 0), 0u) << text;
+    text = ErrorOf([&] { s.ftp.StoreFile(dir.path().toStdString(), "a.cab"); });  // a folder
+    EXPECT_EQ(text.rfind("System Error.  Code: ", 0), 0u) << text;
+    EXPECT_EQ(s.rec.events, kLoggedIn);
+    EXPECT_TRUE(s.ftp.Connected());
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish(), Join(kLoginCommands, {"QUIT"}));
+}
+
+TEST(FtpStore, StoringWithoutASessionFailsAsNotConnected)
+{
+    QTemporaryDir dir;
+    const std::string local = qvtest::WriteFile(dir, "a.cab", "abc");
+    Session s(21);
+    EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "a.cab"); }), "Not Connected");
+    EXPECT_EQ(s.rec.events,
+              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "ftpReady Transfer complete"}));
+}
