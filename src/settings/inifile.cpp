@@ -267,8 +267,20 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
     for (const Line &l : lines)
         out += l.text + l.eol;
 
+    // Unbuffered, so that a short write (a full disk) shows in what write()
+    // returns: a buffered QFile drops the rest of a short write unreported.
     QSaveFile file(fileName_);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        unableToWrite(fileName_);
+    for (qsizetype done = 0; done < out.size();) {
+        const qint64 n = file.write(out.constData() + done, out.size() - done);
+        if (n <= 0) {
+            file.cancelWriting();
+            unableToWrite(fileName_);
+        }
+        done += n;
+    }
+    if (!file.commit())
         unableToWrite(fileName_);
 }
 

@@ -25,17 +25,15 @@ QString &locatedName()
     return name;
 }
 
-// Whether a file can be created in the folder. A real try: permission bits
-// say little on Windows, and nothing when running as an administrator.
-bool canCreateFilesIn(const QString &folder)
+}  // namespace
+
+bool CanCreateFilesIn(const QString &folder)
 {
     if (!QFileInfo(folder).isDir())
         return false;
     QTemporaryFile probe(folder + QStringLiteral("/.qvprobe-XXXXXX"));
     return probe.open();
 }
-
-}  // namespace
 
 QString IniNameForProgram(const QString &programPath)
 {
@@ -48,11 +46,12 @@ QString IniNameForProgram(const QString &programPath)
     return programPath + QStringLiteral(".INI");
 }
 
-QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot)
+QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot,
+                           const std::function<bool(const QString &folder)> &canWrite)
 {
     const QString beside = IniNameForProgram(programPath);
     const QFileInfo besideInfo(beside);
-    if (canCreateFilesIn(besideInfo.absolutePath()))
+    if (canWrite ? canWrite(besideInfo.absolutePath()) : CanCreateFilesIn(besideInfo.absolutePath()))
         return beside;
 
     const QFileInfo program(programPath);

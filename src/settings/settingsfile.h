@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace qv {
 
 // The program file's path with its extension replaced by ".INI"; a program
@@ -15,7 +17,15 @@ QString IniNameForProgram(const QString &programPath);
 // name in userConfigRoot/<program name without extension>/, the folder being
 // created; when that file does not exist yet but one lies beside the program
 // (the maker's settings, say the server address), that one is copied there first.
-QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot);
+// canWrite tells whether files can be created in a folder; empty means
+// CanCreateFilesIn().
+QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot,
+                           const std::function<bool(const QString &folder)> &canWrite = {});
+
+// Whether a file can be created in the folder, found by creating (and
+// removing) one: permission bits say little on Windows, and nothing to an
+// administrator.
+bool CanCreateFilesIn(const QString &folder);
 
 // The file that keepers with an empty IniFileName use: the one set by
 // SetDefaultSettingsFileName() if any, else LocateSettingsFile() for this
