@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QFile>
+#include <QRect>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,6 +17,11 @@
 inline void PrintTo(const QString &s, std::ostream *os)
 {
     *os << '"' << s.toStdString() << '"';
+}
+
+inline void PrintTo(const QRect &r, std::ostream *os)
+{
+    *os << "QRect(" << r.x() << ", " << r.y() << ", " << r.width() << " x " << r.height() << ")";
 }
 
 inline QApplication &TestApp()
