@@ -6,6 +6,7 @@
 #include <QMetaProperty>
 #include <QWidget>
 
+#include <optional>
 #include <stdexcept>
 
 namespace qv {
@@ -30,6 +31,22 @@ QObject *findComponent(QObject *owner, const QString &name)
         if (o->objectName().compare(name, Qt::CaseInsensitive) == 0)
             return o;
     return nullptr;
+}
+
+// The property of that name ignoring case. Qt names are case-sensitive, so a
+// control may have both "text" (QLineEdit's) and "Text" (its own): the exact
+// spelling wins, then the most derived class's property.
+std::optional<QMetaProperty> findProperty(const QMetaObject *meta, const QString &name)
+{
+    const int exact = meta->indexOfProperty(name.toLatin1().constData());
+    if (exact >= 0)
+        return meta->property(exact);
+    for (int i = meta->propertyCount() - 1; i >= 0; --i) {
+        const QMetaProperty p = meta->property(i);
+        if (QString::fromLatin1(p.name()).compare(name, Qt::CaseInsensitive) == 0)
+            return p;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -137,15 +154,9 @@ std::vector<TFormStorage::Prop> TFormStorage::resolveProps(bool dropUnknown)
         if (!component)
             continue;
         kept << line;
-        const QMetaObject *meta = component->metaObject();
-        for (int i = 0; i < meta->propertyCount(); ++i) {
-            const QMetaProperty p = meta->property(i);
-            if (QString::fromLatin1(p.name()).compare(propertyName, Qt::CaseInsensitive) == 0) {
-                props.push_back(
-                    Prop{component, p, component->objectName() + QLatin1Char('_') + QString::fromLatin1(p.name())});
-                break;
-            }
-        }
+        if (const std::optional<QMetaProperty> p = findProperty(component->metaObject(), propertyName))
+            props.push_back(
+                Prop{component, *p, component->objectName() + QLatin1Char('_') + QString::fromLatin1(p->name())});
     }
     if (dropUnknown)
         StoredProps = kept;
