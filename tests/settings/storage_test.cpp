@@ -23,9 +23,15 @@ using qv::TFormStorage;
 // "Text", set through the field's own setter.
 class Field : public QLineEdit {
     Q_OBJECT
-    Q_PROPERTY(QString Text READ text WRITE setText)
+    Q_PROPERTY(QString Text READ text WRITE setFieldText)
 public:
     using QLineEdit::QLineEdit;
+    void setFieldText(const QString &text)
+    {
+        ++assignments;
+        setText(text);
+    }
+    int assignments = 0;
 };
 
 // A control whose property refuses every text.
@@ -109,6 +115,7 @@ TEST_F(StorageTest, FirstRunUsesTheDefaultsAndTheCloseWritesEveryKey)
     EXPECT_EQ(m->directory->text(), "C:\\LDG_2005");
     EXPECT_EQ(m->fnCab->text(), "");
     EXPECT_EQ(m->listLoads, 0) << "an unchanged data folder loads nothing";
+    EXPECT_EQ(m->directory->assignments, 0) << "an unchanged text is not even assigned";
     EXPECT_EQ(m->keeper->StoredValue("port"), QVariant("21")) << "after a restore every value is text";
     EXPECT_EQ(m->keeper->StoredValue("HOST"), QVariant(qv::kDefaultFtpHost));
     EXPECT_EQ(m->keeper->StoredValue("un"), QVariant("qv"));
@@ -150,6 +157,7 @@ TEST_F(StorageTest, FieldsAndValuesComeBackFromTheFile)
     EXPECT_EQ(m->fnCab->text(), "C:\\LDG_2005\\Arch2005-03-03_1415.cab");
     EXPECT_EQ(m->directory->text(), "D:\\DANE");
     EXPECT_EQ(m->listLoads, 1) << "a differing data folder runs the list load once";
+    EXPECT_EQ(m->directory->assignments, 1) << "through the field's own setter";
     EXPECT_EQ(m->keeper->StoredValue("host"), QVariant("ftp.serwis.example"));
     EXPECT_EQ(m->keeper->StoredValue("pw"), QVariant(QString::fromUtf8("hasło")));
 }
