@@ -12,6 +12,10 @@
 //  - the window's destructor calls keeper->save(true) first thing, which saves
 //    only when nothing was saved since the last restore ("Visible" then 1).
 // A keeper whose window was never shown saves nothing.
+//
+// Positions are those of the window's client area as Qt gives and takes them
+// (QWidget::geometry(), normalGeometry() while maximised, setGeometry()), so a
+// window comes back exactly where it was whatever the window manager's frame.
 #pragma once
 
 #include <QFlags>
@@ -37,6 +41,8 @@ Q_DECLARE_FLAGS(PlacementOptions, PlacementOption)
 Q_DECLARE_OPERATORS_FOR_FLAGS(PlacementOptions)
 
 // Size limits of the window in pixels; 0 means no limit. Not stored in the file.
+// The track sizes become the widget's minimum and maximum size; the maximised
+// place and size (MaxPos*, MaxSize*) are left to the window manager under Qt.
 struct TMinMaxInfo {
     int MaxPosLeft = 0;
     int MaxPosTop = 0;

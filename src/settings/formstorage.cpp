@@ -72,7 +72,7 @@ QString EncodeStoredValue(const QString &text, const QString &key)
     for (qsizetype i = 0; i < t.size(); ++i) {
         unsigned char b = static_cast<unsigned char>(t[i]);
         if (!k.isEmpty())
-            b ^= static_cast<unsigned char>(k[i % k.size()]);
+            b = static_cast<unsigned char>(b ^ static_cast<unsigned char>(k[i % k.size()]));
         out += QLatin1Char(digits[b >> 4]);
         out += QLatin1Char(digits[b & 0xF]);
     }
@@ -87,9 +87,9 @@ QString DecodeStoredValue(const QString &hex, const QString &key)
     for (qsizetype i = 0; 2 * i + 1 < hex.size(); ++i) {
         const int hi = hexDigit(hex[2 * i]);
         const int lo = hexDigit(hex[2 * i + 1]);
-        unsigned char b = hi < 0 || lo < 0 ? 32 : static_cast<unsigned char>(hi * 16 + lo);
+        unsigned char b = static_cast<unsigned char>(hi < 0 || lo < 0 ? 32 : hi * 16 + lo);
         if (!k.isEmpty())
-            b ^= static_cast<unsigned char>(k[i % k.size()]);
+            b = static_cast<unsigned char>(b ^ static_cast<unsigned char>(k[i % k.size()]));
         bytes.append(static_cast<char>(b));
     }
     return FromCP1250(bytes);

@@ -1,5 +1,9 @@
 #include "settings/keepers.h"
 
+#include "settings/inifile.h"
+
+#include <QFileInfo>
+
 namespace qv {
 
 TFormStorage *CreateFormStorage_Main(QWidget *mainWindow)
@@ -34,6 +38,15 @@ TFormPlacement *CreateFormPlacement1(QWidget *logWindow)
     limits.MinTrackHeight = 235;
     keeper->setMinMaxInfo(limits);
     return keeper;
+}
+
+bool SeedSettingsFile(const QString &fileName, const QString &dataFolder)
+{
+    if (QFileInfo::exists(fileName))
+        return false;
+    IniFile(fileName).WriteString(QString::fromLatin1(kMainSection), QStringLiteral("DirectoryEdit_LDG_Text"),
+                                  dataFolder);
+    return true;
 }
 
 }  // namespace qv

@@ -26,4 +26,10 @@ TFormStorage *CreateFormStorage_Main(QWidget *mainWindow);
 // at least 529 x 235.
 TFormPlacement *CreateFormPlacement1(QWidget *logWindow);
 
+// For a first run: when fileName does not exist, creates it with dataFolder as
+// the text of the data-folder field (section "Main"), so that the main window
+// opens on that folder. Returns whether it wrote the file; an existing file is
+// left alone. Throws qv::Exception when the file cannot be written.
+bool SeedSettingsFile(const QString &fileName, const QString &dataFolder);
+
 }  // namespace qv

@@ -281,6 +281,17 @@ TEST_F(StorageTest, TheMainWindowClosedMaximisedOpensNormalAtItsNormalPlace)
     EXPECT_EQ(m->widget->geometry(), QRect(60, 70, 500, 450));
 }
 
+TEST_F(StorageTest, ASeededFileOpensTheMainWindowOnItsDataFolder)
+{
+    EXPECT_TRUE(qv::SeedSettingsFile(file(), "/opt/demo/LDG_2005"));
+    EXPECT_FALSE(qv::SeedSettingsFile(file(), "/elsewhere")) << "an existing file is left alone";
+    auto m = mainWindow();
+    m->widget->show();
+    EXPECT_EQ(m->directory->text(), "/opt/demo/LDG_2005");
+    EXPECT_EQ(m->listLoads, 1);
+    EXPECT_EQ(m->widget->geometry(), kMainDesign);
+}
+
 TEST(StoredValues, NamesAreUniqueWhateverTheirCase)
 {
     qv::TStoredValues values;
