@@ -1,0 +1,40 @@
+// Where the settings file lives.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace qv {
+
+// The program file's path with its extension replaced by ".INI"; a program
+// without an extension gets ".INI" appended (C:\Prog\ARCH.EXE gives
+// C:\Prog\ARCH.INI, /usr/bin/qvarchiwizator gives /usr/bin/qvarchiwizator.INI).
+QString IniNameForProgram(const QString &programPath);
+
+// The settings file for a program: IniNameForProgram() when the program's
+// folder can be written. Otherwise (a system-wide install) the file of the same
+// name in userConfigRoot/<program name without extension>/, the folder being
+// created; when that file does not exist yet but one lies beside the program
+// (the maker's settings, say the server address), that one is copied there first.
+// canWrite tells whether files can be created in a folder; empty means
+// CanCreateFilesIn().
+QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot,
+                           const std::function<bool(const QString &folder)> &canWrite = {});
+
+// Whether a file can be created in the folder, found by creating (and
+// removing) one: permission bits say little on Windows, and nothing to an
+// administrator.
+bool CanCreateFilesIn(const QString &folder);
+
+// The file that keepers with an empty IniFileName use: the one set by
+// SetDefaultSettingsFileName() if any, else LocateSettingsFile() for this
+// program with the user's configuration folder (QStandardPaths::
+// GenericConfigLocation), located once per run.
+QString DefaultSettingsFileName();
+
+// Points every keeper without a file name of its own at fileName (tests, or a
+// run that must not touch the real file); an empty name goes back to the default.
+void SetDefaultSettingsFileName(const QString &fileName);
+
+}  // namespace qv
