@@ -3,11 +3,14 @@
 #include "app/AppResources.h"
 #include "app/EditFields.h"
 #include "app/TDBGridLista.h"
+#include "app/TForm_Zawartosc.h"
 #include "platform/pathcase.h"
 #include "register/CompanyList.h"
 #include "register/CompanyRegister.h"
+#include "settings/keepers.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
@@ -94,6 +97,9 @@ TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWi
     setGeometry(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
     setMinimumSize(kDesignWidth, kDesignHeight);
 
+    FormStorage_Main = CreateFormStorage_Main(this);
+    FormStorage_Main->setErrorReport([this](const QString &message) { ShowException(message); });
+    TForm_Zawartosc::ErrorReport = [this](const QString &message) { ShowException(message); };
     RxMD_Spis_ = new TCompanyList(this);
     RxMD_Spis_->setObjectName(QStringLiteral("RxMD_Spis"));
     buildActions();
@@ -106,7 +112,20 @@ TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWi
     FormCreate();
 }
 
-TForm_ArchimumLDG::~TForm_ArchimumLDG() { qApp->removeEventFilter(this); }
+TForm_ArchimumLDG::~TForm_ArchimumLDG()
+{
+    // Saved while the fields still exist; nothing happens if already saved.
+    FormStorage_Main->save(true);
+    TForm_Zawartosc::ErrorReport = nullptr;
+    qApp->removeEventFilter(this);
+}
+
+void TForm_ArchimumLDG::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        FormStorage_Main->save(false);
+}
 
 void TForm_ArchimumLDG::FormCreate()
 {

@@ -16,6 +16,7 @@ class QToolBar;
 namespace qv {
 
 class TBrowseEdit;
+class TFormStorage;
 class TCompanyList;
 class TDBGridLista;
 class TDirectoryEdit;
@@ -69,6 +70,7 @@ public:
     TDirectoryEdit *DirectoryEdit_LDG = nullptr;
     QFrame *PanelMain = nullptr;
     TDBGridLista *DBGridLista = nullptr;
+    TFormStorage *FormStorage_Main = nullptr;
 
     QAction *act_add_one = nullptr;
     QAction *act_add_all = nullptr;
@@ -109,6 +111,7 @@ public slots:
 
 protected:
     bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 

@@ -1,6 +1,7 @@
 #include "app/TForm_Zawartosc.h"
 
 #include "app/AppResources.h"
+#include "settings/keepers.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -25,6 +26,11 @@ TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
     setWindowTitle(QStringLiteral("Zawartość archiwum "));
     setGeometry(417, 262, kMinWidth, kMinHeight);
     setMinimumSize(kMinWidth, kMinHeight);
+    FormPlacement1 = CreateFormPlacement1(this);
+    FormPlacement1->setErrorReport([](const QString &message) {
+        if (ErrorReport)
+            ErrorReport(message);
+    });
 
     auto *outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -74,11 +80,7 @@ TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
     connect(bb_STOP, &QPushButton::clicked, this, &TForm_Zawartosc::bb_STOPClick);
 }
 
-TForm_Zawartosc::~TForm_Zawartosc()
-{
-    if (onSave && shownOnce_ && !saved_)
-        onSave(this, true);
-}
+TForm_Zawartosc::~TForm_Zawartosc() { FormPlacement1->save(true); }
 
 void TForm_Zawartosc::setCaptionFromTemplate(const QString &archiveName)
 {
@@ -137,21 +139,8 @@ void TForm_Zawartosc::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (onSave && shownOnce_) {
-        onSave(this, false);
-        saved_ = true;
-    }
+    FormPlacement1->save(false);
     event->accept();
-}
-
-void TForm_Zawartosc::showEvent(QShowEvent *event)
-{
-    if (!shownOnce_) {
-        shownOnce_ = true;
-        if (onFirstShow)
-            onFirstShow(this);
-    }
-    QWidget::showEvent(event);
 }
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 #include "platform/interaction.h"
 
 #include <QPointer>
+#include <functional>
 #include <QWidget>
 
 class QPlainTextEdit;
@@ -12,6 +13,8 @@ class QProgressBar;
 class QFrame;
 
 namespace qv {
+
+class TFormPlacement;
 
 class TForm_Zawartosc : public QWidget, public LogWindow {
     Q_OBJECT
@@ -45,13 +48,13 @@ public:
     static constexpr int kMinWidth = 529;
     static constexpr int kMinHeight = 235;
 
-    // Called by the placement keeper's owner; empty until settings are wired.
-    std::function<void(TForm_Zawartosc *)> onFirstShow;
-    std::function<void(TForm_Zawartosc *, bool destroying)> onSave;
+    TFormPlacement *FormPlacement1 = nullptr;
+    // Where a failing settings save or restore is reported (the main
+    // window's general error report).
+    static inline std::function<void(const QString &)> ErrorReport;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private slots:
     void bb_closeClick();
@@ -60,8 +63,6 @@ private slots:
 private:
     bool FormCloseQuery() const;
     QString FCaptionTemplate;
-    bool shownOnce_ = false;
-    bool saved_ = false;
 };
 
 // The newest log window; a window released since is seen as null.

@@ -10,6 +10,7 @@
 #include "app/TForm_ArchimumLDG.h"
 #include "app/TForm_Zawartosc.h"
 #include "register/CompanyList.h"
+#include "settings/settingsfile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,8 +38,11 @@ protected:
 
     QString dataFolder() const { return temp.file(QStringLiteral("LDG_2005")); }
 
+    QString settingsFile() const { return temp.file(QStringLiteral("qvarchiwizator.INI")); }
+
     void SetUp() override
     {
+        SetDefaultSettingsFileName(settingsFile());
         ui.logWindowFactory = [] { return OpenLogWindow(); };
         demo::WriteDemoDataFolder(dataFolder(), demo::RegisterCodePage::Mazovia);
     }
