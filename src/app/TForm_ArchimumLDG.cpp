@@ -8,6 +8,8 @@
 #include "register/CompanyList.h"
 #include "register/CompanyRegister.h"
 #include "settings/keepers.h"
+#include "upload/IdFTP.h"
+#include "upload/Upload.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -100,6 +102,7 @@ TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWi
     FormStorage_Main = CreateFormStorage_Main(this);
     FormStorage_Main->setErrorReport([this](const QString &message) { ShowException(message); });
     TForm_Zawartosc::ErrorReport = [this](const QString &message) { ShowException(message); };
+    IdFTP = std::make_unique<TIdFTP>();
     RxMD_Spis_ = new TCompanyList(this);
     RxMD_Spis_->setObjectName(QStringLiteral("RxMD_Spis"));
     buildActions();
@@ -471,7 +474,19 @@ void TForm_ArchimumLDG::act_pokarzExecute() {}
 
 void TForm_ArchimumLDG::act_RestoreExecute() {}
 
-void TForm_ArchimumLDG::act_FTPExecute() {}
+void TForm_ArchimumLDG::act_FTPExecute()
+{
+    UploadHost host;
+    host.window = this;
+    host.archiveFileName = [this] { return ArchiveFileName(); };
+    host.storedValue = [this](const QString &name) {
+        const TStoredValue *value = FormStorage_Main->StoredValues.Find(name);
+        return value ? value->Value : QVariant();
+    };
+    host.setFtpEnabled = [this](bool enabled) { setCommandEnabled(act_FTP, enabled); };
+    host.setOperationRunning = [this](bool running) { setOperationRunning(running); };
+    UploadArchive(ui_, *IdFTP, host);
+}
 
 void TForm_ArchimumLDG::act_koniecExecute() { close(); }
 

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <memory>
 
 class QAction;
 class QFrame;
@@ -17,6 +18,7 @@ namespace qv {
 
 class TBrowseEdit;
 class TFormStorage;
+class TIdFTP;
 class TCompanyList;
 class TDBGridLista;
 class TDirectoryEdit;
@@ -71,6 +73,7 @@ public:
     QFrame *PanelMain = nullptr;
     TDBGridLista *DBGridLista = nullptr;
     TFormStorage *FormStorage_Main = nullptr;
+    std::unique_ptr<TIdFTP> IdFTP;
 
     QAction *act_add_one = nullptr;
     QAction *act_add_all = nullptr;

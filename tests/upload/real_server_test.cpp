@@ -1,6 +1,7 @@
 // The session against a real FTP server (pyftpdlib on 127.0.0.1), driven the
 // way the upload command drives it: close, open with login, "dane", store,
 // close.
+#include "FtpTestServer.h"
 #include "recorder.h"
 
 #include "upload/IdFTP.h"
@@ -11,7 +12,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -23,72 +23,25 @@ namespace {
 
 const char *const kPassword = "#(test)#";
 
-QString PythonProgram()
-{
-    const QString own = qEnvironmentVariable("QV_PYTHON");
-    if (!own.isEmpty())
-        return own;
-    // The system interpreter is the one that has the distribution's pyftpdlib.
-    if (QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-        return QStringLiteral("/usr/bin/python3");
-    return QStringLiteral("python3");
-}
-
-// The server script beside this file.
-QString ServerScript()
-{
-    const QString source = qEnvironmentVariable("QV_SOURCE_DIR");
-    if (!source.isEmpty() && QFileInfo::exists(source + "/tests/upload/ftpserver.py"))
-        return source + "/tests/upload/ftpserver.py";
-    return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/ftpserver.py";
-}
-
 class RealFtpServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!QCoreApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "test_upload";
-            static char *argv[] = {name, nullptr};
-            app = std::make_unique<QCoreApplication>(argc, argv);
-        }
-        root = std::make_unique<QTemporaryDir>();
+        server = std::make_unique<qv::test::FtpTestServer>(QStringLiteral("qv"), QString::fromUtf8(kPassword));
         files = std::make_unique<QTemporaryDir>();
-        const QString script = ServerScript();
-        server = std::make_unique<QProcess>();
-        server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server->start(PythonProgram(), {script, "--root", root->path(), "--user", "qv", "--password",
-                                        QString::fromUtf8(kPassword), "--port", "0"});
-        if (!server->waitForStarted(10000)) {
-            startFailure = "could not start " + PythonProgram().toStdString();
-            return;
-        }
-        while (!server->canReadLine() && server->waitForReadyRead(10000)) {
-        }
-        bool ok = false;
-        port = server->readLine().trimmed().toInt(&ok);
-        if (!ok || port <= 0)
-            startFailure = "the FTP server gave no port (is python3-pyftpdlib installed?)";
     }
 
     static void TearDownTestSuite()
     {
-        if (server) {
-            server->kill();
-            server->waitForFinished(5000);
-        }
         server.reset();
-        root.reset();
         files.reset();
-        app.reset();  // Qt must not outlive its own globals at exit
     }
 
     void SetUp() override
     {
-        ASSERT_EQ(startFailure, "");
+        ASSERT_EQ(server->failure(), "");
         ftp.Host = "127.0.0.1";
-        ftp.Port = port;
+        ftp.Port = server->port();
         ftp.Username = "qv";
         ftp.Password = kPassword;
         ftp.ReadTimeout = 10000;
@@ -108,7 +61,7 @@ protected:
 
     static std::string Stored(const std::string &remote)
     {
-        return qvtest::ReadFile(root->path().toStdString() + "/dane/" + remote);
+        return server->stored(QString::fromStdString(remote)).toStdString();
     }
 
     // The notifications of a successful upload of a file of the given size
@@ -128,12 +81,8 @@ protected:
     qv::TIdFTP ftp;
     qvtest::Recorder rec;
 
-    static inline std::unique_ptr<QCoreApplication> app;
-    static inline std::unique_ptr<QTemporaryDir> root;
     static inline std::unique_ptr<QTemporaryDir> files;
-    static inline std::unique_ptr<QProcess> server;
-    static inline int port = 0;
-    static inline std::string startFailure;
+    static inline std::unique_ptr<qv::test::FtpTestServer> server;
 };
 
 }  // namespace
@@ -165,7 +114,7 @@ TEST_F(RealFtpServer, EmptyFileIsStoredEmpty)
     const std::string remote = "empty~2026-12-08_141503.cab";
     Upload(local, remote);
     EXPECT_EQ(rec.events, SuccessfulUpload(0, {}));
-    EXPECT_TRUE(QFileInfo::exists(root->path() + "/dane/" + QString::fromStdString(remote)));
+    EXPECT_TRUE(server->storedNames().contains(QString::fromStdString(remote)));
     EXPECT_EQ(Stored(remote), "");
 }
 
