@@ -8,6 +8,8 @@
 #include "register/CompanyList.h"
 #include "register/CompanyRegister.h"
 #include "settings/keepers.h"
+#include "archive/ArchiveOperations.h"
+#include "cabinet/CabSTComps.h"
 #include "upload/IdFTP.h"
 #include "upload/Upload.h"
 
@@ -59,6 +61,33 @@ QFrame *panel(QWidget *parent, const char *name, QFrame::Shadow shadow)
 
 }  // namespace
 
+// The main window as the archive operations see it.
+class MainArchiveHost : public ArchiveHost {
+public:
+    explicit MainArchiveHost(TForm_ArchimumLDG &w) : w_(w) {}
+    Interaction &ui() override { return w_.ui_; }
+    QWidget *window() override { return &w_; }
+    QString archiveFileName() const override { return w_.ArchiveFileName(); }
+    void setArchiveFileName(const QString &name) override { w_.FN_cab->setFileName(name); }
+    QString dataFolder() const override { return w_.DataFolder(); }
+    TCompanyList &companies() override { return *w_.RxMD_Spis_; }
+    int currentRow() const override { return w_.DBGridLista->currentRow(); }
+    void setCurrentRow(int row) override { w_.DBGridLista->setCurrentRow(row); }
+    void setGridUpdatesEnabled(bool enabled) override { w_.DBGridLista->setUpdatesEnabled(enabled); }
+    void archiveFileCheck() override { w_.FN_cabExit(); }
+    void updateArchiveAction() override { w_.UpdateArchiveAction(); }
+    void setCommandEnabled(Command command, bool enabled) override
+    {
+        QAction *actions[] = {w_.act_Archiwizuj, w_.act_Restore, w_.act_pokarz, w_.act_FTP};
+        w_.setCommandEnabled(actions[command], enabled);
+    }
+    void companyUnmarked() override { --w_.FMarkedCount; }
+    void setOperationRunning(bool running) override { w_.setOperationRunning(running); }
+
+private:
+    TForm_ArchimumLDG &w_;
+};
+
 QString ExceptionReportText(const QString &message)
 {
     if (!message.isEmpty() && message.back() > QLatin1Char('.'))
@@ -103,6 +132,9 @@ TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWi
     FormStorage_Main->setErrorReport([this](const QString &message) { ShowException(message); });
     TForm_Zawartosc::ErrorReport = [this](const QString &message) { ShowException(message); };
     IdFTP = std::make_unique<TIdFTP>();
+    STCabWriter = std::make_unique<TSTCabWriter>();
+    STCabReader = std::make_unique<TSTCabReader>();
+    archiveHost_ = std::make_unique<MainArchiveHost>(*this);
     RxMD_Spis_ = new TCompanyList(this);
     RxMD_Spis_->setObjectName(QStringLiteral("RxMD_Spis"));
     buildActions();
@@ -466,13 +498,13 @@ void TForm_ArchimumLDG::act_del_allExecute() { SetAllMarks(false); }
 
 // ---- commands whose work lives in the archive and upload operations --------
 
-void TForm_ArchimumLDG::act_ArchiwizujExecute() {}
+void TForm_ArchimumLDG::act_ArchiwizujExecute() { CreateArchive(*archiveHost_, *STCabWriter); }
 
-void TForm_ArchimumLDG::act_GenerujPlikExecute() {}
+void TForm_ArchimumLDG::act_GenerujPlikExecute() { GenerateArchiveName(*archiveHost_); }
 
-void TForm_ArchimumLDG::act_pokarzExecute() {}
+void TForm_ArchimumLDG::act_pokarzExecute() { ListArchive(*archiveHost_, *STCabReader); }
 
-void TForm_ArchimumLDG::act_RestoreExecute() {}
+void TForm_ArchimumLDG::act_RestoreExecute() { RestoreCompany(*archiveHost_, *STCabReader); }
 
 void TForm_ArchimumLDG::act_FTPExecute()
 {

@@ -19,6 +19,9 @@ namespace qv {
 class TBrowseEdit;
 class TFormStorage;
 class TIdFTP;
+class TSTCabReader;
+class TSTCabWriter;
+class MainArchiveHost;
 class TCompanyList;
 class TDBGridLista;
 class TDirectoryEdit;
@@ -74,6 +77,8 @@ public:
     TDBGridLista *DBGridLista = nullptr;
     TFormStorage *FormStorage_Main = nullptr;
     std::unique_ptr<TIdFTP> IdFTP;
+    std::unique_ptr<TSTCabWriter> STCabWriter;
+    std::unique_ptr<TSTCabReader> STCabReader;
 
     QAction *act_add_one = nullptr;
     QAction *act_add_all = nullptr;
@@ -142,6 +147,8 @@ private:
     bool shownOnce_ = false;
     QString browseStart_;
     QHash<QAction *, bool> logicalEnabled_;
+    std::unique_ptr<MainArchiveHost> archiveHost_;
+    friend class MainArchiveHost;
 };
 
 template <typename F> void TForm_ArchimumLDG::guarded(F &&handler)

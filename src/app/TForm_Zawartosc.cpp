@@ -115,6 +115,8 @@ void TForm_Zawartosc::setProgress(qint64 done, qint64 total)
 
 void TForm_Zawartosc::hideProgress() { ProgressBar->hide(); }
 
+void TForm_Zawartosc::discard() { deleteLater(); }
+
 QStringList TForm_Zawartosc::lines() const
 {
     const QString text = Memo_pliki->toPlainText();

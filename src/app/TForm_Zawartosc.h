@@ -34,6 +34,7 @@ public:
     void showModeless() override;
     void setProgress(qint64 done, qint64 total) override;
     void hideProgress() override;
+    void discard() override;
 
     QStringList lines() const;
 

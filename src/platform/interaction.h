@@ -49,6 +49,8 @@ public:
     // Shows the progress bar with done out of total; hideProgress() removes it.
     virtual void setProgress(qint64 done, qint64 total) = 0;
     virtual void hideProgress() = 0;
+    // Releases a window that was never shown (an operation that failed first).
+    virtual void discard() = 0;
 };
 
 class Interaction {

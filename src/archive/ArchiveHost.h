@@ -1,0 +1,35 @@
+// What the archive operations need from the main window.
+#pragma once
+
+#include "platform/interaction.h"
+
+class QWidget;
+
+namespace qv {
+
+class TCompanyList;
+
+class ArchiveHost {
+public:
+    enum Command { cmdArchiwizuj, cmdRestore, cmdPokarz, cmdFTP };
+
+    virtual ~ArchiveHost() = default;
+    virtual Interaction &ui() = 0;
+    virtual QWidget *window() = 0;
+    // The name the archive-file field yields, and putting one into it.
+    virtual QString archiveFileName() const = 0;
+    virtual void setArchiveFileName(const QString &name) = 0;
+    virtual QString dataFolder() const = 0;
+    virtual TCompanyList &companies() = 0;
+    virtual int currentRow() const = 0;
+    virtual void setCurrentRow(int row) = 0;
+    // Grid repaint suspended while a walk over the rows is not to be seen.
+    virtual void setGridUpdatesEnabled(bool enabled) = 0;
+    virtual void archiveFileCheck() = 0;  // FN_cabExit
+    virtual void updateArchiveAction() = 0;
+    virtual void setCommandEnabled(Command command, bool enabled) = 0;
+    virtual void companyUnmarked() = 0;  // FMarkedCount - 1
+    virtual void setOperationRunning(bool running) = 0;
+};
+
+}  // namespace qv
