@@ -699,7 +699,7 @@ BOOL FCIAddFile(HFCI hfci, char *pszSourceFile, char *pszFileName, BOOL fExecute
     // From here on a failure leaves the cabinet half built.
     const std::uint32_t thresh = f.ccab.cbFolderThresh;
     if (f.folderOpen && (typeCompress != f.folderType || std::uint64_t{f.folderSize} + size > kMaxFileSize ||
-                         (thresh && std::uint64_t{f.folderCompressed} + f.pendingLen >= thresh))) {
+                         (thresh && f.folderCompressed >= thresh))) {
         if (!closeFolder(f)) {
             closeSource();
             return kFalse;
