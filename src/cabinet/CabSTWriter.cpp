@@ -407,6 +407,7 @@ cab::BOOL TSTCabWriter::cbGetNextCabinet(cab::PCCAB pccab, cab::ULONG cbPrevCab,
         return 0;
     }
     self->targets_.push_back(ExpandFileName(JoinPath({cabFolder, pccab->szCab})));
+    self->ccab_ = *pccab;  // the descriptor of the cabinet now being built
     return 1;
 }
 

@@ -270,21 +270,21 @@ TEST_F(ReaderFixture, AbortInEachEventFailsTheExtraction)
     }
 }
 
-TEST_F(ReaderFixture, UnwritableDestinationReportsTheSystemError)
+TEST_F(ReaderFixture, DestinationThatCannotBeReplacedReportsTheSystemError)
 {
     const std::string cab = makeCab("A.CAB", {{"F\\ONE", "1"}});
-    ForceDirectories(dir / "x/F");
-    ::chmod((dir / "x/F").c_str(), 0555);
-    if (::access((dir / "x/F").c_str(), W_OK) == 0)
-        GTEST_SKIP() << "running with rights that ignore permissions";
+    writeFile(dir / "x/F/ONE/inside", "a folder stands where the file goes");
     try {
         r.ExtractFiles(cab, dir / "x", true);
         FAIL();
     } catch (const ESTCabinet &e) {
-        EXPECT_EQ(e.SystemErrorCode(), EACCES) << e.what();
-        EXPECT_NE(std::string(e.what()).find(SysErrorMessage(EACCES)), std::string::npos) << e.what();
+        EXPECT_EQ(e.ErrorCode(), cab::FDIERROR_TARGET_FILE);
+        EXPECT_EQ(e.SystemErrorCode(), EISDIR) << e.what();
+        EXPECT_EQ(std::string(e.what()), "Failure writing to target file [0x0008].\r\n" + SysErrorMessage(EISDIR) +
+                                             " [0x0015].");
     }
-    ::chmod((dir / "x/F").c_str(), 0755);
+    EXPECT_EQ(readFile(dir / "x/F/ONE/inside"), "a folder stands where the file goes");
+    EXPECT_TRUE(temporaries(dir.path()).empty());
 }
 
 // ---- sets ----
@@ -305,9 +305,6 @@ struct SetFixture : ReaderFixture {
         else
             w.CabinetSizeThreshold = 60000;
         w.SetID = 99;
-        w.OnCabinetStatus = [&](TSTCabWriter &wr, std::uint32_t, std::uint32_t, std::uint32_t &, bool &) {
-            cabinets.push_back(JoinPath({wr.CCab().szCabPath, wr.CCab().szCab}));
-        };
         w.Open(dir / "set/S.CAB");
         writeFile(dir / "s1", "head");
         writeFile(dir / "s2", spanning);
@@ -316,6 +313,9 @@ struct SetFixture : ReaderFixture {
         w.AddFile(dir / "s2", "SPAN");
         w.AddFile(dir / "s3", "TAIL");
         w.Close(true);
+        cabinets.push_back(dir / "set/S.CAB");
+        for (int i = 1; FileExists(dir / ("set/" + w.CabinetFileName(i))); ++i)
+            cabinets.push_back(dir / ("set/" + w.CabinetFileName(i)));
     }
 };
 

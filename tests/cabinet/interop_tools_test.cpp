@@ -60,12 +60,12 @@ Built buildCabinet(const TempDir &dir, Kind kind, const std::string &companyFold
     w.FolderFileCountThreshold = kind == Kind::MsZip ? 4 : 0;
     Built b;
     b.cabinet = dir / "out/ARCH.CAB";
-    w.OnCabinetStatus = [&](TSTCabWriter &wr, std::uint32_t, std::uint32_t, std::uint32_t &, bool &) {
-        b.all.push_back(JoinPath({wr.CCab().szCabPath, wr.CCab().szCab}));
-    };
     w.Open(b.cabinet);
     w.AddFiles(JoinPath({companyFolder, "*.*"}), "FIRMA1", false);
     w.Close(true);
+    b.all.push_back(b.cabinet);
+    for (int i = 1; FileExists(dir / ("out/" + w.CabinetFileName(i))); ++i)
+        b.all.push_back(dir / ("out/" + w.CabinetFileName(i)));
     return b;
 }
 
