@@ -33,6 +33,19 @@ bool sameTextIgnoringCase(const std::string &a, const std::string &b)
 }
 
 // A name inside the cabinet in the platform's own spelling.
+// Names in notifications come from the library as UTF-8; bytes that are not
+// valid UTF-8 are taken as Windows-1250.
+std::string notifiedName(const char *raw)
+{
+    if (!raw)
+        return {};
+    const QByteArray bytes(raw);
+    const QString text = QString::fromUtf8(bytes);
+    if (text.toUtf8() == bytes)
+        return bytes.toStdString();
+    return CabNameToUtf8(raw, false);
+}
+
 std::string toLocalName(std::string name)
 {
 #ifndef _WIN32
@@ -151,9 +164,11 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
             discardOpen();
         checkFDI(ok);
 
-        if (nextRequested_)
-            current = requestedNext_;
-        else if (!sameTextIgnoringCase(current, announcedNext_))
+        // The library goes on through every cabinet it had to open for a
+        // continued file, to that cabinet's end; what follows is the next
+        // cabinet named by the last one it entered. Going back to the
+        // requested cabinet would extract its files a second time.
+        if (!sameTextIgnoringCase(current, announcedNext_))
             current = announcedNext_;
         else
             current.clear();
@@ -176,16 +191,16 @@ cab::INT_PTR TSTCabReader::notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIF
     bool abort = false;
     switch (fdint) {
     case cab::fdintCABINET_INFO: {
-        const std::string next = CabNameToUtf8(pfdin->psz1, false);
+        const std::string next = notifiedName(pfdin->psz1);
         const std::string path = pfdin->psz3 ? pfdin->psz3 : "";
         announcedNext_ = next.empty() ? std::string() : JoinPath({path, next});
         if (OnCabinetInfo)
-            OnCabinetInfo(*this, next, CabNameToUtf8(pfdin->psz2, false), path, pfdin->setID, pfdin->iCabinet,
+            OnCabinetInfo(*this, next, notifiedName(pfdin->psz2), path, pfdin->setID, pfdin->iCabinet,
                           abort);
         return abort ? -1 : 0;
     }
     case cab::fdintPARTIAL_FILE: {
-        const std::string name = CabNameToUtf8(pfdin->psz1, pfdin->attribs & cab::_A_NAME_IS_UTF);
+        const std::string name = notifiedName(pfdin->psz1);
         std::string dest;
         for (const OpenEntry &e : open_)
             if (sameTextIgnoringCase(e.name, name)) {
@@ -193,7 +208,7 @@ cab::INT_PTR TSTCabReader::notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIF
                 break;
             }
         if (OnCopyPartialFile)
-            OnCopyPartialFile(*this, name, CabNameToUtf8(pfdin->psz2, false), CabNameToUtf8(pfdin->psz3, false),
+            OnCopyPartialFile(*this, name, notifiedName(pfdin->psz2), notifiedName(pfdin->psz3),
                               dest, abort);
         return abort ? -1 : 0;
     }
@@ -211,7 +226,7 @@ cab::INT_PTR TSTCabReader::notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIF
 
 cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
 {
-    const std::string name = CabNameToUtf8(pfdin->psz1, pfdin->attribs & cab::_A_NAME_IS_UTF);
+    const std::string name = notifiedName(pfdin->psz1);
     const std::string proposed = JoinPath({destDir_, toLocalName(name)});
     std::string dest = proposed;
     bool abort = false;
@@ -261,7 +276,7 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
 
 cab::INT_PTR TSTCabReader::closeFile(cab::PFDINOTIFICATION pfdin)
 {
-    const std::string name = CabNameToUtf8(pfdin->psz1, pfdin->attribs & cab::_A_NAME_IS_UTF);
+    const std::string name = notifiedName(pfdin->psz1);
     auto it = std::find_if(open_.begin(), open_.end(), [&](const OpenEntry &e) { return e.handle == pfdin->hf; });
     if (it == open_.end())
         it = std::find_if(open_.begin(), open_.end(),
@@ -297,12 +312,12 @@ cab::INT_PTR TSTCabReader::closeFile(cab::PFDINOTIFICATION pfdin)
 
 cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
 {
-    const std::string cabName = CabNameToUtf8(pfdin->psz1, false);
+    const std::string cabName = notifiedName(pfdin->psz1);
     cab::INT_PTR result = 0;
     if (OnNextCabinet) {
         std::string path = pfdin->psz3 ? pfdin->psz3 : "";
         bool abort = false;
-        OnNextCabinet(*this, cabName, CabNameToUtf8(pfdin->psz2, false), path, pfdin->fdie, abort);
+        OnNextCabinet(*this, cabName, notifiedName(pfdin->psz2), path, pfdin->fdie, abort);
         if (abort) {
             result = -1;
         } else {

@@ -90,6 +90,21 @@ TEST_F(ReaderFixture, ExtractsEveryFileThroughTheEvents)
     EXPECT_TRUE(temporaries(dir.path()).empty());
 }
 
+TEST_F(ReaderFixture, NamesAreExtractedAsUtf8WhateverTheirStoredForm)
+{
+    RawFile utf{"F\\\xC5\xBB\xC3\x93\xC5\x81\xC4\x86.TXT", "utf", 0x20 | 0x80};
+    RawFile cp{"F\\\xAF\xD3\xA3\xC6.DAT", "cp1250", 0x20};
+    const std::string cab = rawCab("P.CAB", {utf, cp});
+    std::vector<std::string> seen;
+    r.OnCopyFile = [&](TSTCabReader &, const std::string &src, std::int32_t, std::uint16_t, std::uint16_t,
+                       std::uint16_t, std::uint16_t, std::string &, bool &) { seen.push_back(src); };
+    r.ExtractFiles(cab, dir / "x", true);
+    EXPECT_EQ(seen, (std::vector<std::string>{"F\\\xC5\xBB\xC3\x93\xC5\x81\xC4\x86.TXT",
+                                              "F\\\xC5\xBB\xC3\x93\xC5\x81\xC4\x86.DAT"}));
+    EXPECT_EQ(readFile(dir / "x/F/\xC5\xBB\xC3\x93\xC5\x81\xC4\x86.TXT"), "utf");
+    EXPECT_EQ(readFile(dir / "x/F/\xC5\xBB\xC3\x93\xC5\x81\xC4\x86.DAT"), "cp1250");
+}
+
 TEST_F(ReaderFixture, CopyFileDecidesDestinationOrSkips)
 {
     const std::string cab = makeCab("R.CAB", {{"A\\ONE", "1"}, {"A\\TWO", "22"}, {"B\\THREE", "333"}});
@@ -333,7 +348,11 @@ TEST_F(SetFixture, WholeSetExtractsFromTheFirstCabinet)
     ASSERT_TRUE(r.IsCabinet(cabinets[1], info));
     EXPECT_TRUE(info.hasprev);
     EXPECT_EQ(info.iCabinet, 1);
+    std::map<std::string, int> copies;
+    r.OnCopyFile = [&](TSTCabReader &, const std::string &src, std::int32_t, std::uint16_t, std::uint16_t,
+                       std::uint16_t, std::uint16_t, std::string &, bool &) { ++copies[src]; };
     r.ExtractFiles(cabinets[0], dir / "x", false);
+    EXPECT_EQ(copies, (std::map<std::string, int>{{"HEAD", 1}, {"SPAN", 1}, {"TAIL", 1}})) << "each file once";
     EXPECT_EQ(readFile(dir / "x/HEAD"), "head");
     EXPECT_TRUE(readFile(dir / "x/SPAN") == spanning);
     EXPECT_EQ(readFile(dir / "x/TAIL"), "tail");
