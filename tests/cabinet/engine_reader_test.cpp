@@ -161,20 +161,21 @@ TEST(Hostile, UnterminatedNamesAreCorrupt)
 {
     Sample s;
     makeSample(s);
-    // Replace the last name's NUL and everything after with 300 letters.
-    Bytes b = s.cab;
-    const std::uint32_t files = get32(&b[16]);
-    std::uint32_t at = files;
-    for (int i = 0; i < 2; ++i)
-        at += 16 + static_cast<std::uint32_t>(std::strlen(reinterpret_cast<const char *>(&b[at + 16]))) + 1;
-    b.resize(at + 16);
-    b.insert(b.end(), 300, 'Q');
-    put32(&b[8], static_cast<std::uint32_t>(b.size()));
-    MemFs fs;
-    const ReadResult r = readBytes(fs, b);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.erf.erfOper, FDIERROR_CORRUPT_CABINET);
-    EXPECT_EQ(fs.openHandles(), 0u);
+    // One entry whose name has no NUL: within 256 bytes, or before the end of the file.
+    for (std::size_t letters : {300u, 40u}) {
+        Bytes b = s.cab;
+        const std::uint32_t files = get32(&b[16]);
+        b.resize(files + 16);
+        b.insert(b.end(), letters, 'Q');
+        put16(&b[28], 1);
+        put32(&b[8], static_cast<std::uint32_t>(b.size()));
+        MemFs fs;
+        const ReadResult r = readBytes(fs, b);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.erf.erfOper, FDIERROR_CORRUPT_CABINET);
+        EXPECT_EQ(r.events.size(), 1u);  // CABINET_INFO only: no COPY_FILE with a made-up name
+        EXPECT_EQ(fs.openHandles(), 0u);
+    }
 }
 
 TEST(Hostile, ZeroChecksumIsNotChecked)
