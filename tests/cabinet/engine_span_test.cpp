@@ -317,3 +317,42 @@ TEST(CallbackOrder, NextCabinetGetsIncrementedNumberAndPreviousNames)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SpanRead, NextCabinetOfAnotherSetIsRefused)
+{
+    const std::vector<std::pair<std::string, Bytes>> files = {{"A.DAT", pattern(90000, 1, false)}};
+    MemFs fs;
+    CCAB c = makeCcab("part0.cab", 40000);
+    c.setID = 5;
+    ASSERT_TRUE(writeCabinet(fs, c, sources(fs, files, tcompTYPE_NONE)).ok);
+    MemFs other;
+    CCAB r = c;
+    r.cbReserveCFData = 4;
+    ASSERT_TRUE(writeCabinet(other, r, sources(other, files, tcompTYPE_NONE)).ok);
+
+    ReadOptions giveUp;
+    giveUp.onNext = [](FDINOTIFICATION *n) -> INT_PTR { return n->fdie == FDIERROR_NONE ? 0 : -1; };
+    const Bytes good = fs.get("out/part1.cab");
+    struct Swap {
+        const char *what;
+        std::function<Bytes()> make;
+        int expected;
+    };
+    const std::vector<Swap> swaps = {
+        {"set id", [&] { Bytes b = good; detail::put16(&b[32], 6); return b; }, FDIERROR_WRONG_CABINET},
+        {"number", [&] { Bytes b = good; detail::put16(&b[34], 2); return b; }, FDIERROR_WRONG_CABINET},
+        {"reserves", [&] { return other.get("out/part1.cab"); }, FDIERROR_RESERVE_MISMATCH},
+        {"not a cabinet", [&] { return pattern(100, 1, false); }, FDIERROR_NOT_A_CABINET},
+    };
+    for (const Swap &s : swaps) {
+        fs.put("out/part1.cab", s.make());
+        const ReadResult res = readCabinet(fs, "part0.cab", giveUp);
+        EXPECT_FALSE(res.ok) << s.what;
+        EXPECT_EQ(res.erf.erfOper, s.expected) << s.what;
+        EXPECT_EQ(fs.openHandles(), 0u) << s.what;
+    }
+}
+
+}  // namespace
