@@ -25,6 +25,9 @@ constexpr int kSeekEnd = 2;
 constexpr int kTempNameSize = 1024;
 constexpr int kTempAttempts = 8;
 constexpr std::uint32_t kCopyBufferSize = 65536;
+// Measured on ledger-like data: level 5 with the previous block as history
+// packs better than gcab's output and is faster; level 6 costs a third more time.
+constexpr int kDeflateLevel = 5;
 constexpr std::uint32_t kNextNamesRoom = CB_MAX_CABINET_NAME + CB_MAX_DISK_NAME;
 constexpr std::uint32_t kMaxHeader =
     kHeaderFixed + kHeaderReserveFields + kMaxHeaderReserve + 2 * (CB_MAX_CABINET_NAME + CB_MAX_DISK_NAME);
@@ -656,7 +659,7 @@ HFCI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFRE
     f->ccab.szCabPath[CB_MAX_CAB_PATH - 1] = '\0';
     f->mem = ZAlloc{pfna, pfnf};
     f->folders = static_cast<FolderRecord *>(pfna(sizeof(FolderRecord) * kMaxRealFolders));
-    if (!f->folders || !f->encoder.init(f->mem, 6)) {
+    if (!f->folders || !f->encoder.init(f->mem, kDeflateLevel)) {
         destroy(f);
         return reject(FCIERR_ALLOC_FAIL);
     }
