@@ -356,3 +356,49 @@ TEST(SpanRead, NextCabinetOfAnotherSetIsRefused)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Flushes, FlushFolderAndNextCabinetOnRequest)
+{
+    MemFs fs;
+    std::vector<Source> s = sources(fs,
+                                    {{"A", pattern(5000, 1, true)},
+                                     {"B", pattern(5000, 2, true)},
+                                     {"C", pattern(5000, 3, true)},
+                                     {"D", pattern(5000, 4, true)}},
+                                    tcompTYPE_MSZIP);
+    s[0].flushFolderAfter = true;
+    s[1].nextCabinetAfter = true;
+    const WriterRun w = writeCabinet(fs, makeCcab("part0.cab"), s);
+    ASSERT_TRUE(w.ok);
+    // FCIFlushFolder places A at once; B only when its cabinet is completed.
+    const auto &ev = w.log.events;
+    const auto addB = std::find(ev.begin(), ev.end(), "add B");
+    ASSERT_NE(addB, ev.end());
+    EXPECT_NE(std::find(ev.begin(), addB, "placed A in part0.cab"), addB);
+    EXPECT_NE(std::find(addB, ev.end(), "placed B in part0.cab"), ev.end());
+    EXPECT_NE(std::find(ev.begin(), ev.end(), "placed C in part1.cab"), ev.end());
+
+    const Parsed p0 = parse(fs.get("out/part0.cab"));
+    const Parsed p1 = parse(fs.get("out/part1.cab"));
+    EXPECT_EQ(p0.codes, (std::vector<std::uint16_t>{0, 1}));
+    EXPECT_EQ(p0.flags & 3, 2);
+    EXPECT_EQ(p0.next, "part1.cab");
+    EXPECT_EQ(p1.codes, (std::vector<std::uint16_t>{0, 0}));
+    EXPECT_EQ(p1.flags & 3, 1);
+    EXPECT_EQ(p1.prev, "part0.cab");
+
+    // Nothing continues, so reading the first cabinet needs no other one...
+    const ReadResult r0 = readCabinet(fs, "part0.cab");
+    ASSERT_TRUE(r0.ok);
+    EXPECT_EQ(r0.files.size(), 2u);
+    EXPECT_EQ(r0.events.front(), "info part1.cab #0");
+    // ... and the second one reads on its own, with nothing partial.
+    const ReadResult r1 = readCabinet(fs, "part1.cab");
+    ASSERT_TRUE(r1.ok);
+    EXPECT_TRUE(r1.files.at("D") == fs.get("src/D"));
+    EXPECT_EQ(r1.files.size(), 2u);
+}
+
+}  // namespace
