@@ -291,3 +291,28 @@ TEST(ReaderSkip, SkippingAndOutOfOrderEntriesStillDecode)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReaderAlloc, OutOfMemoryIsReportedAsSuch)
+{
+    Sample s;
+    makeSample(s);
+    MemFs fs;
+    fs.put("out/s.cab", s.cab);
+    // The inflate window is the one 32 KiB allocation made while decoding.
+    fs.failIf = [](const std::string &op, const std::string &size) { return op == "alloc" && size == "32768"; };
+    ReadResult r = readCabinet(fs, "s.cab");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.erf.erfOper, FDIERROR_ALLOC_FAIL);
+    fs.failIf = [](const std::string &op, const std::string &) { return op == "alloc"; };
+    r = readCabinet(fs, "s.cab");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.erf.erfOper, FDIERROR_ALLOC_FAIL);
+    EXPECT_TRUE(r.erf.fError);
+    fs.failIf = nullptr;
+    EXPECT_EQ(fs.liveAllocs, 0u);
+    EXPECT_EQ(fs.openHandles(), 0u);
+}
+
+}  // namespace
