@@ -445,8 +445,9 @@ int nextBlock(Fdi &f)
             return FDIERROR_CORRUPT_CABINET;
         std::memcpy(f.out, f.in, have);
     } else {
-        if (!f.inflater.decode(f.in, have, f.history, d.historyLen, f.out, uncompressed))
-            return FDIERROR_MDI_FAIL;
+        const auto r = f.inflater.decode(f.in, have, f.history, d.historyLen, f.out, uncompressed);
+        if (r != MszipDecoder::Result::Ok)
+            return r == MszipDecoder::Result::NoMemory ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL;
         if (uncompressed == kBlockSize) {
             std::memcpy(f.history, f.out, kBlockSize);
             d.historyLen = kBlockSize;

@@ -110,21 +110,26 @@ bool MszipDecoder::init(ZAlloc mem)
     return true;
 }
 
-bool MszipDecoder::decode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict, std::uint32_t dictLen,
-                          std::uint8_t *out, std::uint32_t expected)
+MszipDecoder::Result MszipDecoder::decode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict,
+                                          std::uint32_t dictLen, std::uint8_t *out, std::uint32_t expected)
 {
     if (n < 2 || in[0] != 'C' || in[1] != 'K' || expected > kBlockSize)
-        return false;
+        return Result::BadData;
     if (inflateReset(zs_) != Z_OK)
-        return false;
-    if (dictLen > 0 && inflateSetDictionary(zs_, dict, dictLen) != Z_OK)
-        return false;
+        return Result::BadData;
+    if (dictLen > 0) {
+        const int rc = inflateSetDictionary(zs_, dict, dictLen);  // allocates the window
+        if (rc != Z_OK)
+            return rc == Z_MEM_ERROR ? Result::NoMemory : Result::BadData;
+    }
     zs_->next_in = const_cast<Bytef *>(in + 2);
     zs_->avail_in = n - 2;
     zs_->next_out = out;
     zs_->avail_out = kBlockSize;
     const int rc = inflate(zs_, Z_FINISH);
-    return rc == Z_STREAM_END && kBlockSize - zs_->avail_out == expected;
+    if (rc == Z_MEM_ERROR)
+        return Result::NoMemory;
+    return rc == Z_STREAM_END && kBlockSize - zs_->avail_out == expected ? Result::Ok : Result::BadData;
 }
 
 }  // namespace cab::detail

@@ -37,11 +37,12 @@ class MszipDecoder {
 public:
     ~MszipDecoder();
     bool init(ZAlloc mem);
+    enum class Result { Ok, BadData, NoMemory };
     // Inflates one block into out (room for kBlockSize bytes); dict is the
-    // history of the folder so far. True only when exactly expected bytes
-    // come out of a complete deflate stream.
-    bool decode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict, std::uint32_t dictLen,
-                std::uint8_t *out, std::uint32_t expected);
+    // history of the folder so far. Ok only when exactly expected bytes come
+    // out of a complete deflate stream.
+    Result decode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict, std::uint32_t dictLen,
+                  std::uint8_t *out, std::uint32_t expected);
 
 private:
     z_stream_s *zs_ = nullptr;

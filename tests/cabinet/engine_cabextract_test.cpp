@@ -1,5 +1,6 @@
-// A quick check that cabextract, as a black box, accepts what our writer
-// produces: checksums on, a spanned set followed from its first cabinet.
+// Quick checks against other cabinet tools run as black boxes: cabextract
+// accepts what our writer produces (checksums on, a spanned set followed from
+// its first cabinet), and our reader takes what gcab writes.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -83,6 +84,33 @@ TEST(Cabextract, AcceptsOurCabinets)
            {"E.DAT", {}}, {"D.DAT", pattern(90000, 4, true)}});
     check("span-none", makeCcab("part0.cab", 15000), tcompTYPE_NONE,
           {{"A.DAT", pattern(60000, 1, false)}, {"B.DAT", pattern(9000, 2, false)}});
+}
+
+TEST(Gcab, OurReaderTakesItsCabinets)
+{
+    if (std::system("gcab --version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gcab not installed";
+    const fs::path dir = workDir("gcab");
+    const std::vector<std::pair<std::string, Bytes>> files = {
+        {"EMPTY.TXT", {}}, {"A.DAT", pattern(32768, 1, false)}, {"B.DAT", pattern(200000, 2, true)}};
+    std::string args;
+    for (const auto &[name, data] : files) {
+        std::ofstream o(dir / name, std::ios::binary);
+        o.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+        args += " '" + (dir / name).string() + "'";
+    }
+    for (const char *zip : {"", " -z"}) {
+        const fs::path cabPath = dir / "g.cab";
+        fs::remove(cabPath);
+        ASSERT_EQ(std::system(("gcab -c -n" + std::string(zip) + " '" + cabPath.string() + "'" + args + " > /dev/null 2>&1").c_str()), 0);
+        MemFs mem;
+        mem.put("out/g.cab", slurp(cabPath));
+        const ReadResult r = readCabinet(mem, "g.cab");
+        ASSERT_TRUE(r.ok) << zip << " error " << r.erf.erfOper;
+        ASSERT_EQ(r.files.size(), files.size());
+        for (const auto &[name, data] : files)
+            EXPECT_TRUE(r.files.at(name) == data) << zip << " " << name;
+    }
 }
 
 }  // namespace

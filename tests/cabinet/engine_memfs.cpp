@@ -294,7 +294,9 @@ WriterRun writeCabinet(MemFs &fs, CCAB ccab, const std::vector<Source> &sources,
     for (const Source &s : sources) {
         run.log.events.push_back("add " + s.name);
         std::string path = s.path, name = s.name;
-        if (!FCIAddFile(h, path.data(), name.data(), s.execute, nextCb, statusCb, fciOpenInfo, s.type)) {
+        if (!FCIAddFile(h, path.data(), name.data(), s.execute, nextCb, statusCb, fciOpenInfo, s.type) ||
+            (s.flushFolderAfter && !FCIFlushFolder(h, nextCb, statusCb)) ||
+            (s.nextCabinetAfter && !FCIFlushCabinet(h, 1, nextCb, statusCb))) {
             ok = false;
             break;
         }

@@ -93,6 +93,8 @@ struct Source {
     std::string name;   // in the cabinet
     bool execute = false;
     cab::TCOMP type = cab::tcompTYPE_MSZIP;
+    bool flushFolderAfter = false;   // FCIFlushFolder after this file
+    bool nextCabinetAfter = false;   // FCIFlushCabinet(TRUE) after this file
 };
 
 // What the writer told its callbacks, in order.

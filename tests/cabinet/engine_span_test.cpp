@@ -317,3 +317,88 @@ TEST(CallbackOrder, NextCabinetGetsIncrementedNumberAndPreviousNames)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SpanRead, NextCabinetOfAnotherSetIsRefused)
+{
+    const std::vector<std::pair<std::string, Bytes>> files = {{"A.DAT", pattern(90000, 1, false)}};
+    MemFs fs;
+    CCAB c = makeCcab("part0.cab", 40000);
+    c.setID = 5;
+    ASSERT_TRUE(writeCabinet(fs, c, sources(fs, files, tcompTYPE_NONE)).ok);
+    MemFs other;
+    CCAB r = c;
+    r.cbReserveCFData = 4;
+    ASSERT_TRUE(writeCabinet(other, r, sources(other, files, tcompTYPE_NONE)).ok);
+
+    ReadOptions giveUp;
+    giveUp.onNext = [](FDINOTIFICATION *n) -> INT_PTR { return n->fdie == FDIERROR_NONE ? 0 : -1; };
+    const Bytes good = fs.get("out/part1.cab");
+    struct Swap {
+        const char *what;
+        std::function<Bytes()> make;
+        int expected;
+    };
+    const std::vector<Swap> swaps = {
+        {"set id", [&] { Bytes b = good; detail::put16(&b[32], 6); return b; }, FDIERROR_WRONG_CABINET},
+        {"number", [&] { Bytes b = good; detail::put16(&b[34], 2); return b; }, FDIERROR_WRONG_CABINET},
+        {"reserves", [&] { return other.get("out/part1.cab"); }, FDIERROR_RESERVE_MISMATCH},
+        {"not a cabinet", [&] { return pattern(100, 1, false); }, FDIERROR_NOT_A_CABINET},
+    };
+    for (const Swap &s : swaps) {
+        fs.put("out/part1.cab", s.make());
+        const ReadResult res = readCabinet(fs, "part0.cab", giveUp);
+        EXPECT_FALSE(res.ok) << s.what;
+        EXPECT_EQ(res.erf.erfOper, s.expected) << s.what;
+        EXPECT_EQ(fs.openHandles(), 0u) << s.what;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Flushes, FlushFolderAndNextCabinetOnRequest)
+{
+    MemFs fs;
+    std::vector<Source> s = sources(fs,
+                                    {{"A", pattern(5000, 1, true)},
+                                     {"B", pattern(5000, 2, true)},
+                                     {"C", pattern(5000, 3, true)},
+                                     {"D", pattern(5000, 4, true)}},
+                                    tcompTYPE_MSZIP);
+    s[0].flushFolderAfter = true;
+    s[1].nextCabinetAfter = true;
+    const WriterRun w = writeCabinet(fs, makeCcab("part0.cab"), s);
+    ASSERT_TRUE(w.ok);
+    // FCIFlushFolder places A at once; B only when its cabinet is completed.
+    const auto &ev = w.log.events;
+    const auto addB = std::find(ev.begin(), ev.end(), "add B");
+    ASSERT_NE(addB, ev.end());
+    EXPECT_NE(std::find(ev.begin(), addB, "placed A in part0.cab"), addB);
+    EXPECT_NE(std::find(addB, ev.end(), "placed B in part0.cab"), ev.end());
+    EXPECT_NE(std::find(ev.begin(), ev.end(), "placed C in part1.cab"), ev.end());
+
+    const Parsed p0 = parse(fs.get("out/part0.cab"));
+    const Parsed p1 = parse(fs.get("out/part1.cab"));
+    EXPECT_EQ(p0.codes, (std::vector<std::uint16_t>{0, 1}));
+    EXPECT_EQ(p0.flags & 3, 2);
+    EXPECT_EQ(p0.next, "part1.cab");
+    EXPECT_EQ(p1.codes, (std::vector<std::uint16_t>{0, 0}));
+    EXPECT_EQ(p1.flags & 3, 1);
+    EXPECT_EQ(p1.prev, "part0.cab");
+
+    // Nothing continues, so reading the first cabinet needs no other one...
+    const ReadResult r0 = readCabinet(fs, "part0.cab");
+    ASSERT_TRUE(r0.ok);
+    EXPECT_EQ(r0.files.size(), 2u);
+    EXPECT_EQ(r0.events.front(), "info part1.cab #0");
+    // ... and the second one reads on its own, with nothing partial.
+    const ReadResult r1 = readCabinet(fs, "part1.cab");
+    ASSERT_TRUE(r1.ok);
+    EXPECT_TRUE(r1.files.at("D") == fs.get("src/D"));
+    EXPECT_EQ(r1.files.size(), 2u);
+}
+
+}  // namespace
