@@ -1,0 +1,138 @@
+#!/bin/sh
+# Cabinet benchmark: ~200 MB of ledger-like data (dBase-like tables, text
+# registers, some incompressible attachments), packed and unpacked by qvcab,
+# gcab, cabextract and bsdtar. Prints wall time, MB/s, compression ratio and
+# peak memory for each. Not a test: it prints figures and checks that every
+# extraction gives back the data.
+#
+#   bench/cabinet.sh [MEGABYTES]      (default 200)
+# QV_BENCH_BUILD: build folder for a Release qvcab (default build-bench)
+# QV_BENCH_DIR:   scratch folder (default a new one under /tmp, removed after)
+set -eu
+MB=${1:-200}
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${QV_BENCH_BUILD:-$ROOT/build-bench}
+if [ -n "${QV_BENCH_DIR:-}" ]; then
+    WORK=$QV_BENCH_DIR
+    mkdir -p "$WORK"
+else
+    WORK=$(mktemp -d /tmp/qvbench.XXXXXX)
+    trap 'rm -rf "$WORK"' EXIT
+fi
+
+for tool in gcab cabextract bsdtar python3 /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$BUILD" -j2 --target qvcab >/dev/null
+QVCAB=$BUILD/tools/qvcab/qvcab
+
+echo "generating ${MB} MB of ledger-like data in $WORK/data ..."
+python3 - "$WORK/data" "$MB" <<'PY'
+import os, random, struct, sys
+root, total = sys.argv[1], int(sys.argv[2]) * 1000 * 1000
+rnd = random.Random(2005)
+names = ["KOWALSKI JAN", "NOWAK ANNA", "ZAKLAD USLUG SP. Z O.O.", "PHU MAREK", "HURTOWNIA WISLA",
+         "BIURO RACHUNKOWE", "PIEKARNIA", "TRANSPORT KRAJOWY", "SKLEP SPOZYWCZY", "APTEKA POD ORLEM"]
+accounts = ["%03d-%02d-%03d" % (rnd.randrange(100, 900), rnd.randrange(100), rnd.randrange(1000)) for _ in range(400)]
+companies = 8
+per_company = total // companies
+def dbf(path, size):
+    reclen = 128
+    count = max(1, (size - 32 - 33) // reclen)
+    fields = [(b"DATA", b"D", 8), (b"KONTO", b"C", 12), (b"OPIS", b"C", 40), (b"KONTRAHENT", b"C", 30),
+              (b"WINIEN", b"N", 14), (b"MA", b"N", 14), (b"NRDOK", b"C", 9)]
+    with open(path, "wb") as f:
+        hlen = 32 + 32 * len(fields) + 1
+        f.write(struct.pack("<BBBBIHH20x", 3, 105, 3, 3, count, hlen, reclen))
+        for n, t, l in fields:
+            f.write(n.ljust(11, b"\0") + t + b"\0\0\0\0" + bytes([l, 2 if t == b"N" else 0]) + b"\0" * 14)
+        f.write(b"\r")
+        buf = []
+        for i in range(count):
+            amount = rnd.randrange(1, 10**7) / 100
+            dr = rnd.random() < 0.5
+            rec = (b" " + b"2005%02d%02d" % (rnd.randrange(1, 13), rnd.randrange(1, 29)) +
+                   rnd.choice(accounts).encode().ljust(12) +
+                   (b"FAKTURA VAT NR %d/%d" % (rnd.randrange(1, 999), 2005)).ljust(40) +
+                   rnd.choice(names).encode().ljust(30) +
+                   (b"%14.2f" % amount if dr else b" " * 14) + (b" " * 14 if dr else b"%14.2f" % amount) +
+                   (b"%09d" % i))
+            buf.append(rec)
+            if len(buf) == 4096:
+                f.write(b"".join(buf)); buf = []
+        f.write(b"".join(buf) + b"\x1a")
+def text(path, size):
+    with open(path, "wb") as f:
+        written = 0
+        while written < size:
+            lines = []
+            for _ in range(2000):
+                lines.append(("%s  %-12s %-30s %12.2f PLN\r\n" % ("2005-%02d-%02d" % (rnd.randrange(1, 13), rnd.randrange(1, 29)),
+                              rnd.choice(accounts), rnd.choice(names), rnd.randrange(1, 10**7) / 100)).encode())
+            chunk = b"".join(lines)
+            f.write(chunk); written += len(chunk)
+for c in range(1, companies + 1):
+    d = os.path.join(root, "FIRMA%02d" % c)
+    os.makedirs(d, exist_ok=True)
+    dbf(os.path.join(d, "DZIENNIK.DBF"), per_company * 55 // 100)
+    dbf(os.path.join(d, "KONTA.DBF"), per_company * 10 // 100)
+    text(os.path.join(d, "REJESTR.TXT"), per_company * 25 // 100)
+    with open(os.path.join(d, "SKANY.BIN"), "wb") as f:
+        f.write(rnd.randbytes(per_company * 8 // 100))
+    for k in range(20):
+        with open(os.path.join(d, "MALY%02d.DAT" % k), "wb") as f:
+            f.write(rnd.randbytes(rnd.randrange(0, 3000)) if k % 3 == 0 else (b"%d;" % k) * rnd.randrange(0, 4000))
+PY
+DATA_BYTES=$(du -sb "$WORK/data" | cut -f1)
+
+# measure NAME INPUT_BYTES OUTPUT_FILE_OR_EMPTY COMMAND...
+measure() {
+    name=$1; in_bytes=$2; out=$3; shift 3
+    sync
+    if ! /usr/bin/time -v -o "$WORK/time.txt" "$@" >"$WORK/cmd.log" 2>&1; then
+        echo "$name failed:"; cat "$WORK/cmd.log"; exit 1
+    fi
+    python3 - "$name" "$in_bytes" "$out" "$DATA_BYTES" "$WORK/time.txt" <<'PY'
+import os, re, sys
+name, in_bytes, out, data_bytes, tf = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4]), sys.argv[5]
+t = open(tf).read()
+m = re.search(r"Elapsed \(wall clock\) time \(h:mm:ss or m:ss\): (?:(\d+):)?(\d+):([\d.]+)", t)
+secs = int(m.group(1) or 0) * 3600 + int(m.group(2)) * 60 + float(m.group(3))
+rss = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", t).group(1)) / 1024
+ratio = ""
+if out:
+    size = sum(os.path.getsize(os.path.join(os.path.dirname(out), f)) for f in os.listdir(os.path.dirname(out))
+               if f.startswith(os.path.splitext(os.path.basename(out))[0]) and f.endswith(".cab"))
+    ratio = "%.2f%%" % (100.0 * size / data_bytes)
+print("%-24s %8.2f s %9.1f MB/s %10s %8.1f MB" % (name, secs, in_bytes / 1e6 / max(secs, 1e-6), ratio, rss))
+PY
+}
+
+check() {
+    if ! diff -r "$WORK/data" "$1" >/dev/null; then
+        echo "extracted data differs: $1"; exit 1
+    fi
+}
+
+echo "data: $DATA_BYTES bytes in $(find "$WORK/data" -type f | wc -l) files"
+printf "%-24s %10s %14s %10s %11s\n" "step" "time" "throughput" "cab/data" "peak RSS"
+measure "qvcab create --mszip" "$DATA_BYTES" "$WORK/q/q.cab" \
+    sh -c "mkdir -p '$WORK/q' && '$QVCAB' create '$WORK/q/q.cab' --mszip '$WORK'/data/FIRMA*"
+FILES=$(cd "$WORK/data" && find . -type f | sed 's|^\./||' | sort)
+measure "gcab -c -z" "$DATA_BYTES" "$WORK/g/g.cab" \
+    sh -c "mkdir -p '$WORK/g' && cd '$WORK/data' && gcab -c -z '$WORK/g/g.cab' $(echo $FILES)"
+measure "qvcab extract" "$DATA_BYTES" "" "$QVCAB" extract "$WORK/q/q.cab" "$WORK/x-qvcab"
+check "$WORK/x-qvcab"
+measure "cabextract (our cab)" "$DATA_BYTES" "" cabextract -q -d "$WORK/x-cabextract" "$WORK/q/q.cab"
+check "$WORK/x-cabextract"
+measure "bsdtar -x (our cab)" "$DATA_BYTES" "" sh -c "mkdir -p '$WORK/x-bsdtar' && cd '$WORK/x-bsdtar' && bsdtar -xf '$WORK/q/q.cab'"
+check "$WORK/x-bsdtar"
+measure "qvcab extract (gcab cab)" "$DATA_BYTES" "" "$QVCAB" extract "$WORK/g/g.cab" "$WORK/x-qvcab-g"
+check "$WORK/x-qvcab-g"
+measure "cabextract (gcab cab)" "$DATA_BYTES" "" cabextract -q -d "$WORK/x-cabextract-g" "$WORK/g/g.cab"
+check "$WORK/x-cabextract-g"
+measure "qvcab test" "$DATA_BYTES" "" "$QVCAB" test "$WORK/q/q.cab"

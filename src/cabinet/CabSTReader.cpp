@@ -1,0 +1,436 @@
+// TSTCabReader: tests, extracts and lists cabinets.
+//
+// Names inside a cabinet are untrusted: one that would leave the
+// destination folder is never written. Each extracted file is written under
+// a temporary name beside its destination and renamed over it only when it
+// is complete.
+#include "cabinet/CabSTComps.h"
+#include "cabinet/CabSTConsts.h"
+#include "platform/shell.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace qv {
+
+namespace {
+
+std::string formatText(const char *pattern, const std::string &arg)
+{
+    std::string out = pattern;
+    const std::size_t at = out.find("%s");
+    if (at != std::string::npos)
+        out.replace(at, 2, arg);
+    return out;
+}
+
+bool sameTextIgnoringCase(const std::string &a, const std::string &b)
+{
+    return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
+}
+
+// A name inside the cabinet in the platform's own spelling.
+// Names in notifications come from the library as UTF-8; bytes that are not
+// valid UTF-8 are taken as Windows-1250.
+std::string notifiedName(const char *raw)
+{
+    if (!raw)
+        return {};
+    const QByteArray bytes(raw);
+    const QString text = QString::fromUtf8(bytes);
+    if (text.toUtf8() == bytes)
+        return bytes.toStdString();
+    return CabNameToUtf8(raw, false);
+}
+
+std::string toLocalName(std::string name)
+{
+#ifndef _WIN32
+    std::replace(name.begin(), name.end(), '\\', '/');
+#endif
+    return name;
+}
+
+constexpr int kMaxCabinetsInSet = 65536;
+
+}  // namespace
+
+bool TSTCabReader::IsUnsafeEntryName(const std::string &name)
+{
+    if (name.empty())
+        return true;
+    if (name[0] == '\\' || name[0] == '/')
+        return true;
+    if (name.size() >= 2 && name[1] == ':')
+        return true;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || name[i] == '\\' || name[i] == '/') {
+            const std::string part = name.substr(start, i - start);
+            if (part == "." || part == "..")
+                return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
+TSTCabReader::TSTCabReader() = default;
+
+TSTCabReader::~TSTCabReader()
+{
+    discardOpen();
+    if (context_) {
+        const cab::HFDI ctx = context_;
+        context_ = nullptr;
+        CabIntf::FDIDestroy(ctx);
+    }
+}
+
+void TSTCabReader::ensureContext()
+{
+    if (context_)
+        return;
+    erf_ = {};
+    context_ = CabIntf::FDICreate(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek, cab::cpuUNKNOWN,
+                                  &erf_);
+    CheckFDI(context_ != nullptr, erf_);
+}
+
+void TSTCabReader::checkFDI(bool ok)
+{
+    if (pending_) {
+        ESTCabinet e = *pending_;
+        pending_.reset();
+        throw e;
+    }
+    CheckFDI(ok, erf_);
+}
+
+bool TSTCabReader::IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo)
+{
+    ensureContext();
+    std::string name = aCabFileName;
+    int err = 0;
+    const cab::INT_PTR hf = CabOpen(name.data(), cab::_O_BINARY | cab::_O_RDONLY, 0, &err, nullptr);
+    if (hf == -1)
+        RaiseOSError(err);
+    aInfo = {};
+    const bool result = CabIntf::FDIIsCabinet(context_, hf, &aInfo) != 0;
+    FileClose(hf);
+    return result;
+}
+
+// Files still open when an extraction stops are closed and their temporary
+// names removed; the destinations keep whatever they held before.
+void TSTCabReader::discardOpen()
+{
+    for (OpenEntry &e : open_) {
+        if (e.handle != InvalidFileHandle)
+            FileClose(e.handle);
+        FileDelete(e.temp);
+    }
+    open_.clear();
+}
+
+void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::string &aDestDir, bool aSingleCabinet)
+{
+    ensureContext();
+    cabFileName_ = ExpandFileName(aCabFileName);
+    destDir_ = aDestDir;
+    if (!destDir_.empty() && !IsPathDelimiter(destDir_.back()))
+        destDir_ += PathDelim;
+    discardOpen();
+    pending_.reset();
+
+    std::vector<std::string> visited;
+    std::string current = cabFileName_;
+    while (!current.empty()) {
+        for (const std::string &v : visited)
+            if (sameTextIgnoringCase(v, current) || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
+                throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
+        visited.push_back(current);
+
+        announcedNext_.clear();
+        requestedNext_.clear();
+        nextRequested_ = false;
+        std::string name = ExtractFileName(current);
+        std::string folder = ExtractFilePath(current);
+        const bool ok = CabIntf::FDICopy(context_, name.data(), folder.data(), 0, cbNotify, nullptr, this) != 0;
+        if (!ok || pending_)
+            discardOpen();
+        checkFDI(ok);
+
+        // The library goes on through every cabinet it had to open for a
+        // continued file, to that cabinet's end; what follows is the next
+        // cabinet named by the last one it entered. Going back to the
+        // requested cabinet would extract its files a second time.
+        if (!sameTextIgnoringCase(current, announcedNext_))
+            current = announcedNext_;
+        else
+            current.clear();
+        if (aSingleCabinet)
+            current.clear();
+        else if (!current.empty() && !FileExists(current))
+            current.clear();
+    }
+}
+
+cab::INT_PTR TSTCabReader::cbNotify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIFICATION pfdin)
+{
+    auto *self = static_cast<TSTCabReader *>(pfdin->pv);
+    return self->notify(fdint, pfdin);
+}
+
+cab::INT_PTR TSTCabReader::notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIFICATION pfdin)
+{
+    LastFDIIOError = 0;
+    bool abort = false;
+    switch (fdint) {
+    case cab::fdintCABINET_INFO: {
+        const std::string next = notifiedName(pfdin->psz1);
+        const std::string path = pfdin->psz3 ? pfdin->psz3 : "";
+        announcedNext_ = next.empty() ? std::string() : JoinPath({path, next});
+        if (OnCabinetInfo)
+            OnCabinetInfo(*this, next, notifiedName(pfdin->psz2), path, pfdin->setID, pfdin->iCabinet,
+                          abort);
+        return abort ? -1 : 0;
+    }
+    case cab::fdintPARTIAL_FILE: {
+        const std::string name = notifiedName(pfdin->psz1);
+        std::string dest;
+        for (const OpenEntry &e : open_)
+            if (sameTextIgnoringCase(e.name, name)) {
+                dest = e.dest;
+                break;
+            }
+        if (OnCopyPartialFile)
+            OnCopyPartialFile(*this, name, notifiedName(pfdin->psz2), notifiedName(pfdin->psz3),
+                              dest, abort);
+        return abort ? -1 : 0;
+    }
+    case cab::fdintCOPY_FILE: return copyFile(pfdin);
+    case cab::fdintCLOSE_FILE_INFO: return closeFile(pfdin);
+    case cab::fdintNEXT_CABINET: return nextCabinet(pfdin);
+    default: {
+        std::int32_t result = 0;
+        if (OnUnrecognizedNotify)
+            OnUnrecognizedNotify(*this, fdint, *pfdin, result);
+        return result;
+    }
+    }
+}
+
+cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
+{
+    const std::string name = notifiedName(pfdin->psz1);
+    const std::string proposed = JoinPath({destDir_, toLocalName(name)});
+    std::string dest = proposed;
+    bool abort = false;
+    if (OnCopyFile)
+        OnCopyFile(*this, name, pfdin->cb, pfdin->date, pfdin->time, pfdin->attribs, pfdin->iFolder, dest, abort);
+    if (abort)
+        return -1;
+    if (dest.empty())
+        return 0;
+    // A destination the program chose itself is trusted; the cabinet's own
+    // name is not.
+    if (dest == proposed && IsUnsafeEntryName(name)) {
+        pending_ = ESTCabinet(formatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
+        return -1;
+    }
+    const std::string folder = ExtractFilePath(dest);
+    if (folder.empty() || ExtractFileName(dest).empty()) {
+        pending_ = ESTCabinet(formatText(sCabDestinationNoFolder, dest), cab::FDIERROR_TARGET_FILE, 0, false);
+        return -1;
+    }
+    if (!ForceDirectories(folder)) {
+        LastFDIIOError = LastOSError();
+        return -1;
+    }
+    const std::uint32_t attrs = FileGetAttributes(dest);
+    if (attrs != InvalidFileAttributes && !(attrs & faDirectory) && (attrs & faReadOnly)) {
+        if (Options.count(croDontOverwriteReadOnlyFiles))
+            return 0;
+        if (!FileSetAttributes(dest, attrs & ~faReadOnly & 0x27u)) {
+            LastFDIIOError = LastOSError();
+            return -1;
+        }
+    }
+    OpenEntry e;
+    e.name = name;
+    e.dest = dest;
+    e.handle = CreateUniqueFile(folder, "~stc", ".tmp", e.temp);
+    if (e.handle == InvalidFileHandle) {
+        const int code = LastOSError();
+        if (code != 0)
+            LastFDIIOError = code;
+        return -1;
+    }
+    open_.push_back(e);
+    return e.handle;
+}
+
+cab::INT_PTR TSTCabReader::closeFile(cab::PFDINOTIFICATION pfdin)
+{
+    const std::string name = notifiedName(pfdin->psz1);
+    auto it = std::find_if(open_.begin(), open_.end(), [&](const OpenEntry &e) { return e.handle == pfdin->hf; });
+    if (it == open_.end())
+        it = std::find_if(open_.begin(), open_.end(),
+                          [&](const OpenEntry &e) { return sameTextIgnoringCase(e.name, name); });
+    std::string dest;
+    if (it != open_.end()) {
+        OpenEntry e = *it;
+        open_.erase(it);
+        dest = e.dest;
+        const bool closed = FileClose(e.handle);
+        const int closeError = closed ? 0 : LastOSError();
+        if (!closed || !FileRename(e.temp, e.dest)) {
+            const int code = closed ? LastOSError() : closeError;
+            FileDelete(e.temp);
+            LastFDIIOError = code;
+            pending_ = ESTCabinet(FDIErrorText(cab::FDIERROR_TARGET_FILE), cab::FDIERROR_TARGET_FILE, code, false);
+            return -1;
+        }
+        CabSetFileInfo(dest, pfdin->date, pfdin->time, pfdin->attribs);
+    } else {
+        CabClose(pfdin->hf);
+    }
+    bool exec = (pfdin->cb & 1) != 0;
+    bool abort = false;
+    if (OnCloseFile)
+        OnCloseFile(*this, name, pfdin->date, pfdin->time, pfdin->attribs, pfdin->iFolder, exec, dest, abort);
+    if (abort)
+        return -1;
+    if (exec && Options.count(croExecuteOnExtract) && !dest.empty())
+        ShellOpenFile(dest);
+    return 1;
+}
+
+cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
+{
+    const std::string cabName = notifiedName(pfdin->psz1);
+    cab::INT_PTR result = 0;
+    if (OnNextCabinet) {
+        std::string path = pfdin->psz3 ? pfdin->psz3 : "";
+        bool abort = false;
+        OnNextCabinet(*this, cabName, notifiedName(pfdin->psz2), path, pfdin->fdie, abort);
+        if (abort) {
+            result = -1;
+        } else {
+            if (!path.empty() && !IsPathDelimiter(path.back()))
+                path += PathDelim;
+            if (path.size() > 255 || !pfdin->psz3) {
+                pending_ = ESTCabinet(formatText(sCabNameTooLong, path), cab::FDIERROR_WRONG_CABINET, 0, false);
+                result = -1;
+            } else {
+                std::memcpy(pfdin->psz3, path.c_str(), path.size() + 1);
+            }
+        }
+    } else if (pfdin->fdie != cab::FDIERROR_NONE) {
+        result = -1;
+    }
+    requestedNext_ = JoinPath({pfdin->psz3 ? pfdin->psz3 : "", cabName});
+    nextRequested_ = true;
+    return result;
+}
+
+// ---------------------------------------------------------------- listing
+
+namespace {
+
+// Buffered reads of a cabinet header with the stream's failure texts.
+class HeaderStream {
+public:
+    explicit HeaderStream(const std::string &path)
+    {
+        h_ = FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting, fhSequential);
+        if (h_ == InvalidFileHandle)
+            RaiseLastOSError();
+    }
+    ~HeaderStream() { FileClose(h_); }
+
+    void seek(std::uint32_t offset)
+    {
+        const std::int64_t pos = FileSeek(h_, offset, 0);
+        len_ = at_ = 0;
+        if (pos != offset)
+            throw Exception(sCabStreamPosition);
+    }
+    void read(void *dst, std::size_t n)
+    {
+        auto *out = static_cast<unsigned char *>(dst);
+        while (n > 0) {
+            if (at_ == len_) {
+                const std::int64_t got = FileRead(h_, buf_, sizeof buf_);
+                if (got <= 0)
+                    throw Exception(sCabStreamRead);
+                len_ = static_cast<std::size_t>(got);
+                at_ = 0;
+            }
+            const std::size_t take = std::min(n, len_ - at_);
+            std::memcpy(out, buf_ + at_, take);
+            out += take;
+            at_ += take;
+            n -= take;
+        }
+    }
+
+private:
+    FileHandle h_;
+    unsigned char buf_[4096];
+    std::size_t len_ = 0, at_ = 0;
+};
+
+std::uint16_t u16(const unsigned char *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t u32(const unsigned char *p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+constexpr std::size_t kMaxListedName = 780;
+
+}  // namespace
+
+bool TSTCabReader::EnumerateFiles(const std::string &aCabFileName, const TSTCabReaderEnumFileEvent &aCallback)
+{
+    cab::FDICABINETINFO info;
+    if (!IsCabinet(aCabFileName, info))
+        return false;
+    HeaderStream s(aCabFileName);
+    unsigned char header[36];
+    s.read(header, sizeof header);
+    if (std::memcmp(header, "MSCF", 4) != 0)
+        throw Exception(sCabFormatError);
+    s.seek(u32(header + 16));
+    const unsigned count = u16(header + 28);
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned char entry[16];
+        s.read(entry, sizeof entry);
+        std::string raw;
+        for (;;) {
+            char c;
+            s.read(&c, 1);
+            if (c == 0)
+                break;
+            if (raw.size() == kMaxListedName)
+                throw Exception(sCabEntryNameTooLong);
+            raw += c;
+        }
+        const std::uint16_t attrs = u16(entry + 14);
+        bool abort = false;
+        if (aCallback)
+            aCallback(*this, CabNameToUtf8(raw.c_str(), attrs & cab::_A_NAME_IS_UTF),
+                      static_cast<std::int32_t>(u32(entry)), u16(entry + 8), u16(entry + 10), u16(entry + 12), attrs,
+                      abort);
+        if (abort)
+            break;
+    }
+    return true;
+}
+
+}  // namespace qv

@@ -1,0 +1,52 @@
+// MSZIP blocks: "CK" followed by one raw deflate stream, with the previous
+// block of the folder as the history window.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cabinet/cabintf.h"
+
+struct z_stream_s;
+
+namespace cab::detail {
+
+// Memory for zlib comes from the library user's allocator.
+struct ZAlloc {
+    void *(*alloc)(ULONG cb) = nullptr;
+    void (*free)(void *p) = nullptr;
+};
+
+class MszipEncoder {
+public:
+    ~MszipEncoder();
+    // False when zlib could not be set up (out of memory).
+    bool init(ZAlloc mem, int level);
+    // Compresses n (1..32768) bytes into out (room for kMaxMszipBlock bytes),
+    // referring back into dict (the previous block) when dictLen > 0.
+    // Returns the block size, never more than kMaxMszipBlock.
+    std::uint32_t encode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict, std::uint32_t dictLen,
+                         std::uint8_t *out);
+
+private:
+    z_stream_s *zs_ = nullptr;
+    ZAlloc mem_;
+};
+
+class MszipDecoder {
+public:
+    ~MszipDecoder();
+    bool init(ZAlloc mem);
+    enum class Result { Ok, BadData, NoMemory };
+    // Inflates one block into out (room for kBlockSize bytes); dict is the
+    // history of the folder so far. Ok only when exactly expected bytes come
+    // out of a complete deflate stream.
+    Result decode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict, std::uint32_t dictLen,
+                  std::uint8_t *out, std::uint32_t expected);
+
+private:
+    z_stream_s *zs_ = nullptr;
+    ZAlloc mem_;
+};
+
+}  // namespace cab::detail

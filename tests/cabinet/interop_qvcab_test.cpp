@@ -1,0 +1,107 @@
+// The qvcab tool end to end, checked against cabextract where it helps.
+#include "comp_helpers.h"
+
+#include <cstdlib>
+
+using namespace qv;
+using namespace cabtest;
+
+namespace {
+
+// QV_BINARY_DIR when the test runner passes it; otherwise the build tree
+// this test executable lives in (build/tests/cabinet/test_cabinet).
+std::string qvcab()
+{
+    if (const char *bin = std::getenv("QV_BINARY_DIR"))
+        return std::string(bin) + "/tools/qvcab/qvcab";
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return "qvcab";
+    self[n] = 0;
+    return ExpandFileName(ExtractFilePath(self) + "../../tools/qvcab/qvcab");
+}
+
+struct QvcabFixture : ::testing::Test {
+    TempDir dir;
+    void SetUp() override
+    {
+        if (!FileExists(qvcab()))
+            FAIL() << "qvcab is not built: " << qvcab();
+        writeFile(dir / "FIRMA1/DANE.DBF", makeData(150000, 1));
+        writeFile(dir / "FIRMA1/SUB/NOTE.TXT", "note");
+        writeFile(dir / "FIRMA1/EMPTY", "");
+        writeFile(dir / "FIRMA2/NOISE.BIN", makeData(90000, 2, false));
+    }
+    RunResult q(const std::string &args) { return run(quote(qvcab()) + " " + args); }
+};
+
+}  // namespace
+
+TEST_F(QvcabFixture, CreateListTestExtractRoundTrip)
+{
+    const RunResult c = q("create " + quote(dir / "out/A.CAB") + " --mszip " + quote(dir / "FIRMA1") + " " +
+                          quote(dir / "FIRMA2/"));
+    ASSERT_EQ(c.status, 0) << c.output;
+    const RunResult l = q("list " + quote(dir / "out/A.CAB"));
+    ASSERT_EQ(l.status, 0) << l.output;
+    for (const char *name : {"FIRMA1\\DANE.DBF", "FIRMA1\\SUB\\NOTE.TXT", "FIRMA1\\EMPTY", "FIRMA2\\NOISE.BIN"})
+        EXPECT_NE(l.output.find(name), std::string::npos) << name << "\n" << l.output;
+    EXPECT_NE(l.output.find("    150000 "), std::string::npos) << l.output;
+    const RunResult t = q("test " + quote(dir / "out/A.CAB"));
+    EXPECT_EQ(t.status, 0) << t.output;
+    EXPECT_NE(t.output.find("OK, 4 files"), std::string::npos) << t.output;
+    const RunResult x = q("extract " + quote(dir / "out/A.CAB") + " " + quote(dir / "x"));
+    ASSERT_EQ(x.status, 0) << x.output;
+    EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA1") + " " + quote(dir / "x/FIRMA1")).status, 0);
+    EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA2") + " " + quote(dir / "x/FIRMA2")).status, 0);
+}
+
+TEST_F(QvcabFixture, SpannedSetAndFolderFilesOptions)
+{
+    const RunResult c = q("create " + quote(dir / "S.CAB") + " --none --max-cabinet 70000 " + quote(dir / "FIRMA1") +
+                          " " + quote(dir / "FIRMA2"));
+    ASSERT_EQ(c.status, 0) << c.output;
+    EXPECT_TRUE(FileExists(dir / "S1.CAB"));
+    EXPECT_TRUE(FileExists(dir / "S3.CAB"));
+    const RunResult t = q("test " + quote(dir / "S.CAB"));
+    EXPECT_EQ(t.status, 0) << t.output;
+    const RunResult x = q("extract " + quote(dir / "S.CAB") + " " + quote(dir / "x"));
+    ASSERT_EQ(x.status, 0) << x.output;
+    EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA1") + " " + quote(dir / "x/FIRMA1")).status, 0);
+    EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA2") + " " + quote(dir / "x/FIRMA2")).status, 0);
+    if (haveTool("cabextract")) {
+        const RunResult cx = run("cabextract -q -d " + quote(dir / "cx") + " " + quote(dir / "S.CAB"));
+        EXPECT_EQ(cx.status, 0) << cx.output;
+        EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA2") + " " + quote(dir / "cx/FIRMA2")).status, 0);
+    }
+
+    ASSERT_EQ(q("create " + quote(dir / "F.CAB") + " --folder-files 1 " + quote(dir / "FIRMA1")).status, 0);
+    EXPECT_EQ(parseCabinet(dir / "F.CAB").folders, 3);
+}
+
+TEST_F(QvcabFixture, FailuresGiveMessagesAndExitCodes)
+{
+    EXPECT_EQ(q("").status, 2);
+    EXPECT_EQ(q("create " + quote(dir / "A.CAB") + " --bogus " + quote(dir / "FIRMA1")).status, 2);
+    EXPECT_EQ(q("create " + quote(dir / "A.CAB") + " --max-cabinet lots " + quote(dir / "FIRMA1")).status, 2);
+    const RunResult missing = q("create " + quote(dir / "A.CAB") + " " + quote(dir / "NOPE"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("not a folder"), std::string::npos) << missing.output;
+    EXPECT_FALSE(FileExists(dir / "A.CAB"));
+
+    writeFile(dir / "plain.txt", "not a cabinet");
+    const RunResult notCab = q("list " + quote(dir / "plain.txt"));
+    EXPECT_EQ(notCab.status, 1);
+    EXPECT_NE(notCab.output.find("is not a cabinet"), std::string::npos) << notCab.output;
+    EXPECT_EQ(q("extract " + quote(dir / "nothere.cab") + " " + quote(dir / "x")).status, 1);
+
+    ASSERT_EQ(q("create " + quote(dir / "C.CAB") + " --none " + quote(dir / "FIRMA2")).status, 0);
+    std::string bytes = readFile(dir / "C.CAB");
+    bytes[bytes.size() - 100] ^= 0x01;
+    writeFile(dir / "C.CAB", bytes);
+    const RunResult t = q("test " + quote(dir / "C.CAB"));
+    EXPECT_EQ(t.status, 1) << t.output;
+    EXPECT_NE(t.output.find("corrupt"), std::string::npos) << t.output;
+    EXPECT_FALSE(PathExists(dir / "FIRMA2x")) << "test writes nothing";
+}

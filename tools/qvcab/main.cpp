@@ -1,0 +1,222 @@
+// qvcab: create, list, extract and test cabinets with the program's own
+// cabinet writer and reader.
+#include "cabinet/CabSTComps.h"
+#include "cabinet/CabSTConsts.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+using namespace qv;
+
+namespace {
+
+int usage()
+{
+    std::fputs("usage:\n"
+               "  qvcab create OUT.cab [--none|--mszip] [--max-cabinet BYTES] [--folder-files N] [-v] DIR...\n"
+               "  qvcab list X.cab\n"
+               "  qvcab extract X.cab DEST\n"
+               "  qvcab test X.cab\n",
+               stderr);
+    return 2;
+}
+
+bool parseNumber(const char *text, std::uint32_t &out)
+{
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    if (!*text || *end || errno || v > 0xFFFFFFFFull)
+        return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+std::string stripDelims(std::string path)
+{
+    while (path.size() > 1 && IsPathDelimiter(path.back()))
+        path.pop_back();
+    return path;
+}
+
+int create(int argc, char **argv)
+{
+    if (argc < 4)
+        return usage();
+    TSTCabWriter writer;
+    writer.SetCompressionType(cctMsZip);
+    bool verbose = false;
+    std::vector<std::string> dirs;
+    for (int i = 3; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--none") {
+            writer.SetCompressionType(cctNone);
+        } else if (a == "--mszip") {
+            writer.SetCompressionType(cctMsZip);
+        } else if (a == "--max-cabinet" || a == "--folder-files") {
+            std::uint32_t v = 0;
+            if (i + 1 >= argc || !parseNumber(argv[i + 1], v)) {
+                std::fprintf(stderr, "qvcab: %s needs a number\n", a.c_str());
+                return 2;
+            }
+            ++i;
+            (a == "--max-cabinet" ? writer.CabinetSizeThreshold : writer.FolderFileCountThreshold) = v;
+        } else if (a == "-v") {
+            verbose = true;
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            std::fprintf(stderr, "qvcab: unknown option %s\n", a.c_str());
+            return 2;
+        } else {
+            dirs.push_back(a);
+        }
+    }
+    if (dirs.empty())
+        return usage();
+    for (const std::string &d : dirs) {
+        if (!DirectoryExists(d)) {
+            std::fprintf(stderr, "qvcab: %s is not a folder\n", d.c_str());
+            return 1;
+        }
+    }
+    if (verbose)
+        writer.OnFilePlaced = [](TSTCabWriter &, const cab::CCAB &ccab, const std::string &name, std::int32_t size,
+                                 bool continuation, bool &) {
+            std::printf("%s%s\t%d\t%s\n", ccab.szCab, continuation ? " (continued)" : "", size, name.c_str());
+        };
+    writer.Open(argv[2]);
+    for (const std::string &d : dirs) {
+        const std::string folder = stripDelims(ExpandFileName(d));
+        writer.AddFiles(JoinPath({folder, "*"}), ExtractFileName(folder), true);
+    }
+    writer.Close(true);
+    return 0;
+}
+
+int list(int argc, char **argv)
+{
+    if (argc != 3)
+        return usage();
+    TSTCabReader reader;
+    const bool ok = reader.EnumerateFiles(argv[2], [](TSTCabReader &, const std::string &name, std::int32_t size,
+                                                      std::uint16_t folder, std::uint16_t date, std::uint16_t time,
+                                                      std::uint16_t attrs, bool &) {
+        std::printf("%10u %04u-%02u-%02u %02u:%02u:%02u %c%c%c%c %5u %s\n", static_cast<unsigned>(size),
+                    1980 + (date >> 9), (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2,
+                    attrs & 0x01 ? 'r' : '-', attrs & 0x02 ? 'h' : '-', attrs & 0x04 ? 's' : '-',
+                    attrs & 0x20 ? 'a' : '-', folder, name.c_str());
+    });
+    if (!ok) {
+        std::fprintf(stderr, "qvcab: %s is not a cabinet\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}
+
+int extract(int argc, char **argv)
+{
+    if (argc != 4)
+        return usage();
+    TSTCabReader reader;
+    cab::FDICABINETINFO info;
+    if (!reader.IsCabinet(argv[2], info)) {
+        std::fprintf(stderr, "qvcab: %s is not a cabinet\n", argv[2]);
+        return 1;
+    }
+    reader.ExtractFiles(argv[2], argv[3], false);
+    return 0;
+}
+
+// ---- test: decompress everything, write nothing ----
+
+constexpr cab::INT_PTR kSink = 0x7FFFFF00;
+
+struct TestState {
+    std::string announcedNext;
+    std::string requestedNext;
+    unsigned files = 0;
+};
+
+cab::UINT sinkWrite(cab::INT_PTR hf, void *pv, cab::UINT cb) { return hf == kSink ? cb : CabWrite(hf, pv, cb); }
+int sinkClose(cab::INT_PTR hf) { return hf == kSink ? 0 : CabClose(hf); }
+
+cab::INT_PTR testNotify(cab::FDINOTIFICATIONTYPE type, cab::PFDINOTIFICATION n)
+{
+    auto *st = static_cast<TestState *>(n->pv);
+    switch (type) {
+    case cab::fdintCABINET_INFO:
+        st->announcedNext = n->psz1 && *n->psz1 ? JoinPath({n->psz3 ? n->psz3 : "", n->psz1}) : std::string();
+        return 0;
+    case cab::fdintCOPY_FILE: return kSink;
+    case cab::fdintCLOSE_FILE_INFO: ++st->files; return 1;
+    case cab::fdintNEXT_CABINET:
+        st->requestedNext = JoinPath({n->psz3 ? n->psz3 : "", n->psz1 ? n->psz1 : ""});
+        return n->fdie == cab::FDIERROR_NONE ? 0 : -1;
+    default: return 0;
+    }
+}
+
+int test(int argc, char **argv)
+{
+    if (argc != 3)
+        return usage();
+    cab::ERF erf{};
+    cab::HFDI hfdi = CabIntf::FDICreate(CabAlloc, CabFree, CabOpen, CabRead, sinkWrite, sinkClose, CabSeek,
+                                        cab::cpuUNKNOWN, &erf);
+    CheckFDI(hfdi != nullptr, erf);
+    TestState st;
+    std::vector<std::string> seen;
+    std::string current = ExpandFileName(argv[2]);
+    try {
+        while (!current.empty()) {
+            for (const std::string &s : seen)
+                if (s == current)
+                    throw Exception(std::string("cabinet set leads back to ") + current);
+            seen.push_back(current);
+            st.announcedNext.clear();
+            st.requestedNext.clear();
+            std::string name = ExtractFileName(current), folder = ExtractFilePath(current);
+            LastFDIIOError = 0;
+            CheckFDI(CabIntf::FDICopy(hfdi, name.data(), folder.data(), 0, testNotify, nullptr, &st) != 0, erf);
+            current = !st.requestedNext.empty() ? st.requestedNext : st.announcedNext;
+            if (!current.empty() && !FileExists(current))
+                current.clear();
+        }
+    } catch (...) {
+        CabIntf::FDIDestroy(hfdi);
+        throw;
+    }
+    CabIntf::FDIDestroy(hfdi);
+    std::printf("%s: OK, %u files\n", argv[2], st.files);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return usage();
+    const std::string cmd = argv[1];
+    try {
+        if (cmd == "create")
+            return create(argc, argv);
+        if (cmd == "list")
+            return list(argc, argv);
+        if (cmd == "extract")
+            return extract(argc, argv);
+        if (cmd == "test")
+            return test(argc, argv);
+    } catch (const std::exception &e) {
+        std::string msg = e.what();
+        for (std::size_t p; (p = msg.find("\r\n")) != std::string::npos;)
+            msg.replace(p, 2, " ");
+        std::fprintf(stderr, "qvcab: %s\n", msg.c_str());
+        return 1;
+    }
+    return usage();
+}
