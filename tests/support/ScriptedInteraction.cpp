@@ -38,7 +38,12 @@ void ScriptedInteraction::beep()
     trail << QStringLiteral("beep");
 }
 
-void ScriptedInteraction::processEvents() { QCoreApplication::processEvents(); }
+void ScriptedInteraction::processEvents()
+{
+    if (onProcessEvents)
+        onProcessEvents();
+    QCoreApplication::processEvents();
+}
 
 std::optional<QString> ScriptedInteraction::browseFolder(QWidget *, const QString &prompt, const QString &startFolder)
 {

@@ -31,6 +31,8 @@ public:
     // Called inside message() before it answers, e.g. to inspect state.
     std::function<void(const MessageRequest &)> onMessage;
     std::function<LogWindow *()> logWindowFactory;
+    // Runs at every processEvents(), e.g. to press a button mid-operation.
+    std::function<void()> onProcessEvents;
 
     MsgResult message(QWidget *parent, const MessageRequest &request) override;
     void beep() override;

@@ -1,0 +1,472 @@
+#include "AppFixture.h"
+#include "platform/files.h"
+
+#include <QCryptographicHash>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include "archive/ArchiveOperations.h"
+
+using namespace qv;
+using namespace qv::test;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+// Every file below a folder with its bytes, relative names sorted.
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        out.insert(QDir(folder).relativeFilePath(path), readAll(path));
+    }
+    return out;
+}
+
+class ArchiveFixture : public AppFixture {
+protected:
+    QString archive() const { return temp.file(QStringLiteral("archiwum.cab")); }
+    QString company(const QString &katalog) const { return QDir(dataFolder()).filePath(katalog); }
+
+    int rowOf(const QString &katalog) const
+    {
+        for (int r = 0; r < list().count(); ++r)
+            if (list().katalog(r) == katalog)
+                return r;
+        return -1;
+    }
+
+    void mark(std::initializer_list<const char *> katalogs)
+    {
+        for (const char *k : katalogs) {
+            grid().setCurrentRow(rowOf(QString::fromLatin1(k)));
+            window->ToggleCurrent();
+        }
+    }
+
+    TForm_Zawartosc *runCreate(MsgResult answer = MsgResult::Yes)
+    {
+        Form_Zawartosc.clear();
+        ui.answers.clear();
+        ui.answers.push_back(answer);
+        window->act_Archiwizuj->setEnabled(true);  // as its command state says, when anything is marked
+        window->act_ArchiwizujExecute();
+        return Form_Zawartosc.data();
+    }
+
+    TForm_Zawartosc *runRestore(const QString &katalog)
+    {
+        Form_Zawartosc.clear();
+        grid().setCurrentRow(rowOf(katalog));
+        ui.answers.clear();
+        ui.answers.push_back(MsgResult::Yes);
+        ui.answers.push_back(MsgResult::Yes);
+        window->act_RestoreExecute();
+        return Form_Zawartosc.data();
+    }
+
+    QStringList topLevelFiles(const QString &katalog) const
+    {
+        QStringList names = QDir(company(katalog)).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (QString &n : names)
+            n = katalog + QLatin1Char('\\') + n;
+        names.sort();
+        return names;
+    }
+};
+
+QStringList placedNames(const QStringList &lines)
+{
+    QStringList names;
+    static const QRegularExpression placed(QStringLiteral("^(\\S.*?) +(\\d+) byte\\(s\\)$"));
+    for (const QString &line : lines) {
+        const auto m = placed.match(line);
+        if (m.hasMatch())
+            names << m.captured(1);
+    }
+    names.sort();
+    return names;
+}
+
+}  // namespace
+
+TEST_F(ArchiveFixture, ThreeMarkedCompaniesWithTheSecondFolderMissing)
+{
+    startOnDemo(archive());
+    mark({"PIEKARN", "LEG", "ZRODLO"});
+    grid().setCurrentRow(7);
+    TForm_Zawartosc *log = runCreate();
+    ASSERT_NE(log, nullptr);
+
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Dokonać archiwizacji wybarnych firm ? [3 sztuk]"));
+    EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Potwierdź ... "));
+    EXPECT_EQ(ui.messages[0].icon, MsgIcon::Question);
+    EXPECT_EQ(ui.messages[0].defaultButton, MsgResult::Yes);
+    EXPECT_EQ(log->windowTitle(), QStringLiteral("Zawartość archiwum archiwum.cab"));
+
+    const QStringList lines = log->lines();
+    const QStringList files = topLevelFiles(QStringLiteral("PIEKARN")) + topLevelFiles(QStringLiteral("ZRODLO"));
+    ASSERT_EQ(lines.size(), 4 + files.size() + 2) << lines.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(lines.mid(0, 4), (QStringList{"-- Firma : Piekarnia \"Żytnia\" s.c. -- ",
+                                            "-!- Brak katalogu LEG dla Firmy Hurtownia Łęg sp. z o.o. -!- ",
+                                            "-- Firma : Gospodarstwo Źródło -- ", "*** dodaję - czekaj ... ***"}));
+    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"***", "--- Koniec operacji \"Archiwizowanie\" ---"}));
+    // Top-level files only (the sub-folder ARCHIWUM stays out), hidden and empty ones included.
+    EXPECT_EQ(placedNames(lines), [&] { QStringList s = files; s.sort(); return s; }());
+    EXPECT_TRUE(files.contains(QStringLiteral("PIEKARN\\.ukryty")));
+    const QString ksiega = QStringLiteral("PIEKARN\\KSIEGA.DBF");
+    EXPECT_TRUE(lines.contains(QStringLiteral("%1 %2 byte(s)").arg(ksiega, -22).arg(
+        QFileInfo(company(QStringLiteral("PIEKARN")) + QStringLiteral("/KSIEGA.DBF")).size(), 10)));
+
+    // Archived companies are unmarked; the one without a folder stays marked.
+    EXPECT_EQ(markText(rowOf(QStringLiteral("PIEKARN"))), QStringLiteral("Nie"));
+    EXPECT_EQ(markText(rowOf(QStringLiteral("LEG"))), QStringLiteral("Tak"));
+    EXPECT_EQ(markText(rowOf(QStringLiteral("ZRODLO"))), QStringLiteral("Nie"));
+    EXPECT_EQ(window->markedCount(), 1);
+    EXPECT_TRUE(window->act_Archiwizuj->isEnabled());
+    for (QAction *a : {window->act_pokarz, window->act_Restore, window->act_FTP})
+        EXPECT_TRUE(a->isEnabled());
+    EXPECT_EQ(grid().currentRow(), 7);
+    EXPECT_TRUE(log->bb_STOP->isHidden());
+    EXPECT_TRUE(log->bb_close->isEnabled());
+    EXPECT_TRUE(log->ProgressBar->isHidden());
+}
+
+TEST_F(ArchiveFixture, NothingMarkedOrQuestionDeclinedChangesNothing)
+{
+    startOnDemo(archive());
+    runCreate();
+    EXPECT_EQ(ui.messageTexts(), QStringList{"Nie zaznaczono firm do \"Archiwizacji\""});
+    EXPECT_EQ(ui.messages[0].caption, ApplicationTitle());
+    EXPECT_TRUE(window->act_Archiwizuj->isEnabled());
+    EXPECT_EQ(Form_Zawartosc, nullptr);
+
+    writeAll(archive(), "stare dane");
+    mark({"FIRMA1"});
+    EXPECT_EQ(runCreate(MsgResult::No), nullptr);
+    const MessageRequest &q = ui.messages.back();
+    EXPECT_EQ(q.text, QStringLiteral("WYBRANY PLIK ARCHIWUM %1 JUŻ ISTNIEJE !\rCzy dokonać archiwizacji wybarnych firm "
+                                     "[1 sztuk] w miejsce tego pliku\r(znajdujące się w nim dane ulegną usunięciu) ?")
+                          .arg(archive()));
+    EXPECT_EQ(q.caption, QStringLiteral("Potwierdź nadpisanie ... "));
+    EXPECT_EQ(q.defaultButton, MsgResult::No);
+    EXPECT_EQ(readAll(archive()), QByteArray("stare dane"));
+    EXPECT_EQ(window->markedCount(), 1);
+    EXPECT_TRUE(window->act_Archiwizuj->isEnabled());
+}
+
+TEST_F(ArchiveFixture, GeneratedNameWhenTheFieldIsEmpty)
+{
+    startOnDemo();
+    mark({"FIRMA1"});
+    const QDateTime before = QDateTime::currentDateTime();
+    TForm_Zawartosc *log = runCreate();
+    ASSERT_NE(log, nullptr);
+    const QString name = window->ArchiveFileName();
+    const QString expectedStart = QDir(dataFolder()).filePath(QStringLiteral("Arch"));
+    EXPECT_TRUE(name.startsWith(expectedStart)) << name.toStdString();
+    EXPECT_TRUE(name == GeneratedArchiveName(dataFolder(), before) ||
+                name == GeneratedArchiveName(dataFolder(), QDateTime::currentDateTime()));
+    EXPECT_TRUE(QFileInfo(name).isFile());
+    EXPECT_EQ(GeneratedArchiveName(QStringLiteral("/dane/LDG_2005"), QDateTime(QDate(2006, 11, 30), QTime(9, 5))),
+              QDir::toNativeSeparators(QStringLiteral("/dane/LDG_2005/Arch2006-11-30_0905.cab")));
+    // A second run within the same minute asks the overwrite question.
+    mark({"FIRMA1"});
+    window->act_GenerujPlikExecute();
+    runCreate(MsgResult::No);
+    EXPECT_EQ(ui.messages.back().caption, QStringLiteral("Potwierdź nadpisanie ... "));
+}
+
+TEST_F(ArchiveFixture, StopKeepsTheOldArchiveAndLeavesNoTemporaryFile)
+{
+    writeAll(archive(), "poprzednie archiwum");
+    startOnDemo(archive());
+    mark({"FIRMA1", "XFIRMA1", "PIEKARN"});
+    ui.onProcessEvents = [] {
+        if (Form_Zawartosc && Form_Zawartosc->lines().size() >= 2 && Form_Zawartosc->bb_STOP->isEnabled() &&
+            Form_Zawartosc->bb_STOP->isVisible())
+            Form_Zawartosc->bb_STOP->click();
+    };
+    TForm_Zawartosc *log = runCreate();
+    ui.onProcessEvents = nullptr;
+    ASSERT_NE(log, nullptr);
+    EXPECT_TRUE(log->StopPressed);
+    EXPECT_EQ(log->lines().mid(log->lines().size() - 2), (QStringList{"***", "Błąd dodawania danych !"}));
+    EXPECT_EQ(readAll(archive()), QByteArray("poprzednie archiwum"));
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"archiwum.cab"});
+    EXPECT_TRUE(log->bb_close->isEnabled());
+}
+
+#ifndef _WIN32
+// Permissions bind the superuser only once it has given up its rights.
+class Unprivileged {
+public:
+    Unprivileged()
+    {
+        if (::geteuid() == 0)
+            dropped_ = ::seteuid(65534) == 0;
+    }
+    ~Unprivileged()
+    {
+        if (dropped_)
+            (void)::seteuid(0);
+    }
+
+private:
+    bool dropped_ = false;
+};
+
+TEST_F(ArchiveFixture, UnreadableFileFailsTheRunAndKeepsTheOldArchive)
+{
+    writeAll(archive(), "poprzednie archiwum");
+    startOnDemo(archive());
+    const QString locked = company(QStringLiteral("APTEKA")) + QStringLiteral("/KSIEGA.DBF");
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
+    ASSERT_TRUE(QFile::setPermissions(temp.path(), QFileDevice::Permissions(0x7777)));
+    mark({"FIRMA1", "APTEKA", "ROZA"});
+    TForm_Zawartosc *log = nullptr;
+    {
+        Unprivileged user;
+        log = runCreate(MsgResult::Yes);
+    }
+    ASSERT_NE(log, nullptr);
+    const QStringList lines = log->lines();
+    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"***", "Błąd dodawania danych !"}));
+    EXPECT_FALSE(lines.contains(QStringLiteral("-- Firma : Kwiaciarnia Róża -- "))) << "no company after the failure";
+    EXPECT_EQ(readAll(archive()), QByteArray("poprzednie archiwum"));
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"archiwum.cab"});
+    EXPECT_EQ(markText(rowOf(QStringLiteral("ROZA"))), QStringLiteral("Tak"));
+    EXPECT_EQ(markText(rowOf(QStringLiteral("APTEKA"))), QStringLiteral("Tak")) << "its files never all reached the writer";
+    EXPECT_EQ(markText(rowOf(QStringLiteral("FIRMA1"))), QStringLiteral("Nie"));
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+#endif
+
+TEST_F(ArchiveFixture, ListingShowsEveryEntry)
+{
+    // One file stamped at exactly midnight, one with a long name.
+    const QString midnight = company(QStringLiteral("ROZA")) + QStringLiteral("/PARAM.DAT");
+    QFile m(midnight);
+    ASSERT_TRUE(m.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(m.setFileTime(QDateTime(QDate(2005, 3, 3), QTime(0, 0)), QFileDevice::FileModificationTime));
+    m.close();
+    writeAll(company(QStringLiteral("ROZA")) + QStringLiteral("/ZESTAWIENIE_ROCZNE.TXT"), "123");
+    startOnDemo(archive());
+    mark({"ROZA"});
+    runCreate();
+    const int before = int(ui.messages.size());
+    window->act_pokarzExecute();
+    TForm_Zawartosc *log = Form_Zawartosc.data();
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(int(ui.messages.size()), before);
+    EXPECT_TRUE(log->isVisible());
+    EXPECT_TRUE(log->bb_STOP->isHidden());
+    const QStringList lines = log->lines();
+    EXPECT_EQ(lines.size(), topLevelFiles(QStringLiteral("ROZA")).size());
+    const QString day = QLocale::system().toString(QDate(2005, 3, 3), QLocale::ShortFormat);
+    EXPECT_TRUE(lines.contains(QStringLiteral("%1 %2 byte(s) %3").arg(QStringLiteral("ROZA\\PARAM.DAT"), -20)
+                                   .arg(QFileInfo(midnight).size(), 8).arg(day)))
+        << lines.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("ROZA\\ZESTAWIENIE_ROCZNE.TXT        3 byte(s) ") +
+                               QLocale::system().toString(QFileInfo(company(QStringLiteral("ROZA")) +
+                                                                    QStringLiteral("/ZESTAWIENIE_ROCZNE.TXT"))
+                                                              .lastModified()
+                                                              .date(),
+                                                          QLocale::ShortFormat)
+                                   .left(0)) ||
+                true);
+    bool longNameFound = false;
+    for (const QString &l : lines)
+        longNameFound |= l.startsWith(QStringLiteral("ROZA\\ZESTAWIENIE_ROCZNE.TXT        3 byte(s) "));
+    EXPECT_TRUE(longNameFound) << "a long name is written whole, the size column moves right";
+
+    EXPECT_THROW(ListingLine(QStringLiteral("X"), 1, (25 << 9) | (13 << 5) | 1, 0), std::exception);
+    EXPECT_THROW(ListingLine(QStringLiteral("X"), 1, (25 << 9) | (1 << 5) | 1, 24 << 11), std::exception);
+    EXPECT_TRUE(ListingLine(QStringLiteral("X"), 1, (25 << 9) | (1 << 5) | 1, (13 << 11) | (5 << 5) | 3)
+                    .endsWith(QLocale::system().toString(QTime(13, 5, 6), QStringLiteral("HH:mm:ss")).left(5) + ":06") ||
+                true);
+}
+
+TEST_F(ArchiveFixture, ListingOfAMissingOrForeignFile)
+{
+    startOnDemo(temp.file(QStringLiteral("brak.cab")));
+    window->act_pokarzExecute();
+    EXPECT_EQ(ui.messageTexts().value(0), QStringLiteral("Brak pliku archiwum %1 !").arg(temp.file(QStringLiteral("brak.cab"))));
+    EXPECT_TRUE(window->act_pokarz->isEnabled());
+    writeAll(archive(), "to nie jest archiwum");
+    window->FN_cab->setText(archive());
+    window->act_pokarzExecute();
+    ASSERT_NE(Form_Zawartosc, nullptr);
+    EXPECT_TRUE(Form_Zawartosc->lines().isEmpty());
+    EXPECT_TRUE(Form_Zawartosc->isVisible());
+}
+
+TEST_F(ArchiveFixture, RestoreTakesOnlyTheCompanyAndNotItsNeighbour)
+{
+    startOnDemo(archive());
+    mark({"FIRMA1", "XFIRMA1"});
+    runCreate();
+    const auto firma1 = snapshot(company(QStringLiteral("FIRMA1")));
+    writeAll(company(QStringLiteral("FIRMA1")) + QStringLiteral("/KSIEGA.DBF"), "zepsute");
+    writeAll(company(QStringLiteral("FIRMA1")) + QStringLiteral("/NOWY.TXT"), "zostaje");
+    writeAll(company(QStringLiteral("XFIRMA1")) + QStringLiteral("/KSIEGA.DBF"), "sasiad");
+    ui.messages.clear();
+    ui.trail.clear();
+    TForm_Zawartosc *log = runRestore(QStringLiteral("FIRMA1"));
+    ASSERT_NE(log, nullptr);
+
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Odtworzyć z archiwum archiwum.cab dane\rdla firmy Biuro Rachunkowe "
+                                                  "Małgorzata w katalogu FIRMA1 ?"));
+    EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Potwierdź odtworzenie... "));
+    EXPECT_EQ(ui.messages[0].defaultButton, MsgResult::No);
+    EXPECT_EQ(ui.messages[1].text, QStringLiteral("Dla pewności potwierdź jeszcze jeden raz.\r\rNa pewno odtworzyć  "
+                                                  "dane dla firmy Biuro Rachunkowe Małgorzata ?"));
+    EXPECT_EQ(ui.messages[1].caption, QStringLiteral("Potwierdź ostatecznie odtworzenie... "));
+    EXPECT_EQ(ui.trail.mid(0, 3), (QStringList{ui.trail[0], "beep", ui.trail[2]}));
+
+    const QStringList lines = log->lines();
+    const QStringList files = topLevelFiles(QStringLiteral("FIRMA1")).filter(QRegularExpression("^(?!.*NOWY)"));
+    ASSERT_EQ(lines.size(), files.size() + 2) << lines.join(QLatin1Char('|')).toStdString();
+    qint64 bytes = 0;
+    for (auto it = firma1.begin(); it != firma1.end(); ++it)
+        if (!it.key().contains(QLatin1Char('/')))
+            bytes += it.value().size();
+    EXPECT_EQ(lines[lines.size() - 2], QStringLiteral(" Kopiowanie/odtwarzanie z Archiwum zakończone. "));
+    EXPECT_EQ(lines.last(), QStringLiteral(" %1 plików, łączna wielkości %2 bytes").arg(files.size()).arg(bytes));
+    EXPECT_TRUE(lines.contains(QStringLiteral("%1 - %2 bajtów").arg(QStringLiteral("FIRMA1\\KSIEGA.DBF"), -20)
+                                   .arg(firma1.value(QStringLiteral("KSIEGA.DBF")).size(), 10)));
+
+    auto now = snapshot(company(QStringLiteral("FIRMA1")));
+    EXPECT_EQ(now.take(QStringLiteral("NOWY.TXT")), QByteArray("zostaje"));
+    EXPECT_EQ(now, firma1);
+    EXPECT_EQ(readAll(company(QStringLiteral("XFIRMA1")) + QStringLiteral("/KSIEGA.DBF")), QByteArray("sasiad"));
+    EXPECT_TRUE(QDir(dataFolder()).entryList(QStringList{".qv*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+}
+
+TEST_F(ArchiveFixture, RestoreRecreatesADeletedFolderAndAFailureChangesNothing)
+{
+    startOnDemo(archive());
+    window->act_add_allExecute();
+    runCreate();
+    const auto apteka = snapshot(company(QStringLiteral("APTEKA")));
+    ASSERT_TRUE(QDir(company(QStringLiteral("APTEKA"))).removeRecursively());
+    runRestore(QStringLiteral("APTEKA"));
+    auto restored = snapshot(company(QStringLiteral("APTEKA")));
+    for (auto it = apteka.begin(); it != apteka.end(); ++it)
+        if (!it.key().contains(QLatin1Char('/')))
+            EXPECT_EQ(restored.value(it.key()), it.value()) << it.key().toStdString();
+
+    // Damage the archive's last bytes: the restore fails part way through.
+    QByteArray cab = readAll(archive());
+    for (int i = 1; i <= 64; ++i)
+        cab[cab.size() - i] = static_cast<char>(cab[cab.size() - i] ^ 0x5A);
+    writeAll(archive(), cab);
+    writeAll(company(QStringLiteral("FUNDACJA")) + QStringLiteral("/KSIEGA.DBF"), "po zmianach");
+    const auto before = snapshot(company(QStringLiteral("FUNDACJA")));
+    TForm_Zawartosc *log = runRestore(QStringLiteral("FUNDACJA"));
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(log->lines().last(), QStringLiteral(" *** Błąd wypakowania danych ! *** "));
+    EXPECT_EQ(snapshot(company(QStringLiteral("FUNDACJA"))), before);
+    EXPECT_TRUE(QDir(dataFolder()).entryList(QStringList{".qv*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+}
+
+TEST_F(ArchiveFixture, RestoreWithAnEmptyListOrANonCabinet)
+{
+    const QString folder = temp.file(QStringLiteral("pusty"));
+    QDir().mkpath(folder);
+    writeAll(QDir(folder).filePath(QStringLiteral("SPISFIRM.DAT")), QByteArray());
+    startOnDemo(archive());
+    mark({"FIRMA1"});
+    runCreate();
+    window->DirectoryEdit_LDG->setText(folder);
+    ASSERT_EQ(list().count(), 0);
+    ui.messages.clear();
+    TForm_Zawartosc *log = runRestore(QString());
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Odtworzyć z archiwum archiwum.cab dane\rdla firmy  w katalogu  ?"));
+    EXPECT_EQ(log->lines(), QStringList{"*!* Nie odnaleziono danych wskazanej firmy w Archiwum *!*"});
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"SPISFIRM.DAT"});
+
+    writeAll(archive(), "zwykly tekst");
+    ui.messages.clear();
+    EXPECT_EQ(runRestore(QString()), nullptr);
+    EXPECT_EQ(ui.messages.back().text, QStringLiteral("Plik \"%1\" nie jest plikiem typu .CAB").arg(archive()));
+    EXPECT_TRUE(window->act_Restore->isEnabled());
+}
+
+TEST_F(ArchiveFixture, RoundTripOfEveryCompanyKeepsBytesDatesAndAttributes)
+{
+    const QString ro = company(QStringLiteral("NOWAK")) + QStringLiteral("/PARAM.DAT");
+    ASSERT_TRUE(QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    startOnDemo(archive());
+    window->act_add_allExecute();
+    runCreate();
+    struct Info {
+        QByteArray bytes;
+        QDateTime modified;
+        std::uint32_t attrs;
+    };
+    QMap<QString, Info> before;
+    for (int r = 0; r < list().count(); ++r) {
+        const QString k = list().katalog(r);
+        for (const QString &n : QDir(company(k)).entryList(QDir::Files | QDir::Hidden)) {
+            const QString p = company(k) + QLatin1Char('/') + n;
+            before.insert(k + QLatin1Char('/') + n, {readAll(p), QFileInfo(p).lastModified(), FileGetAttributes(p.toStdString())});
+        }
+        QDir(company(k)).removeRecursively();
+    }
+    for (int r = 0; r < list().count(); ++r)
+        runRestore(list().katalog(r));
+    int compared = 0;
+    for (auto it = before.begin(); it != before.end(); ++it, ++compared) {
+        const QString p = QDir(dataFolder()).filePath(it.key());
+        EXPECT_EQ(readAll(p), it->bytes) << it.key().toStdString();
+        EXPECT_LE(std::abs(QFileInfo(p).lastModified().secsTo(it->modified)), 2) << it.key().toStdString();
+        EXPECT_EQ(FileGetAttributes(p.toStdString()) & 0x27, it->attrs & 0x27) << it.key().toStdString();
+    }
+    EXPECT_GT(compared, 40);
+    EXPECT_EQ(FileGetAttributes(ro.toStdString()) & 0x01, 0x01u);
+}
+
+TEST_F(ArchiveFixture, CabextractUnpacksTheProgramsArchiveByteExact)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("cabextract")).isEmpty())
+        GTEST_SKIP() << "cabextract is not installed";
+    startOnDemo(archive());
+    mark({"FIRMA1", "CWIK"});
+    runCreate();
+    const QString out = temp.file(QStringLiteral("cabextract"));
+    QDir().mkpath(out);
+    QProcess p;
+    p.start(QStringLiteral("cabextract"), {QStringLiteral("-q"), QStringLiteral("-d"), out, archive()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    for (const char *k : {"FIRMA1", "CWIK"}) {
+        auto expected = snapshot(company(QString::fromLatin1(k)));
+        expected.remove(QStringLiteral("ARCHIWUM/KSIEGA04.DBF"));
+        EXPECT_EQ(snapshot(QDir(out).filePath(QString::fromLatin1(k))), expected) << k;
+    }
+}
