@@ -32,4 +32,10 @@ public:
     virtual void setOperationRunning(bool running) = 0;
 };
 
+// The log window of a stoppable operation (create, restore): captioned with
+// the archive's name, STOP showing, close disabled, shown before the work.
+LogWindow *OpenStoppableLog(ArchiveHost &host, const QString &archive);
+// Hides STOP and enables the close button again at the end.
+void FinishStoppableLog(ArchiveHost &host, LogWindow &log);
+
 }  // namespace qv

@@ -25,6 +25,27 @@ QString GeneratedArchiveName(const QString &dataFolder, const QDateTime &now)
                                       QStringLiteral(".cab"));
 }
 
+LogWindow *OpenStoppableLog(ArchiveHost &host, const QString &archive)
+{
+    LogWindow *log = host.ui().openLogWindow();
+    log->setCaptionFromTemplate(QFileInfo(archive).fileName());
+    log->clearLines();
+    log->setStopVisible(true);
+    log->setCloseEnabled(false);
+    host.setOperationRunning(true);
+    log->showModeless();
+    host.ui().processEvents();
+    return log;
+}
+
+void FinishStoppableLog(ArchiveHost &host, LogWindow &log)
+{
+    log.hideProgress();
+    log.setStopVisible(false);
+    log.setCloseEnabled(true);
+    host.setOperationRunning(false);
+}
+
 void GenerateArchiveName(ArchiveHost &host)
 {
     host.setArchiveFileName(GeneratedArchiveName(host.dataFolder(), QDateTime::currentDateTime()));
@@ -196,14 +217,7 @@ void CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
         return;
     }
 
-    LogWindow *log = ui.openLogWindow();
-    log->setCaptionFromTemplate(QFileInfo(archive).fileName());
-    log->clearLines();
-    log->setStopVisible(true);
-    log->setCloseEnabled(false);
-    host.setOperationRunning(true);
-    log->showModeless();
-    ui.processEvents();
+    LogWindow *log = OpenStoppableLog(host, archive);
     try {
         ArchiveRun(host, writer, *log).run();
     } catch (const std::exception &) {
@@ -211,10 +225,7 @@ void CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
         log->addLine(QStringLiteral("***"));
         log->addLine(QStringLiteral("Błąd dodawania danych !"));
     }
-    log->hideProgress();
-    log->setStopVisible(false);
-    log->setCloseEnabled(true);
-    host.setOperationRunning(false);
+    FinishStoppableLog(host, *log);
     host.updateArchiveAction();
     host.archiveFileCheck();
 }

@@ -197,14 +197,7 @@ void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
         return;
     }
 
-    LogWindow *log = ui.openLogWindow();
-    log->setCaptionFromTemplate(QFileInfo(archive).fileName());
-    log->clearLines();
-    log->setStopVisible(true);
-    log->setCloseEnabled(false);
-    host.setOperationRunning(true);
-    log->showModeless();
-    ui.processEvents();
+    LogWindow *log = OpenStoppableLog(host, archive);
     try {
         RestoreRun(host, reader, *log, katalog).run(archive, RestoreFileCount, RestoreByteCount);
         if (RestoreFileCount == 0) {
@@ -216,10 +209,7 @@ void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
     } catch (const std::exception &) {
         log->addLine(QStringLiteral(" *** Błąd wypakowania danych ! *** "));
     }
-    log->hideProgress();
-    log->setStopVisible(false);
-    log->setCloseEnabled(true);
-    host.setOperationRunning(false);
+    FinishStoppableLog(host, *log);
 }
 
 }  // namespace qv
