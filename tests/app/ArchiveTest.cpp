@@ -372,9 +372,11 @@ TEST_F(ArchiveFixture, RestoreRecreatesADeletedFolderAndAFailureChangesNothing)
     ASSERT_TRUE(QDir(company(QStringLiteral("APTEKA"))).removeRecursively());
     runRestore(QStringLiteral("APTEKA"));
     auto restored = snapshot(company(QStringLiteral("APTEKA")));
-    for (auto it = apteka.begin(); it != apteka.end(); ++it)
-        if (!it.key().contains(QLatin1Char('/')))
+    for (auto it = apteka.begin(); it != apteka.end(); ++it) {
+        if (!it.key().contains(QLatin1Char('/'))) {
             EXPECT_EQ(restored.value(it.key()), it.value()) << it.key().toStdString();
+        }
+    }
 
     // Damage the archive's last bytes: the restore fails part way through.
     QByteArray cab = readAll(archive());
@@ -484,9 +486,10 @@ TEST_F(ArchiveFixture, FolderNamesThatWouldLeaveTheDataFolderAreNeverUsed)
     EXPECT_TRUE(lines.contains(QStringLiteral("-!- Brak katalogu .. dla Firmy Zła firma -!- ")));
     EXPECT_TRUE(lines.contains(QStringLiteral("-!- Brak katalogu A/../B dla Firmy Inna zła -!- ")));
     EXPECT_EQ(lines.last(), QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
-    for (const QString &name : placedNames(lines))
+    for (const QString &name : placedNames(lines)) {
         EXPECT_TRUE(name.startsWith(QStringLiteral("FIRMA1\\")) || name.startsWith(QStringLiteral("XFIRMA1\\")))
             << name.toStdString();
+    }
     EXPECT_EQ(markText(2), QStringLiteral("Tak"));
     EXPECT_EQ(window->markedCount(), 2);
 
