@@ -1,7 +1,8 @@
 #include "platform/pathcase.h"
 
+#include "platform/files.h"
+
 #include <QDir>
-#include <QFileInfo>
 
 namespace qv {
 
@@ -26,15 +27,10 @@ QString JoinFsPath(const QString &folder, const QString &name)
 QString ResolveEntryIgnoringCase(const QString &folder, const QString &name)
 {
     const QString exact = JoinFsPath(folder, name);
-    if (FileSystemIgnoresCase() || QFileInfo::exists(exact))
+    if (FileSystemIgnoresCase())
         return exact;
-    const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return JoinFsPath(folder, entry);
-    }
-    return exact;
+    const std::string found = FindPathIgnoringCase(exact.toStdString());
+    return found.empty() ? exact : QString::fromStdString(found);
 }
 
 }  // namespace qv

@@ -7,9 +7,9 @@ namespace qv {
 
 bool FileSystemIgnoresCase();
 
-// The path of an existing entry `name` inside `folder`: the exact name when it
-// exists, otherwise the first entry whose name matches ignoring letter case.
-// When neither exists, the exact path is returned.
+// The path of an existing entry `name` inside `folder`: the exact path when it
+// exists, otherwise one whose components match ignoring letter case (the data
+// folder's included). When neither exists, the exact path is returned.
 QString ResolveEntryIgnoringCase(const QString &folder, const QString &name);
 
 // Joins a folder and a name with the platform's separator, keeping a

@@ -120,6 +120,10 @@ TEST_F(AppFixture, RegisterIsFoundWhateverTheLetterCaseOfItsName)
     startOnDemo();
     EXPECT_EQ(list().count(), 12);
     EXPECT_TRUE(ui.messages.empty());
+    // The data folder itself too, as the ledger program under Wine may name it.
+    window->DirectoryEdit_LDG->setText(temp.file(QStringLiteral("ldg_2005")));
+    EXPECT_EQ(list().count(), 12);
+    EXPECT_EQ(ui.beeps, 0);
 }
 
 TEST_F(AppFixture, EmptyAndUnreadableRegistersGiveAnEmptyListWithoutAMessage)
