@@ -158,8 +158,10 @@ TForm_ArchimumLDG::~TForm_ArchimumLDG()
 void TForm_ArchimumLDG::closeEvent(QCloseEvent *event)
 {
     QMainWindow::closeEvent(event);
-    if (event->isAccepted())
+    if (event->isAccepted()) {
         FormStorage_Main->save(false);
+        emit closed();
+    }
 }
 
 void TForm_ArchimumLDG::FormCreate()

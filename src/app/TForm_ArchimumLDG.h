@@ -102,6 +102,8 @@ public:
 signals:
     // The first activation's work is done (list loaded, archive check run).
     void firstActivationDone();
+    // The main window has closed: the program ends.
+    void closed();
 
 public slots:
     void act_add_oneExecute();
