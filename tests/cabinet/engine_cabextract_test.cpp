@@ -82,6 +82,7 @@ TEST(Cabextract, AcceptsOurCabinets)
     check("span-mszip", makeCcab("part0.cab", 40000), tcompTYPE_MSZIP,
           {{"A.DAT", pattern(60000, 1, false)}, {"B.DAT", pattern(9000, 2, false)}, {"C.DAT", pattern(5000, 3, true)},
            {"E.DAT", {}}, {"D.DAT", pattern(90000, 4, true)}});
+    check("only-empty", makeCcab("empty.cab"), tcompTYPE_MSZIP, {{"E1.TXT", {}}, {"E2.TXT", {}}});
     check("span-none", makeCcab("part0.cab", 15000), tcompTYPE_NONE,
           {{"A.DAT", pattern(60000, 1, false)}, {"B.DAT", pattern(9000, 2, false)}});
 }

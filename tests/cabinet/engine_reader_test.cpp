@@ -85,7 +85,7 @@ TEST(Hostile, FlippedBytesNeverCrashAndDamagedDataIsCaught)
     }
 }
 
-TEST(Hostile, SpecificDamageGivesTheRightError)
+TEST(Hostile, EachKindOfDamageGivesItsError)
 {
     Sample s;
     makeSample(s);
