@@ -306,6 +306,24 @@ TEST_F(WriterFixture, FailedSourceKeepsOldCabinet)
     EXPECT_EQ(readFile(dir / "out/K.CAB"), "keep me");
 }
 
+TEST_F(WriterFixture, CabinetThatCannotTakeItsPlaceIsReportedAndCleanedUp)
+{
+    writeFile(dir / "out/DIR.CAB/inside", "a folder holds the cabinet's name");
+    w.Open(dir / "out/DIR.CAB");
+    w.AddFile(src("a", 100), "A");
+    try {
+        w.Close(true);
+        FAIL() << "the cabinet could not be put in place, yet no error";
+    } catch (const ESTCabinet &e) {
+        EXPECT_EQ(e.ErrorCode(), cab::FCIERR_CAB_FILE);
+        EXPECT_EQ(e.SystemErrorCode(), EISDIR);
+        EXPECT_EQ(std::string(e.what()), "Could not create cabinet file [0x0006].\r\n" + SysErrorMessage(EISDIR) +
+                                             " [0x0015].");
+    }
+    w.Close(false);
+    EXPECT_EQ(listTree(dir / "out"), (std::vector<std::string>{"DIR.CAB", "DIR.CAB/inside"}));
+}
+
 TEST_F(WriterFixture, AbortedOpenLeavesWriterClosedAndClosedWriterRefusesWork)
 {
     w.OnGetNextCabinet = [](TSTCabWriter &, cab::CCAB &, std::uint32_t, bool &a) { a = true; };
