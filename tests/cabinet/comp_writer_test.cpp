@@ -136,6 +136,25 @@ TEST_F(WriterFixture, FolderFileCountThresholdClosesFolderOnly)
     EXPECT_EQ(c.entries[4].folder, 2);
 }
 
+TEST_F(WriterFixture, SizeThresholdsReachTheDescriptorAndTheLayout)
+{
+    w.FolderSizeThreshold = 40000;
+    w.CabinetSizeThreshold = 1000000;
+    w.ReservePerCabinetSize = 6;
+    w.OnGetNextCabinet = [](TSTCabWriter &, cab::CCAB &c, std::uint32_t, bool &) {
+        EXPECT_EQ(c.cb, 1000000u);
+        EXPECT_EQ(c.cbFolderThresh, 40000u);
+        EXPECT_EQ(c.cbReserveCFHeader, 6u);
+    };
+    w.Open(dir / "out/T.CAB");
+    for (int i = 0; i < 4; ++i)
+        w.AddFile(src("R" + std::to_string(i), 30000, 40 + i, false), "R" + std::to_string(i));
+    w.Close(true);
+    const RawCabinet c = parseCabinet(dir / "out/T.CAB");
+    EXPECT_GE(c.folders, 2) << "incompressible files past the folder threshold start new folders";
+    EXPECT_TRUE(c.flags & 0x0004) << "the header reserve is announced";
+}
+
 TEST_F(WriterFixture, NamesLoseOneLeadingBackslashOnly)
 {
     w.Open(dir / "out/N.CAB");
