@@ -149,9 +149,10 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
     std::vector<std::string> visited;
     std::string current = cabFileName_;
     while (!current.empty()) {
-        for (const std::string &v : visited)
-            if (sameTextIgnoringCase(v, current) || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
-                throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
+        const bool seen = std::any_of(visited.begin(), visited.end(),
+                                      [&](const std::string &v) { return sameTextIgnoringCase(v, current); });
+        if (seen || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
+            throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
         visited.push_back(current);
 
         announcedNext_.clear();

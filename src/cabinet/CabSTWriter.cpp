@@ -7,6 +7,7 @@
 #include "cabinet/CabSTConsts.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

@@ -2,7 +2,6 @@
 
 #include "platform/errors.h"
 
-#include <QDir>
 #include <QString>
 
 #include <cerrno>

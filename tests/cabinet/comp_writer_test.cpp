@@ -136,6 +136,25 @@ TEST_F(WriterFixture, FolderFileCountThresholdClosesFolderOnly)
     EXPECT_EQ(c.entries[4].folder, 2);
 }
 
+TEST_F(WriterFixture, SizeThresholdsReachTheDescriptorAndTheLayout)
+{
+    w.FolderSizeThreshold = 40000;
+    w.CabinetSizeThreshold = 1000000;
+    w.ReservePerCabinetSize = 6;
+    w.OnGetNextCabinet = [](TSTCabWriter &, cab::CCAB &c, std::uint32_t, bool &) {
+        EXPECT_EQ(c.cb, 1000000u);
+        EXPECT_EQ(c.cbFolderThresh, 40000u);
+        EXPECT_EQ(c.cbReserveCFHeader, 6u);
+    };
+    w.Open(dir / "out/T.CAB");
+    for (int i = 0; i < 4; ++i)
+        w.AddFile(src("R" + std::to_string(i), 30000, 40 + i, false), "R" + std::to_string(i));
+    w.Close(true);
+    const RawCabinet c = parseCabinet(dir / "out/T.CAB");
+    EXPECT_GE(c.folders, 2) << "incompressible files past the folder threshold start new folders";
+    EXPECT_TRUE(c.flags & 0x0004) << "the header reserve is announced";
+}
+
 TEST_F(WriterFixture, NamesLoseOneLeadingBackslashOnly)
 {
     w.Open(dir / "out/N.CAB");
@@ -304,6 +323,24 @@ TEST_F(WriterFixture, FailedSourceKeepsOldCabinet)
     }
     w.Close(false);
     EXPECT_EQ(readFile(dir / "out/K.CAB"), "keep me");
+}
+
+TEST_F(WriterFixture, CabinetThatCannotTakeItsPlaceIsReportedAndCleanedUp)
+{
+    writeFile(dir / "out/DIR.CAB/inside", "a folder holds the cabinet's name");
+    w.Open(dir / "out/DIR.CAB");
+    w.AddFile(src("a", 100), "A");
+    try {
+        w.Close(true);
+        FAIL() << "the cabinet could not be put in place, yet no error";
+    } catch (const ESTCabinet &e) {
+        EXPECT_EQ(e.ErrorCode(), cab::FCIERR_CAB_FILE);
+        EXPECT_EQ(e.SystemErrorCode(), EISDIR);
+        EXPECT_EQ(std::string(e.what()), "Could not create cabinet file [0x0006].\r\n" + SysErrorMessage(EISDIR) +
+                                             " [0x0015].");
+    }
+    w.Close(false);
+    EXPECT_EQ(listTree(dir / "out"), (std::vector<std::string>{"DIR.CAB", "DIR.CAB/inside"}));
 }
 
 TEST_F(WriterFixture, AbortedOpenLeavesWriterClosedAndClosedWriterRefusesWork)

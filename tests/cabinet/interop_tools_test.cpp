@@ -188,8 +188,7 @@ TEST(WriterInteropAttributes, HiddenReadOnlyAndDatesReachTheCabinet)
     EXPECT_EQ(c.entries[2].date, dosDate(2005, 3, 3));
     EXPECT_EQ(c.entries[2].time, dosTime(14, 15, 36));
     if (haveTool("cabextract")) {
-        const RunResult list = run("TZ=" + std::string(std::getenv("TZ") ? std::getenv("TZ") : "") +
-                                   " cabextract -l " + quote(dir / "A.CAB"));
+        const RunResult list = run("cabextract -l " + quote(dir / "A.CAB"));
         EXPECT_NE(list.output.find("03.03.2005 14:15:36"), std::string::npos) << list.output;
     }
 }
