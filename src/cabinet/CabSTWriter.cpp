@@ -472,7 +472,8 @@ cab::INT_PTR TSTCabWriter::cbOpen(char *pszFile, int oflag, int pmode, int *err,
         }
         CabTemp t;
         t.target = full;
-        t.handle = CreateUniqueFile(folder, "~" + ExtractFileName(full).substr(0, 64) + ".", ".tmp", t.temp);
+        const std::string prefix = std::string("~").append(ExtractFileName(full).substr(0, 64)).append(".");
+        t.handle = CreateUniqueFile(folder, prefix, ".tmp", t.temp);
         if (t.handle == InvalidFileHandle) {
             if (err)
                 *err = LastOSError();

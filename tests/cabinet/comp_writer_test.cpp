@@ -126,7 +126,7 @@ TEST_F(WriterFixture, FolderFileCountThresholdClosesFolderOnly)
     w.FolderFileCountThreshold = 2;
     w.Open(dir / "out/F.CAB");
     for (int i = 0; i < 5; ++i)
-        w.AddFile(src("F" + std::to_string(i), 1000), "F" + std::to_string(i));
+        w.AddFile(src(std::string("F") + std::to_string(i), 1000), std::string("F") + std::to_string(i));
     w.Close(true);
     const RawCabinet c = parseCabinet(dir / "out/F.CAB");
     EXPECT_EQ(c.folders, 3);

@@ -252,7 +252,7 @@ TEST(Thresholds, FolderThresholdClosesFoldersOnCompressedSize)
     MemFs fs;
     std::vector<std::pair<std::string, Bytes>> files;
     for (int i = 0; i < 6; ++i)
-        files.emplace_back("F" + std::to_string(i), pattern(20000, i, false));
+        files.emplace_back(std::string("F") + std::to_string(i), pattern(20000, i, false));
     CCAB c = makeCcab("t.cab", 0, 30000);
     const WriterRun w = writeCabinet(fs, c, sources(fs, files, tcompTYPE_MSZIP));
     ASSERT_TRUE(w.ok);
@@ -266,7 +266,7 @@ TEST(Thresholds, FolderThresholdClosesFoldersOnCompressedSize)
     MemFs fs2;
     std::vector<std::pair<std::string, Bytes>> soft;
     for (int i = 0; i < 6; ++i)
-        soft.emplace_back("S" + std::to_string(i), Bytes(20000, static_cast<std::uint8_t>('a' + i)));
+        soft.emplace_back(std::string("S") + std::to_string(i), Bytes(20000, static_cast<std::uint8_t>('a' + i)));
     ASSERT_TRUE(writeCabinet(fs2, c, sources(fs2, soft, tcompTYPE_MSZIP)).ok);
     EXPECT_EQ(parse(fs2.get("out/t.cab")).cFolders, 1);
     const ReadResult r = readCabinet(fs2, "t.cab");

@@ -191,7 +191,7 @@ TEST(WriterLimits, MoreThan65535FilesGoOnInTheNextCabinet)
     fs.put("src/e", {});
     std::vector<Source> s(65536, Source{"src/e", "", false, tcompTYPE_NONE});
     for (std::size_t i = 0; i < s.size(); ++i)
-        s[i].name = "F" + std::to_string(i);
+        s[i].name = std::string("F") + std::to_string(i);
     const WriterRun w = writeCabinet(fs, makeCcab("part0.cab"), s);
     ASSERT_TRUE(w.ok) << w.erf.erfOper;
     const Bytes &a = fs.get("out/part0.cab");
