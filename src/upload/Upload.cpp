@@ -54,6 +54,8 @@ public:
     void failure(const std::exception &e)
     {
         QString text = QString::fromUtf8(e.what()).simplified();
+        if (const auto *reply = dynamic_cast<const EIdReplyError *>(&e))
+            text = (QString::number(reply->ReplyCode()) + QLatin1Char(' ') + text).trimmed();
         line(text.isEmpty() ? QStringLiteral("Błąd przesyłania") : text);
     }
 
