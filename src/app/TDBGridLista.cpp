@@ -17,6 +17,7 @@ TDBGridLista::TDBGridLista(QWidget *parent) : QTableView(parent)
     setShowGrid(true);
     setTabKeyNavigation(true);
     setWordWrap(false);
+    setTextElideMode(Qt::ElideNone);  // a narrow column clips its text, as the ledger program's grids do
     setVerticalHeader(new TRowIndicator(this));
     horizontalHeader()->setSectionsMovable(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
