@@ -74,6 +74,14 @@ void Peer::Login()
     Reply("215 UNIX Type: L8");
 }
 
+void Peer::AcceptStore(const std::string &storReply)
+{
+    Expect("PORT ");
+    Reply("200 PORT ok");
+    Expect("STOR ");
+    Reply(storReply);
+}
+
 qv::net::Socket Peer::ConnectBack()
 {
     std::string port;

@@ -27,6 +27,8 @@ public:
     std::string Expect(const std::string &prefix);
     // Answers the usual login exchange: greeting, USER/PASS, TYPE I, SYST.
     void Login();
+    // Accepts "PORT" and then "STOR" with the given preliminary reply.
+    void AcceptStore(const std::string &storReply = "150 Go ahead");
 
     // Connects to the address of the last "PORT" command.
     qv::net::Socket ConnectBack();

@@ -424,10 +424,7 @@ TEST(FtpStore, AbortReplyThenConfirmationEndsNormallyAsAborted)
         std::string received;
         ScriptedServer server([&, abort = abort, confirm = confirm](Peer &p) {
             p.Login();
-            p.Expect("PORT ");
-            p.Reply("200 PORT ok");
-            p.Expect("STOR ");
-            p.Reply("150 Opening BINARY mode data connection");
+            p.AcceptStore("150 Opening BINARY mode data connection");
             auto data = p.ConnectBack();
             received = Peer::ReceiveAll(data);
             p.Reply(std::to_string(abort) + " Connection closed; transfer aborted.");
@@ -455,10 +452,7 @@ TEST(FtpStore, AbortReplyWithoutConfirmationFails)
     const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(10));
     ScriptedServer server([&](Peer &p) {
         p.Login();
-        p.Expect("PORT ");
-        p.Reply("200 PORT ok");
-        p.Expect("STOR ");
-        p.Reply("150 Go ahead");
+        p.AcceptStore();
         auto data = p.ConnectBack();
         Peer::ReceiveAll(data);
         p.Reply("426 Transfer aborted");
@@ -483,10 +477,7 @@ TEST(FtpStore, DataConnectionDroppedMidTransfer)
     const std::string local = qvtest::WriteFile(dir, "big.cab", qvtest::Pattern(size));
     ScriptedServer server([&](Peer &p) {
         p.Login();
-        p.Expect("PORT ");
-        p.Reply("200 PORT ok");
-        p.Expect("STOR ");
-        p.Reply("150 Go ahead");
+        p.AcceptStore();
         auto data = p.ConnectBack();
         Peer::ReceiveAtLeast(data, 100000);
         data.Close(true);  // reset, as a crashing server would
@@ -519,10 +510,7 @@ TEST(FtpStore, ControlConnectionClosedBeforeFinalReply)
     const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(100));
     ScriptedServer server([&](Peer &p) {
         p.Login();
-        p.Expect("PORT ");
-        p.Reply("200 PORT ok");
-        p.Expect("STOR ");
-        p.Reply("150 Go ahead");
+        p.AcceptStore();
         auto data = p.ConnectBack();
         Peer::ReceiveAll(data);
         p.Close();
@@ -548,10 +536,7 @@ TEST(FtpStore, ServerThatNeverConnectsBackRunsIntoTimeLimit)
     const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(100));
     ScriptedServer server([&](Peer &p) {
         p.Login();
-        p.Expect("PORT ");
-        p.Reply("200 PORT ok");
-        p.Expect("STOR ");
-        p.Reply("150 Go ahead");
+        p.AcceptStore();
         p.AwaitClose();
     });
     Session s(server.port());
@@ -573,10 +558,7 @@ TEST(FtpStore, ServerThatStopsReadingRunsIntoTimeLimit)
     const std::string local = qvtest::WriteFile(dir, "big.cab", qvtest::Pattern(size));
     ScriptedServer server([&](Peer &p) {
         p.Login();
-        p.Expect("PORT ");
-        p.Reply("200 PORT ok");
-        p.Expect("STOR ");
-        p.Reply("150 Go ahead");
+        p.AcceptStore();
         auto data = p.ConnectBack();  // held open, never read
         p.AwaitClose();
     });
