@@ -75,6 +75,15 @@ void CheckFCI(bool ok, const cab::ERF &erf)
         throw ESTCabinet(erf, true);
 }
 
+void RaisePending(std::optional<ESTCabinet> &pending)
+{
+    if (!pending)
+        return;
+    ESTCabinet e = *pending;
+    pending.reset();
+    throw e;
+}
+
 void CheckFDI(bool ok, cab::ERF &erf)
 {
     if (ok)

@@ -44,6 +44,9 @@ private:
 
 void CheckFCI(bool ok, const cab::ERF &erf);
 void CheckFDI(bool ok, cab::ERF &erf);
+// A refusal of the components' own callbacks explains a failed library call
+// better than the library's generic error: it is raised first, and forgotten.
+void RaisePending(std::optional<ESTCabinet> &pending);
 
 // The last non-zero OS error met by a reader-variant file callback.
 extern thread_local int LastFDIIOError;

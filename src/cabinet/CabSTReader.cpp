@@ -102,11 +102,7 @@ void TSTCabReader::ensureContext()
 
 void TSTCabReader::checkFDI(bool ok)
 {
-    if (pending_) {
-        ESTCabinet e = *pending_;
-        pending_.reset();
-        throw e;
-    }
+    RaisePending(pending_);
     CheckFDI(ok, erf_);
 }
 

@@ -131,15 +131,9 @@ void TSTCabWriter::setPending(const ESTCabinet &e)
         pending_ = e;
 }
 
-// A refusal of our own callbacks explains a failed call better than the
-// library's generic abort, so it wins.
 void TSTCabWriter::checkFCI(bool ok)
 {
-    if (pending_) {
-        ESTCabinet e = *pending_;
-        pending_.reset();
-        throw e;
-    }
+    RaisePending(pending_);
     CheckFCI(ok, erf_);
 }
 

@@ -212,9 +212,11 @@ int main(int argc, char **argv)
         if (cmd == "test")
             return test(argc, argv);
     } catch (const std::exception &e) {
-        std::string msg = e.what();
-        for (std::size_t p; (p = msg.find("\r\n")) != std::string::npos;)
-            msg.replace(p, 2, " ");
+        // Multi-line messages become one line of the tool's output.
+        std::string msg;
+        for (const char *c = e.what(); *c; ++c)
+            if (*c != '\n')
+                msg += *c == '\r' ? ' ' : *c;
         std::fprintf(stderr, "qvcab: %s\n", msg.c_str());
         return 1;
     }
