@@ -381,6 +381,32 @@ std::int64_t FileSeek(FileHandle h, std::int64_t distance, int origin)
     return r < 0 ? -1 : static_cast<std::int64_t>(r);
 }
 
+bool FileFlush(FileHandle h)
+{
+    int r;
+    do {
+        r = ::fsync(static_cast<int>(h));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+bool FlushDirectory(const std::string &folder)
+{
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    // Some file systems cannot sync a folder; their renames are as durable as they get.
+    const bool ok = r == 0 || errno == EINVAL || errno == EROFS;
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+    return ok;
+}
+
 bool FileTruncateHere(FileHandle h)
 {
     const off_t pos = ::lseek(static_cast<int>(h), 0, SEEK_CUR);
@@ -786,6 +812,11 @@ std::int64_t FileSeek(FileHandle h, std::int64_t distance, int origin)
 
 bool FileTruncateHere(FileHandle h) { return SetEndOfFile(reinterpret_cast<HANDLE>(h)) != 0; }
 
+bool FileFlush(FileHandle h) { return FlushFileBuffers(reinterpret_cast<HANDLE>(h)) != 0; }
+
+// NTFS journals its folder entries; MoveFileEx writes a rename through itself.
+bool FlushDirectory(const std::string &) { return true; }
+
 bool FileClose(FileHandle h) { return CloseHandle(reinterpret_cast<HANDLE>(h)) != 0; }
 
 bool FileExists(const std::string &path)
@@ -806,7 +837,7 @@ bool FileDelete(const std::string &path) { return ::DeleteFileW(wide(path).c_str
 
 bool FileRename(const std::string &from, const std::string &to)
 {
-    return ::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return ::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool ForceDirectories(const std::string &path)

@@ -75,6 +75,8 @@ std::int64_t FileWrite(FileHandle h, const void *buffer, std::uint32_t count);
 std::int64_t FileSeek(FileHandle h, std::int64_t distance, int origin);
 bool FileClose(FileHandle h);
 bool FileTruncateHere(FileHandle h);
+// Writes the file's data through to the disk (fsync, FlushFileBuffers).
+bool FileFlush(FileHandle h);
 
 // ---- names and folders ----
 bool FileExists(const std::string &path);       // an existing non-folder
@@ -83,6 +85,10 @@ bool PathExists(const std::string &path);       // file or folder
 bool FileDelete(const std::string &path);
 // Replaces an existing target.
 bool FileRename(const std::string &from, const std::string &to);
+// Writes a folder's entries (names created, renamed or removed in it) through
+// to the disk, so that a rename survives a crash. A no-op where the system
+// does this itself.
+bool FlushDirectory(const std::string &folder);
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::string &path);
 std::string CurrentDirectory();

@@ -245,3 +245,17 @@ TEST(FileCase, FindsPathIgnoringCase)
     EXPECT_EQ(FindPathIgnoringCase(d / "FIRMA1/nothing"), "");
     EXPECT_EQ(FindPathIgnoringCase(""), "");
 }
+
+TEST(FileFlush, FlushesAnOpenFileAndAFolder)
+{
+    Dir d;
+    const FileHandle h = FileOpen(d / "f", FileAccess::Write, FileShare::Read, FileDisposition::CreateNew);
+    ASSERT_NE(h, InvalidFileHandle);
+    ASSERT_EQ(FileWrite(h, "abc", 3), 3);
+    EXPECT_TRUE(FileFlush(h));
+    FileClose(h);
+    EXPECT_FALSE(FileFlush(h));
+    EXPECT_TRUE(FlushDirectory(d.path));
+    EXPECT_FALSE(FlushDirectory(d / "missing"));
+    EXPECT_FALSE(FlushDirectory(d / "f"));  // not a folder
+}
