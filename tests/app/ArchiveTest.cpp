@@ -128,11 +128,13 @@ TEST_F(ArchiveFixture, ThreeMarkedCompaniesWithTheSecondFolderMissing)
 
     const QStringList lines = log->lines();
     const QStringList files = topLevelFiles(QStringLiteral("PIEKARN")) + topLevelFiles(QStringLiteral("ZRODLO"));
-    ASSERT_EQ(lines.size(), 4 + files.size() + 2) << lines.join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(lines.size(), 4 + files.size() + 3) << lines.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(lines.mid(0, 4), (QStringList{"-- Firma : Piekarnia \"Żytnia\" s.c. -- ",
                                             "-!- Brak katalogu LEG dla Firmy Hurtownia Łęg sp. z o.o. -!- ",
                                             "-- Firma : Gospodarstwo Źródło -- ", "*** dodaję - czekaj ... ***"}));
-    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"***", "--- Koniec operacji \"Archiwizowanie\" ---"}));
+    EXPECT_EQ(lines.mid(lines.size() - 3),
+              (QStringList{QStringLiteral("Archiwum sprawdzone: %1 plików").arg(files.size()), "***",
+                           "--- Koniec operacji \"Archiwizowanie\" ---"}));
     // Top-level files only (the sub-folder ARCHIWUM stays out), hidden and empty ones included.
     EXPECT_EQ(placedNames(lines), [&] { QStringList s = files; s.sort(); return s; }());
     EXPECT_TRUE(files.contains(QStringLiteral("PIEKARN\\.ukryty")));
