@@ -66,6 +66,8 @@ TEST_F(QvcabFixture, SpannedSetAndFolderFilesOptions)
     EXPECT_TRUE(FileExists(dir / "S3.CAB"));
     const RunResult t = q("test " + quote(dir / "S.CAB"));
     EXPECT_EQ(t.status, 0) << t.output;
+    // Each file once, though the files of one cabinet continue into the next.
+    EXPECT_NE(t.output.find("OK, 4 files, 240004 bytes, 4 cabinet(s)"), std::string::npos) << t.output;
     const RunResult x = q("extract " + quote(dir / "S.CAB") + " " + quote(dir / "x"));
     ASSERT_EQ(x.status, 0) << x.output;
     EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA1") + " " + quote(dir / "x/FIRMA1")).status, 0);
