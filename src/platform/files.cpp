@@ -817,7 +817,7 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare share,
     // Device names (CON, COM1, NUL) open in any folder; only disk files count.
     if (GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
-        SetLastError(osErrorNotRegularFile);
+        SetLastError(static_cast<DWORD>(osErrorNotRegularFile));
         return InvalidFileHandle;
     }
     return reinterpret_cast<FileHandle>(h);
