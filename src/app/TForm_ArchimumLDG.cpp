@@ -419,6 +419,7 @@ void TForm_ArchimumLDG::FormActivate()
     guarded([this] {
         DirectoryEdit_LDGChange();
         FN_cabExit();
+        RemoveStaleTemporaries(*archiveHost_);
     });
     FFirstActivation = false;
     running = false;

@@ -20,6 +20,11 @@ void GenerateArchiveName(ArchiveHost &host);
 // "Twórz archiwum".
 void CreateArchive(ArchiveHost &host, TSTCabWriter &writer);
 
+// Removes what killed runs left in the temporary folder and beside the
+// archive named in the window; files of running processes stay. Called at
+// the first activation and by every "Twórz archiwum".
+void RemoveStaleTemporaries(ArchiveHost &host);
+
 // "Pokaż zawartość".
 void ListArchive(ArchiveHost &host, TSTCabReader &reader);
 // One line of the listing; throws when the date or time is not a real one.

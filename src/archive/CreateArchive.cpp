@@ -2,6 +2,7 @@
 
 #include "cabinet/CabSTComps.h"
 #include "platform/pathcase.h"
+#include "platform/tempfiles.h"
 #include "register/CompanyList.h"
 
 #include <QDir>
@@ -46,6 +47,14 @@ void FinishStoppableLog(ArchiveHost &host, LogWindow &log)
     host.setOperationRunning(false);
 }
 
+void RemoveStaleTemporaries(ArchiveHost &host)
+{
+    RemoveStaleTempFiles(TempDirectory());
+    const QString archive = host.archiveFileName();
+    if (!archive.isEmpty())
+        RemoveStaleTempFiles(ExtractFilePath(ExpandFileName(archive.toStdString())));
+}
+
 void GenerateArchiveName(ArchiveHost &host)
 {
     host.setArchiveFileName(GeneratedArchiveName(host.dataFolder(), QDateTime::currentDateTime()));
@@ -73,16 +82,29 @@ qint64 topLevelBytes(const QString &folder)
     return total;
 }
 
+// One run of "Twórz archiwum". Beyond the specified lines it guarantees:
+// - only regular files are read; any other entry (a FIFO, a socket) gets a
+//   line and is left out, so nothing can block the run;
+// - a file that stops the run is named with the system's reason;
+// - the new cabinet is read back whole before it replaces anything, and a
+//   run that adds no file at all changes nothing;
+// - the companies are unmarked only when the run has completed.
 class ArchiveRun {
 public:
-    ArchiveRun(ArchiveHost &host, TSTCabWriter &writer, LogWindow &log) : host_(host), writer_(writer), log_(log) {}
+    ArchiveRun(ArchiveHost &host, TSTCabWriter &writer, LogWindow &log) : host_(host), writer_(writer), log_(log)
+    {
+        listReset_ = QObject::connect(&host_.companies(), &QAbstractItemModel::modelAboutToBeReset,
+                                      [this] { handedOver_.clear(); });
+    }
 
     // Returns normally when the cabinet is complete; throws otherwise.
     void run()
     {
         writer_.SetCompressionType(cctMsZip);
         writer_.OnFilePlaced = [this](TSTCabWriter &, const cab::CCAB &, const std::string &name,
-                                      std::int32_t size, bool, bool &abort) { filePlaced(name, size, abort); };
+                                      std::int32_t size, bool continuation, bool &abort) {
+            filePlaced(name, size, continuation, abort);
+        };
         writer_.OnFileStatus = [this](TSTCabWriter &, std::uint32_t, std::uint32_t uncompressed, bool &) {
             done_ += uncompressed;
             log_.setProgress(done_, total_);
@@ -94,22 +116,45 @@ public:
             if (log_.stopPressed())
                 abort = true;
         };
-        writer_.Open(host_.archiveFileName().toStdString());
-        addMarkedCompanies();
-        log_.addLine(QStringLiteral("*** dodaję - czekaj ... ***"));
-        if (log_.stopPressed())
-            throw Exception("Client requested abort");
-        writer_.Close(true);
+        writer_.OnBeforeFileAdd = [this](TSTCabWriter &, const std::string &, bool &) { ++added_; };
+        writer_.OnFileSkipped = [this](TSTCabWriter &, const std::string &name, TSTCabSkipReason) {
+            log_.addLine(QStringLiteral("-!- Pominięto %1 (to nie jest zwykły plik) -!- ").arg(shownPath(name)));
+        };
+        writer_.OnCabinetsComplete = [this](TSTCabWriter &, const std::vector<TSTCabCompletedCabinet> &cabinets,
+                                            bool &abort) { verify(cabinets, abort); };
+        const std::string archive = host_.archiveFileName().toStdString();
+        try {
+            RemoveStaleTemporaries(host_);
+            writer_.Open(archive);
+            addMarkedCompanies();
+            if (added_ == 0) {
+                log_.addLine(QStringLiteral("Brak plików do archiwizacji - archiwum nie zostało zmienione"));
+                throw Exception("no file to archive");
+            }
+            log_.addLine(QStringLiteral("*** dodaję - czekaj ... ***"));
+            if (log_.stopPressed())
+                throw Exception("Client requested abort");
+            writer_.Close(true);
+        } catch (const ESTCabinet &e) {
+            reportCause(e);
+            throw;
+        }
+        log_.addLine(QStringLiteral("Archiwum sprawdzone: %1 plików").arg(verified_));
         log_.addLine(QStringLiteral("***"));
         log_.addLine(QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
+        unmarkHandedOver();
         host_.setCommandEnabled(ArchiveHost::cmdFTP, QFileInfo(host_.archiveFileName()).isFile());
     }
 
     ~ArchiveRun()
     {
+        QObject::disconnect(listReset_);
         writer_.OnFilePlaced = nullptr;
         writer_.OnFileStatus = nullptr;
         writer_.OnProgress = nullptr;
+        writer_.OnBeforeFileAdd = nullptr;
+        writer_.OnFileSkipped = nullptr;
+        writer_.OnCabinetsComplete = nullptr;
         // A run that failed leaves nothing half-made behind.
         try {
             writer_.Close(false);
@@ -118,6 +163,31 @@ public:
     }
 
 private:
+    static QString shownPath(const std::string &path) { return QDir::toNativeSeparators(QString::fromStdString(path)); }
+
+    // The system's text for an OS error code, on one line and without the
+    // closing full stop, to sit inside a log line.
+    static QString systemReason(int code)
+    {
+        QString text = QString::fromStdString(SysErrorMessage(code)).simplified();
+        while (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        return text;
+    }
+
+    static QString oneLine(const char *message) { return QString::fromUtf8(message).simplified(); }
+
+    // A line on why the run stops, where there is more to say than the
+    // failure lines do. A STOP, or a check that has said its piece, adds none.
+    void reportCause(const ESTCabinet &e)
+    {
+        const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode()) : oneLine(e.what());
+        if (!e.FileName().empty())
+            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(shownPath(e.FileName()), reason));
+        else if (e.SystemErrorCode() != 0)
+            log_.addLine(QStringLiteral("-!- Błąd zapisu archiwum: %1 -!- ").arg(reason));
+    }
+
     void addMarkedCompanies()
     {
         TCompanyList &list = host_.companies();
@@ -143,14 +213,39 @@ private:
                 continue;
             }
             log_.addLine(QStringLiteral("-- Firma : %1 -- ").arg(list.firma(row)));
-            writer_.AddFiles(JoinFsPath(folder, QStringLiteral("*.*")).toStdString(), katalog.toStdString(), false);
-            list.setArchiwizuj(row, false);
-            host_.companyUnmarked();
+            try {
+                writer_.AddFiles(JoinFsPath(folder, QStringLiteral("*.*")).toStdString(), katalog.toStdString(),
+                                 false);
+            } catch (const EOSError &e) {
+                log_.addLine(QStringLiteral("-!- Błąd katalogu %1: %2 -!- ")
+                                 .arg(QDir::toNativeSeparators(folder), systemReason(e.code())));
+                throw;
+            }
+            handedOver_.push_back(row);
         }
     }
 
-    void filePlaced(const std::string &name, std::int32_t size, bool &abort)
+    // Only a run whose archive took its place unmarks; a row the user
+    // unmarked meanwhile, or a list loaded anew, is left as it is.
+    void unmarkHandedOver()
     {
+        TCompanyList &list = host_.companies();
+        for (int row : handedOver_) {
+            if (row >= list.count() || !list.isMarked(row))
+                continue;
+            try {
+                list.setArchiwizuj(row, false);
+                host_.companyUnmarked();
+            } catch (const std::exception &) {
+                // As when the mark was cleared during the walk: the row stays marked.
+            }
+        }
+    }
+
+    void filePlaced(const std::string &name, std::int32_t size, bool continuation, bool &abort)
+    {
+        if (!continuation)
+            placed_.emplace_back(name, size);
         log_.addLine(QStringLiteral("%1 %2 byte(s)").arg(QString::fromStdString(name), -22).arg(size, 10));
         log_.repaintPane();
         if (log_.stopPressed())
@@ -158,11 +253,51 @@ private:
         host_.ui().processEvents();
     }
 
+    // Reads the finished cabinet back before it replaces the old archive:
+    // every block, and every file against what was placed.
+    void verify(const std::vector<TSTCabCompletedCabinet> &cabinets, bool &abort)
+    {
+        std::vector<std::string> files;
+        for (const TSTCabCompletedCabinet &c : cabinets)
+            files.push_back(c.TempFileName);
+        std::size_t seen = 0;
+        QString problem;
+        TSTCabReader reader;
+        try {
+            reader.TestCabinetSet(files, [&](TSTCabReader &, const std::string &name, std::int32_t size, bool &stop) {
+                if (seen >= placed_.size() || placed_[seen].first != name || placed_[seen].second != size) {
+                    problem = QStringLiteral("%1 (%2 bajtów) nie odpowiada dodanemu plikowi")
+                                  .arg(QString::fromStdString(name))
+                                  .arg(size);
+                    stop = true;
+                    return;
+                }
+                ++seen;
+                host_.ui().processEvents();
+                stop = log_.stopPressed();
+            });
+            if (problem.isEmpty() && seen != placed_.size())
+                problem = QStringLiteral("%1 plików zamiast %2").arg(seen).arg(placed_.size());
+        } catch (const std::exception &e) {
+            if (problem.isEmpty() && !log_.stopPressed())
+                problem = oneLine(e.what());
+        }
+        if (!problem.isEmpty())
+            log_.addLine(QStringLiteral("-!- Archiwum nie przeszło sprawdzenia: %1 -!- ").arg(problem));
+        abort = !problem.isEmpty() || log_.stopPressed();
+        verified_ = seen;
+    }
+
     ArchiveHost &host_;
     TSTCabWriter &writer_;
     LogWindow &log_;
+    QMetaObject::Connection listReset_;
     qint64 total_ = 0;
     qint64 done_ = 0;
+    int added_ = 0;
+    std::vector<int> handedOver_;  // rows whose files all went to the writer
+    std::vector<std::pair<std::string, std::int32_t>> placed_;
+    std::size_t verified_ = 0;
 };
 
 int countMarked(ArchiveHost &host)

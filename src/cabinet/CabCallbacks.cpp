@@ -2,7 +2,9 @@
 // writer and the reader.
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
+#include "cabinet/cabformat.h"
 #include "platform/cp1250.h"
+#include "platform/tempfiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -270,7 +272,9 @@ cab::BOOL CabGetTempFile(char *pszTempName, int cbTempName, void *)
     if (dir.empty() || dir.size() > 260)
         return 0;
     std::string path;
-    const FileHandle h = CreateUniqueFile(dir, "stc", ".tmp", path);
+    // Named with this process's number, so that a later run can remove it
+    // should this one be killed.
+    const FileHandle h = CreateOwnTempFile(dir, "stc", path);
     if (h == InvalidFileHandle)
         return 0;
     FileClose(h);
@@ -296,9 +300,18 @@ cab::INT_PTR CabGetOpenInfo(char *pszName, cab::USHORT *pdate, cab::USHORT *ptim
     }
     FileTime lastWrite = 0;
     const std::uint32_t attrs = FileGetAttributes(name);
-    if (!FileGetTimes(h, nullptr, nullptr, &lastWrite) || attrs == InvalidFileAttributes) {
+    const std::int64_t size = FileSeek(h, 0, 2);
+    if (!FileGetTimes(h, nullptr, nullptr, &lastWrite) || attrs == InvalidFileAttributes || size < 0) {
         if (err)
             *err = LastOSError();
+        FileClose(h);
+        return -1;
+    }
+    // The format cannot hold it; said here, the refusal carries a reason the
+    // user can read instead of the library's bare format limit.
+    if (size > cab::detail::kMaxFileSize) {
+        if (err)
+            *err = osErrorFileTooLarge;
         FileClose(h);
         return -1;
     }

@@ -32,6 +32,10 @@ public:
     int SystemErrorCode() const { return systemErrorCode_; }
     bool HasError() const { return hasError_; }
     bool IsFCI() const { return isFCI_; }
+    // The source file whose adding failed, when the failure is that file's;
+    // empty otherwise.
+    const std::string &FileName() const { return fileName_; }
+    void SetFileName(const std::string &name) { fileName_ = name; }
 
     static std::string ComposeMessage(const std::string &text, int errorCode, bool hasError, int systemErrorCode);
 
@@ -40,6 +44,7 @@ private:
     int systemErrorCode_;
     bool hasError_;
     bool isFCI_;
+    std::string fileName_;
 };
 
 void CheckFCI(bool ok, const cab::ERF &erf);
@@ -103,6 +108,19 @@ using TSTCabWriterProgressEvent = std::function<void(TSTCabWriter &Sender, bool 
 using TSTCabWriterBeforeFileAddEvent =
     std::function<void(TSTCabWriter &Sender, const std::string &aFileName, bool &aSkip)>;
 
+// Why AddFiles left a folder entry out.
+enum TSTCabSkipReason { csrNotRegularFile };  // a FIFO, socket or device: opening it could block for good
+using TSTCabWriterFileSkippedEvent =
+    std::function<void(TSTCabWriter &Sender, const std::string &aFileName, TSTCabSkipReason aReason)>;
+
+// A cabinet of the set just completed, still under its temporary name.
+struct TSTCabCompletedCabinet {
+    std::string FileName;      // where it goes
+    std::string TempFileName;  // where it is now, complete and flushed to disk
+};
+using TSTCabWriterCabinetsCompleteEvent = std::function<void(
+    TSTCabWriter &Sender, const std::vector<TSTCabCompletedCabinet> &aCabinets, bool &anAbort)>;
+
 class TSTCabWriter {
 public:
     TSTCabWriter();
@@ -135,6 +153,13 @@ public:
     TSTCabWriterCabinetStatusEvent OnCabinetStatus;
     TSTCabWriterProgressEvent OnProgress;
     TSTCabWriterBeforeFileAddEvent OnBeforeFileAdd;
+    // AddFiles met an entry that is neither a folder nor a regular file.
+    TSTCabWriterFileSkippedEvent OnFileSkipped;
+    // The set is complete (FlushCabinet with false, Close with true), in
+    // order, before any of its cabinets replaces a file: the place to read
+    // it back. anAbort, or an exception, discards the whole set and leaves
+    // every earlier file as it was.
+    TSTCabWriterCabinetsCompleteEvent OnCabinetsComplete;
 
     void Open(const std::string &aCabFileName);
     void AddFile(const std::string &aSrcFileName, const std::string &aFileNameInCab, bool anExecute = false);
@@ -157,9 +182,8 @@ public:
 private:
     struct CabTemp {
         std::string target;  // full path of the cabinet
-        std::string temp;    // where it is written until complete
+        std::string temp;    // where it is written until the set is complete
         FileHandle handle = InvalidFileHandle;
-        bool commitOnClose = false;
     };
 
     void requireOpen() const;
@@ -167,7 +191,9 @@ private:
     void walk(const std::string &folder, const std::string &mask, const std::string &prefix, bool recursive);
     void releaseContext();
     void discardTemps();
-    bool commitTemps();
+    void discardCabinetTemps();
+    void finishSet();
+    void commitTemps();
     bool isCabinetTarget(const std::string &fullPath) const;
     CabTemp *tempByTarget(const std::string &fullPath);
     CabTemp *tempByHandle(FileHandle h);
@@ -205,6 +231,15 @@ enum TSTCabReaderOption { croExecuteOnExtract, croDontOverwriteReadOnlyFiles };
 using TSTCabReaderOptions = std::set<TSTCabReaderOption>;
 
 class TSTCabReader;
+
+// What TestCabinet read back.
+struct TSTCabTestResult {
+    std::uint32_t Cabinets = 0;  // cabinets of the set read
+    std::uint32_t Files = 0;     // files read whole, each counted once
+    std::uint64_t Bytes = 0;     // their bytes
+};
+using TSTCabReaderTestFileEvent = std::function<void(TSTCabReader &Sender, const std::string &aFileName,
+                                                     std::int32_t aFileSize, bool &anAbort)>;
 
 using TSTCabReaderCabinetInfoEvent =
     std::function<void(TSTCabReader &Sender, const std::string &aNextCabName, const std::string &aNextDiskName,
@@ -249,6 +284,18 @@ public:
     bool IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo);
     void ExtractFiles(const std::string &aCabFileName, const std::string &aDestDir, bool aSingleCabinet);
     bool EnumerateFiles(const std::string &aCabFileName, const TSTCabReaderEnumFileEvent &aCallback);
+
+    // Reads a cabinet back whole and writes nothing: every data block is
+    // checked against its checksum and decompressed, and every file must come
+    // out at its stated size. Goes on through the following cabinets of the
+    // set that exist, as ExtractFiles does; aOnFile hears of each file once,
+    // when its last byte has been read. Raises ESTCabinet at the first fault.
+    TSTCabTestResult TestCabinet(const std::string &aCabFileName, const TSTCabReaderTestFileEvent &aOnFile = {});
+    // The same for a set whose cabinets are not yet under the names they
+    // carry: aCabFiles[i] is read where the set names its (i+1)-th cabinet,
+    // and the set must end with the last of them.
+    TSTCabTestResult TestCabinetSet(const std::vector<std::string> &aCabFiles,
+                                    const TSTCabReaderTestFileEvent &aOnFile = {});
 
     // True for a name inside a cabinet that must never reach the disk as it
     // stands: absolute, with a drive, or with a "." or ".." component.

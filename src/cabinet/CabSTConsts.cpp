@@ -54,5 +54,8 @@ const char sCabFormatError[] = "Cabinet file does not have the correct format";
 const char sCabStreamPosition[] = "Failure setting file stream position";
 const char sCabStreamRead[] = "Stream read error";
 const char sCabEntryNameTooLong[] = "Cabinet file is corrupt: a file name is longer than 780 characters";
+const char sCabSetEndsEarly[] = "Cabinet set ends before \"%s\"";
+const char sCabSetGoesOn[] = "Cabinet set goes on after \"%s\"";
+const char sCabFileSizeMismatch[] = "Cabinet file is corrupt: \"%s\" does not come out at its stated size";
 
 }  // namespace qv

@@ -18,5 +18,8 @@ extern const char sCabFormatError[];
 extern const char sCabStreamPosition[];
 extern const char sCabStreamRead[];
 extern const char sCabEntryNameTooLong[];
+extern const char sCabSetEndsEarly[];
+extern const char sCabSetGoesOn[];
+extern const char sCabFileSizeMismatch[];
 
 }  // namespace qv

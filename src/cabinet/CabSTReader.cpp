@@ -7,6 +7,7 @@
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
 #include "platform/shell.h"
+#include "platform/tempfiles.h"
 
 #include <QString>
 
@@ -260,7 +261,7 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
     OpenEntry e;
     e.name = name;
     e.dest = dest;
-    e.handle = CreateUniqueFile(folder, "~stc", ".tmp", e.temp);
+    e.handle = CreateOwnTempFile(folder, "~stc", e.temp);
     if (e.handle == InvalidFileHandle) {
         const int code = LastOSError();
         if (code != 0)

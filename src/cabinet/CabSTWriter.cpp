@@ -1,10 +1,15 @@
 // TSTCabWriter: builds a cabinet, or a set of them, through the library.
 //
 // Every cabinet is written under a temporary name beside its target and
-// renamed over the target only once the library reports it complete, so a
-// failed or stopped run never costs the archive that was there before.
+// flushed to disk as it is closed. The cabinets of a set stay under those
+// names until the whole set is complete; then OnCabinetsComplete may read
+// them back, and only after that are they renamed over their targets,
+// together, and the folder entries flushed. A failed, stopped or refused run
+// thus never costs the archive that was there before, and a set on disk is
+// never part old and part new because a later cabinet failed.
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
+#include "platform/tempfiles.h"
 
 #include <algorithm>
 #include <cctype>
@@ -203,13 +208,23 @@ void TSTCabWriter::AddFile(const std::string &aSrcFileName, const std::string &a
     std::string name = aFileNameInCab;
     if (!name.empty() && name[0] == '\\')
         name.erase(0, 1);
-    if (name.size() > 255 || name.find('\0') != std::string::npos)
-        throw ESTCabinet(formatText(sCabNameTooLong, name), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
+    if (name.size() > 255 || name.find('\0') != std::string::npos) {
+        ESTCabinet e(formatText(sCabNameTooLong, name), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
+        e.SetFileName(aSrcFileName);
+        throw e;
+    }
     std::string src = aSrcFileName;
     pending_.reset();
     const cab::BOOL ok = CabIntf::FCIAddFile(context_, src.data(), name.data(), anExecute ? 1 : 0,
                                              cbGetNextCabinet, cbStatus, CabGetOpenInfo, compressionCode_);
-    checkFCI(ok != 0);
+    try {
+        checkFCI(ok != 0);
+    } catch (ESTCabinet &e) {
+        // The caller can then say which file failed; a STOP is nobody's fault.
+        if (e.ErrorCode() != cab::FCIERR_USER_ABORT)
+            e.SetFileName(aSrcFileName);
+        throw;
+    }
     ++filesInCabinet_;
     ++filesInFolder_;
 }
@@ -229,8 +244,15 @@ void TSTCabWriter::walk(const std::string &folder, const std::string &mask, cons
         SearchEntry e;
         if (search.First(JoinPath({folder, mask}), e)) {
             do {
-                if (!(e.attributes & faDirectory))
-                    AddFile(JoinPath({folder, e.name}), JoinCabName({prefix, e.name}), false);
+                if (e.attributes & faDirectory)
+                    continue;
+                const std::string source = JoinPath({folder, e.name});
+                if (!e.regular) {
+                    if (OnFileSkipped)
+                        OnFileSkipped(*this, source, csrNotRegularFile);
+                    continue;
+                }
+                AddFile(source, JoinCabName({prefix, e.name}), false);
             } while (search.Next(e));
             if (LastOSError() != osErrorNoMoreFiles)
                 RaiseLastOSError();
@@ -273,6 +295,8 @@ void TSTCabWriter::FlushCabinet(bool aGetNextCab)
     pending_.reset();
     checkFCI(CabIntf::FCIFlushCabinet(context_, aGetNextCab ? 1 : 0, cbGetNextCabinet, cbStatus) != 0);
     filesInCabinet_ = filesInFolder_ = 0;
+    if (!aGetNextCab)
+        finishSet();
 }
 
 void TSTCabWriter::Close(bool aFlush)
@@ -297,16 +321,21 @@ void TSTCabWriter::releaseContext()
 // temporary name survives the context.
 void TSTCabWriter::discardTemps()
 {
+    discardCabinetTemps();
+    for (const std::string &t : engineTemps_)
+        if (FileExists(t))
+            FileDelete(t);
+    engineTemps_.clear();
+}
+
+void TSTCabWriter::discardCabinetTemps()
+{
     for (CabTemp &t : cabTemps_) {
         if (t.handle != InvalidFileHandle)
             FileClose(t.handle);
         FileDelete(t.temp);
     }
     cabTemps_.clear();
-    for (const std::string &t : engineTemps_)
-        if (FileExists(t))
-            FileDelete(t);
-    engineTemps_.clear();
 }
 
 bool TSTCabWriter::isCabinetTarget(const std::string &fullPath) const
@@ -333,28 +362,57 @@ TSTCabWriter::CabTemp *TSTCabWriter::tempByHandle(FileHandle h)
     return nullptr;
 }
 
-// Renames every finished cabinet into place; one still open is renamed at
-// its close.
-bool TSTCabWriter::commitTemps()
+// The set is complete: it is offered for checking, then takes its place.
+void TSTCabWriter::finishSet()
 {
-    bool ok = true;
-    for (auto it = cabTemps_.begin(); it != cabTemps_.end();) {
-        if (it->handle != InvalidFileHandle) {
-            it->commitOnClose = true;
-            ++it;
-            continue;
+    if (cabTemps_.empty())
+        return;  // nothing written since the last set
+    std::vector<TSTCabCompletedCabinet> cabinets;
+    for (const CabTemp &t : cabTemps_) {
+        if (t.handle != InvalidFileHandle) {  // the library never closed it: not known to be whole
+            discardCabinetTemps();
+            throw ESTCabinet(FCIErrorText(cab::FCIERR_CAB_FILE), cab::FCIERR_CAB_FILE, 0, true);
         }
-        if (!FileRename(it->temp, it->target)) {
-            const int e = LastOSError();
-            FileDelete(it->temp);
-            setPending(ESTCabinet(FCIErrorText(cab::FCIERR_CAB_FILE), cab::FCIERR_CAB_FILE, e, true));
-            ok = false;
-        } else {
-            committed_.push_back(it->target);
-        }
-        it = cabTemps_.erase(it);
+        cabinets.push_back({t.target, t.temp});
     }
-    return ok;
+    bool abort = false;
+    if (OnCabinetsComplete) {
+        try {
+            OnCabinetsComplete(*this, cabinets, abort);
+        } catch (...) {
+            discardCabinetTemps();
+            throw;
+        }
+    }
+    if (abort) {
+        discardCabinetTemps();
+        throw ESTCabinet(FCIErrorText(cab::FCIERR_USER_ABORT), cab::FCIERR_USER_ABORT, 0, true);
+    }
+    commitTemps();
+}
+
+// Renames every cabinet of the set over its target (their data reached the
+// disk when they were closed), then makes the new folder entries durable.
+void TSTCabWriter::commitTemps()
+{
+    std::vector<std::string> folders;
+    while (!cabTemps_.empty()) {
+        const CabTemp t = cabTemps_.front();
+        if (!FileRename(t.temp, t.target)) {
+            const int e = LastOSError();
+            discardCabinetTemps();
+            throw ESTCabinet(FCIErrorText(cab::FCIERR_CAB_FILE), cab::FCIERR_CAB_FILE, e, true);
+        }
+        cabTemps_.erase(cabTemps_.begin());
+        committed_.push_back(t.target);
+        const std::string folder = ExtractFilePath(t.target);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    // The cabinets already stand under their names: a folder that cannot be
+    // flushed (one we may not read, say) does not turn the set into a failure.
+    for (const std::string &folder : folders)
+        FlushDirectory(folder);
 }
 
 // ---------------------------------------------------------------- callbacks
@@ -432,8 +490,6 @@ cab::LONG TSTCabWriter::cbStatus(cab::UINT typeStatus, cab::ULONG cb1, cab::ULON
             self->OnCabinetStatus(*self, cb1, cb2, desired, abort);
         result = static_cast<cab::LONG>(desired);
         self->filesInCabinet_ = self->filesInFolder_ = 0;
-        if (!abort && !self->commitTemps())
-            abort = true;
         break;
     }
     default: break;
@@ -466,8 +522,7 @@ cab::INT_PTR TSTCabWriter::cbOpen(char *pszFile, int oflag, int pmode, int *err,
         }
         CabTemp t;
         t.target = full;
-        const std::string prefix = std::string("~").append(ExtractFileName(full).substr(0, 64)).append(".");
-        t.handle = CreateUniqueFile(folder, prefix, ".tmp", t.temp);
+        t.handle = CreateOwnTempFile(folder, "~" + ExtractFileName(full).substr(0, 64), t.temp);
         if (t.handle == InvalidFileHandle) {
             if (err)
                 *err = LastOSError();
@@ -483,23 +538,21 @@ int TSTCabWriter::cbClose(cab::INT_PTR hf, int *err, void *pv)
 {
     auto *self = static_cast<TSTCabWriter *>(pv);
     CabTemp *t = self->tempByHandle(hf);
-    const int r = CabClose(hf, err, pv);
     if (!t)
-        return r;
+        return CabClose(hf, err, pv);
+    // The data reaches the disk before the name can: a crash after the
+    // rename must not leave a target with holes.
+    const bool flushed = FileFlush(hf);
+    const int flushError = flushed ? 0 : LastOSError();
+    const int r = CabClose(hf, err, pv);
     t->handle = InvalidFileHandle;
-    if (r != 0) {
+    if (r != 0 || !flushed) {
         // A cabinet that may not be whole on disk never replaces the target.
+        if (!flushed && err)
+            *err = flushError;
         FileDelete(t->temp);
         self->cabTemps_.erase(self->cabTemps_.begin() + (t - self->cabTemps_.data()));
-        return r;
-    }
-    if (t->commitOnClose) {
-        t->commitOnClose = false;
-        if (!self->commitTemps()) {
-            if (err)
-                *err = self->pending_ ? self->pending_->SystemErrorCode() : EIO;
-            return -1;
-        }
+        return -1;
     }
     return 0;
 }

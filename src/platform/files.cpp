@@ -254,6 +254,9 @@ const int osErrorFileNotFound = ENOENT;
 const int osErrorNoMoreFiles = ENODATA;
 const int osErrorFileExists = EEXIST;
 const int osErrorAccessDenied = EACCES;
+// What open() itself answers for a socket or a device without a driver.
+const int osErrorNotRegularFile = ENXIO;
+const int osErrorFileTooLarge = EFBIG;
 
 namespace {
 
@@ -304,18 +307,36 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare, FileD
         errno = ENOENT;
         return InvalidFileHandle;
     }
+    // A device is not even opened (opening some has effects of its own). The
+    // name may change between the look and the open, so the open does not
+    // block either: without O_NONBLOCK a FIFO with no writer blocks open()
+    // for good. The flag goes again once the file is known to be regular.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = osErrorNotRegularFile;
+        return InvalidFileHandle;
+    }
     int fd;
     do {
-        fd = ::open(path.c_str(), flags, 0666);
+        fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return InvalidFileHandle;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    int refusal = 0;
+    if (::fstat(fd, &st) != 0)
+        refusal = errno;
+    else if (S_ISDIR(st.st_mode))
+        refusal = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        refusal = osErrorNotRegularFile;
+    if (refusal != 0) {
         ::close(fd);
-        errno = EISDIR;
+        errno = refusal;
         return InvalidFileHandle;
     }
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0)
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     // Callers treat 0 as "no file"; keep clear of the standard streams.
     if (fd < 3) {
         const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -694,7 +715,9 @@ bool FileSearch::Next(SearchEntry &entry)
         if (entry.attributes == InvalidFileAttributes)
             continue;  // vanished between the listing and the look
         struct stat st;
-        entry.size = ::stat(full.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+        const bool known = ::stat(full.c_str(), &st) == 0;
+        entry.size = known ? static_cast<std::uint64_t>(st.st_size) : 0;
+        entry.regular = known && S_ISREG(st.st_mode);
         return true;
     }
 }
@@ -715,6 +738,8 @@ const int osErrorFileNotFound = ERROR_FILE_NOT_FOUND;
 const int osErrorNoMoreFiles = ERROR_NO_MORE_FILES;
 const int osErrorFileExists = ERROR_FILE_EXISTS;
 const int osErrorAccessDenied = ERROR_ACCESS_DENIED;
+const int osErrorNotRegularFile = ERROR_NOT_SUPPORTED;
+const int osErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
 
 namespace {
 
@@ -736,6 +761,14 @@ std::string narrow(const wchar_t *w)
     std::string s(static_cast<size_t>(n - 1), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
     return s;
+}
+
+void fillEntry(const WIN32_FIND_DATAW &fd, SearchEntry &entry)
+{
+    entry.name = narrow(fd.cFileName);
+    entry.attributes = fd.dwFileAttributes;
+    entry.size = (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    entry.regular = !(fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
 }
 
 FileTime fromFT(const FILETIME &ft)
@@ -781,6 +814,12 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare share,
     HANDLE h = CreateFileW(wide(path).c_str(), acc, sh, nullptr, disp, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return InvalidFileHandle;
+    // Device names (CON, COM1, NUL) open in any folder; only disk files count.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        SetLastError(static_cast<DWORD>(osErrorNotRegularFile));
+        return InvalidFileHandle;
+    }
     return reinterpret_cast<FileHandle>(h);
 }
 
@@ -953,9 +992,7 @@ bool FileSearch::First(const std::string &pathAndMask, SearchEntry &entry)
         return false;
     }
     handle_ = h;
-    entry.name = narrow(fd.cFileName);
-    entry.attributes = fd.dwFileAttributes;
-    entry.size = (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    fillEntry(fd, entry);
     return true;
 }
 
@@ -964,9 +1001,7 @@ bool FileSearch::Next(SearchEntry &entry)
     WIN32_FIND_DATAW fd;
     if (!handle_ || !FindNextFileW(static_cast<HANDLE>(handle_), &fd))
         return false;
-    entry.name = narrow(fd.cFileName);
-    entry.attributes = fd.dwFileAttributes;
-    entry.size = (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    fillEntry(fd, entry);
     return true;
 }
 

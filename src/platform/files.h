@@ -4,6 +4,10 @@
 // documented failure value and leave the OS error code in LastOSError()
 // (errno on POSIX, GetLastError() on Windows), never throw.
 //
+// Only regular files are opened: a FIFO, socket or device is refused at once
+// (osErrorNotRegularFile) instead of blocking the program in open() or in
+// its first read.
+//
 // POSIX notes:
 // - Share modes do not exist; the Share argument is accepted and ignored.
 // - Read-only is "no write permission bits". Hidden, system and archive are
@@ -57,6 +61,8 @@ extern const int osErrorFileNotFound;
 extern const int osErrorNoMoreFiles;
 extern const int osErrorFileExists;
 extern const int osErrorAccessDenied;
+extern const int osErrorNotRegularFile;  // a FIFO, socket, device or other special file
+extern const int osErrorFileTooLarge;
 
 constexpr char PathDelim =
 #ifdef _WIN32
@@ -123,6 +129,9 @@ struct SearchEntry {
     std::string name;
     std::uint32_t attributes = 0;
     std::uint64_t size = 0;
+    // A file FileOpen will open: not a folder, not a FIFO, socket or device
+    // (a symbolic link counts as what it points to).
+    bool regular = false;
 };
 
 // Walks a folder for names matching a mask with "*" and "?" (letter case

@@ -2,14 +2,16 @@
 
 #include "platform/cp1250.h"
 #include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/tempfiles.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -106,6 +108,43 @@ ReadResult readAll(const QString &fileName, QByteArray &out)
 [[noreturn]] void unableToWrite(const QString &fileName)
 {
     throw Exception(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(fileName)).toStdString());
+}
+
+// The new text goes to an own temporary file beside the old one, reaches
+// the disk, and only then takes the old one's name; the folder entry is
+// flushed after. A crash or a full disk at any point leaves the old file or
+// the new one, whole.
+void replaceFile(const QString &fileName, const QByteArray &data)
+{
+    const QFileInfo info(fileName);
+    // As before: a link is followed, and the file it points to is replaced.
+    const QString resolved = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
+    const std::string target = QDir::toNativeSeparators(resolved).toStdString();
+    const std::string folder = ExtractFilePath(target);
+    std::string temp;
+    const FileHandle h = CreateOwnTempFile(folder, "~" + ExtractFileName(target), temp);
+    if (h == InvalidFileHandle)
+        unableToWrite(fileName);
+    // The copy gets the old file's permissions before it holds a byte: the
+    // file keeps the FTP password.
+    bool ok = !QFileInfo::exists(resolved) ||
+              QFile::setPermissions(QString::fromStdString(temp), QFile::permissions(resolved));
+    for (qsizetype done = 0; ok && done < data.size();) {
+        const auto chunk = static_cast<std::uint32_t>(std::min<qsizetype>(data.size() - done, 1 << 20));
+        const std::int64_t n = FileWrite(h, data.constData() + done, chunk);
+        ok = n > 0;
+        done += ok ? n : 0;
+    }
+    ok = ok && FileFlush(h);
+    ok = FileClose(h) && ok;
+    ok = ok && FileRename(temp, target);
+    if (!ok) {
+        FileDelete(temp);
+        unableToWrite(fileName);
+    }
+    // The new file already stands under its name: a folder that cannot be
+    // flushed (one we may not read, say) does not make the write a failure.
+    FlushDirectory(folder);
 }
 
 void checkName(const QString &name, const char *what)
@@ -267,21 +306,7 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
     for (const Line &l : lines)
         out += l.text + l.eol;
 
-    // Unbuffered, so that a short write (a full disk) shows in what write()
-    // returns: a buffered QFile drops the rest of a short write unreported.
-    QSaveFile file(fileName_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        unableToWrite(fileName_);
-    for (qsizetype done = 0; done < out.size();) {
-        const qint64 n = file.write(out.constData() + done, out.size() - done);
-        if (n <= 0) {
-            file.cancelWriting();
-            unableToWrite(fileName_);
-        }
-        done += n;
-    }
-    if (!file.commit())
-        unableToWrite(fileName_);
+    replaceFile(fileName_, out);
 }
 
 void IniFile::WriteInteger(const QString &section, const QString &key, int value)

@@ -245,8 +245,8 @@ TEST_F(WriterFixture, AbortInAnyEventKeepsOldCabinetAndLeavesNoTemporaryFile)
     const std::string big = src("big", 200000, 3, false);
     const std::string small = src("small", 100, 4);
     const std::string old = "OLD ARCHIVE CONTENTS";
-    enum Where { Placed, FileStatus, FolderStatus, CabinetStatus, Progress, NextCabinet };
-    for (Where where : {Placed, FileStatus, FolderStatus, CabinetStatus, Progress, NextCabinet}) {
+    enum Where { Placed, FileStatus, FolderStatus, CabinetStatus, Progress, NextCabinet, CabinetsComplete };
+    for (Where where : {Placed, FileStatus, FolderStatus, CabinetStatus, Progress, NextCabinet, CabinetsComplete}) {
         SCOPED_TRACE(where);
         TempDir out;
         writeFile(out / "OLD.CAB", old);
@@ -265,6 +265,9 @@ TEST_F(WriterFixture, AbortInAnyEventKeepsOldCabinetAndLeavesNoTemporaryFile)
                 a = where == CabinetStatus;
             };
             wr.OnProgress = [&](TSTCabWriter &, bool &a) { a = where == Progress; };
+            wr.OnCabinetsComplete = [&](TSTCabWriter &, const std::vector<TSTCabCompletedCabinet> &, bool &a) {
+                a = where == CabinetsComplete;
+            };
             wr.OnGetNextCabinet = [&](TSTCabWriter &, cab::CCAB &, std::uint32_t, bool &a) {
                 a = opened && where == NextCabinet;
             };

@@ -59,17 +59,27 @@ TEST_F(QvcabFixture, CreateListTestExtractRoundTrip)
 
 TEST_F(QvcabFixture, SpannedSetAndFolderFilesOptions)
 {
+    // A small file last: the last cabinet holds a file that begins there.
+    writeFile(dir / "FIRMA3/MALY.TXT", makeData(1000, 3));
     const RunResult c = q("create " + quote(dir / "S.CAB") + " --none --max-cabinet 70000 " + quote(dir / "FIRMA1") +
-                          " " + quote(dir / "FIRMA2"));
+                          " " + quote(dir / "FIRMA2") + " " + quote(dir / "FIRMA3"));
     ASSERT_EQ(c.status, 0) << c.output;
     EXPECT_TRUE(FileExists(dir / "S1.CAB"));
     EXPECT_TRUE(FileExists(dir / "S3.CAB"));
     const RunResult t = q("test " + quote(dir / "S.CAB"));
     EXPECT_EQ(t.status, 0) << t.output;
+    // Each file once, though the files of one cabinet continue into the next.
+    int cabinets = 0;
+    for (const std::string &f : listTree(dir.path()))
+        cabinets += f.size() > 4 && f[0] == 'S' && f.compare(f.size() - 4, 4, ".CAB") == 0 ? 1 : 0;
+    EXPECT_NE(t.output.find("OK, 5 files, 241004 bytes, " + std::to_string(cabinets) + " cabinet(s)"),
+              std::string::npos)
+        << t.output;
     const RunResult x = q("extract " + quote(dir / "S.CAB") + " " + quote(dir / "x"));
     ASSERT_EQ(x.status, 0) << x.output;
     EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA1") + " " + quote(dir / "x/FIRMA1")).status, 0);
     EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA2") + " " + quote(dir / "x/FIRMA2")).status, 0);
+    EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA3") + " " + quote(dir / "x/FIRMA3")).status, 0);
     if (haveTool("cabextract")) {
         const RunResult cx = run("cabextract -q -d " + quote(dir / "cx") + " " + quote(dir / "S.CAB"));
         EXPECT_EQ(cx.status, 0) << cx.output;

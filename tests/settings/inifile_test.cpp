@@ -4,6 +4,7 @@
 #include "test_support.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #ifndef _WIN32
@@ -222,6 +223,25 @@ TEST_F(IniFileTest, AWriteThatCannotHappenRaisesAndChangesNothing)
 }
 
 #ifndef _WIN32
+TEST_F(IniFileTest, ARewriteKeepsThePermissionsAndFollowsALink)
+{
+    // The file holds the FTP password: a rewrite must not make it readable to others.
+    WriteBytes(file(), "[Main]\r\npw=tajne\r\n");
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    ASSERT_TRUE(QFile::setPermissions(file(), ownerOnly));
+    const QString link = path(QStringLiteral("LINK.INI"));
+    ASSERT_TRUE(QFile::link(file(), link));
+    IniFile(link).WriteString("Main", "port", "21");
+    EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link stays a link";
+    EXPECT_EQ(ReadBytes(file()), QByteArray("[Main]\r\npw=tajne\r\nport=21\r\n"));
+    const QFileDevice::Permissions now = QFile::permissions(file());
+    EXPECT_EQ(now & ownerOnly, ownerOnly);
+    EXPECT_FALSE(now & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                        QFileDevice::WriteOther));
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{"ARCH.INI", "LINK.INI"}));
+}
+
 TEST_F(IniFileTest, AFullDiskLeavesTheOldFileWhole)
 {
     const QByteArray before = "[Main]\r\nFN_cab_Text=C:\\a.cab\r\nport=21\r\n";

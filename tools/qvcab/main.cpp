@@ -133,65 +133,14 @@ int extract(int argc, char **argv)
 
 // ---- test: decompress everything, write nothing ----
 
-constexpr cab::INT_PTR kSink = 0x7FFFFF00;
-
-struct TestState {
-    std::string announcedNext;
-    std::string requestedNext;
-    unsigned files = 0;
-};
-
-cab::UINT sinkWrite(cab::INT_PTR hf, void *pv, cab::UINT cb) { return hf == kSink ? cb : CabWrite(hf, pv, cb); }
-int sinkClose(cab::INT_PTR hf) { return hf == kSink ? 0 : CabClose(hf); }
-
-cab::INT_PTR testNotify(cab::FDINOTIFICATIONTYPE type, cab::PFDINOTIFICATION n)
-{
-    auto *st = static_cast<TestState *>(n->pv);
-    switch (type) {
-    case cab::fdintCABINET_INFO:
-        st->announcedNext = n->psz1 && *n->psz1 ? JoinPath({n->psz3 ? n->psz3 : "", n->psz1}) : std::string();
-        return 0;
-    case cab::fdintCOPY_FILE: return kSink;
-    case cab::fdintCLOSE_FILE_INFO: ++st->files; return 1;
-    case cab::fdintNEXT_CABINET:
-        st->requestedNext = JoinPath({n->psz3 ? n->psz3 : "", n->psz1 ? n->psz1 : ""});
-        return n->fdie == cab::FDIERROR_NONE ? 0 : -1;
-    default: return 0;
-    }
-}
-
 int test(int argc, char **argv)
 {
     if (argc != 3)
         return usage();
-    cab::ERF erf{};
-    cab::HFDI hfdi = CabIntf::FDICreate(CabAlloc, CabFree, CabOpen, CabRead, sinkWrite, sinkClose, CabSeek,
-                                        cab::cpuUNKNOWN, &erf);
-    CheckFDI(hfdi != nullptr, erf);
-    TestState st;
-    std::vector<std::string> seen;
-    std::string current = ExpandFileName(argv[2]);
-    try {
-        while (!current.empty()) {
-            for (const std::string &s : seen)
-                if (s == current)
-                    throw Exception(std::string("cabinet set leads back to ") + current);
-            seen.push_back(current);
-            st.announcedNext.clear();
-            st.requestedNext.clear();
-            std::string name = ExtractFileName(current), folder = ExtractFilePath(current);
-            LastFDIIOError = 0;
-            CheckFDI(CabIntf::FDICopy(hfdi, name.data(), folder.data(), 0, testNotify, nullptr, &st) != 0, erf);
-            current = !st.requestedNext.empty() ? st.requestedNext : st.announcedNext;
-            if (!current.empty() && !FileExists(current))
-                current.clear();
-        }
-    } catch (...) {
-        CabIntf::FDIDestroy(hfdi);
-        throw;
-    }
-    CabIntf::FDIDestroy(hfdi);
-    std::printf("%s: OK, %u files\n", argv[2], st.files);
+    TSTCabReader reader;
+    const TSTCabTestResult r = reader.TestCabinet(argv[2]);
+    std::printf("%s: OK, %u files, %llu bytes, %u cabinet(s)\n", argv[2], r.Files,
+                static_cast<unsigned long long>(r.Bytes), r.Cabinets);
     return 0;
 }
 
