@@ -3,7 +3,7 @@
 # only when some are missing. Source it; pass "test" for the test tools too.
 set -euo pipefail
 
-qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
+qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev zlib1g-dev
              libgtest-dev googletest python3 fonts-liberation2 fonts-dejavu-core)
 if [[ "${1:-}" == "test" ]]; then
   qv_packages+=(cabextract gcab libarchive-tools python3-pyftpdlib clang libclang-rt-14-dev

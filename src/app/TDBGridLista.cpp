@@ -60,6 +60,8 @@ void TDBGridLista::setCurrentRow(int row)
     }
     const int column = currentIndex().isValid() ? currentIndex().column() : TCompanyList::colFirma;
     setCurrentIndex(model()->index(row, column));
+    // The row that Space, Enter and restore act on must be in sight.
+    scrollTo(currentIndex());
 }
 
 void TDBGridLista::keyPressEvent(QKeyEvent *event)

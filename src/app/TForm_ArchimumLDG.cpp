@@ -4,6 +4,7 @@
 #include "app/EditFields.h"
 #include "app/TDBGridLista.h"
 #include "app/TForm_Zawartosc.h"
+#include "platform/errors.h"
 #include "platform/pathcase.h"
 #include "register/CompanyList.h"
 #include "register/CompanyRegister.h"
@@ -157,6 +158,20 @@ TForm_ArchimumLDG::~TForm_ArchimumLDG()
 
 void TForm_ArchimumLDG::closeEvent(QCloseEvent *event)
 {
+    // An operation runs inside a command handler: closing now would hide the
+    // window and leave the run, and the program, going on without it.
+    if (FOperationRunning) {
+        event->ignore();
+        if (!closeAfterOperation_ &&
+            ui_.message(this, {QStringLiteral("Trwa operacja na archiwum.\rPrzerwać ją i zakończyć pracę z programem ?"),
+                               QStringLiteral("Potwierdź zakończenie pracy... "), MsgIcon::Question,
+                               MsgButtons::YesNo, MsgResult::No}) == MsgResult::Yes) {
+            closeAfterOperation_ = true;
+            if (Form_Zawartosc)
+                Form_Zawartosc->PressStop();
+        }
+        return;
+    }
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
         FormStorage_Main->save(false);
@@ -367,6 +382,9 @@ void TForm_ArchimumLDG::setOperationRunning(bool running)
     FOperationRunning = running;
     for (QAction *a : {act_Archiwizuj, act_Restore, act_pokarz, act_FTP})
         applyCommandState(a);
+    // After the command handler has returned, not inside it.
+    if (!running && closeAfterOperation_)
+        QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void TForm_ArchimumLDG::UpdateArchiveAction() { setCommandEnabled(act_Archiwizuj, FMarkedCount > 0); }
@@ -445,13 +463,19 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
     }
 
     FMarkedCount = 0;
-    // An unreadable register gives an empty list without a message.
-    RxMD_Spis_->setRows(LoadCompanyRegister(path).value_or(std::vector<CompanyRecord>{}));
+    RegisterLoad load = LoadCompanyRegister(path);
+    RxMD_Spis_->setRows(std::move(load.rows));
     DBGridLista->setCurrentRow(RxMD_Spis_->count() - 1);
     DBGridLista->setFocus();
     for (QAction *a : {act_add_one, act_add_all, act_del_all, act_GenerujPlik})
         setCommandEnabled(a, true);
     UpdateArchiveAction();
+    // An empty or short list must never pass for the whole register.
+    if (load.error != 0) {
+        ui_.beep();
+        plainMessage(QStringLiteral("Nie można odczytać pliku %1\r%2")
+                         .arg(QDir::toNativeSeparators(path), QString::fromStdString(SysErrorMessage(load.error))));
+    }
 }
 
 // ---- marks ------------------------------------------------------------------

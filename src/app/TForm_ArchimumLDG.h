@@ -145,6 +145,9 @@ private:
     bool FFirstActivation = true;
     qint32 FMarkedCount = 0;
     bool FOperationRunning = false;
+    // The user chose to end the program while an operation ran: it closes
+    // once the stopped operation has ended.
+    bool closeAfterOperation_ = false;
     bool hintsOn_ = false;
     bool shownOnce_ = false;
     QString browseStart_;

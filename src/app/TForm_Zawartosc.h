@@ -37,6 +37,9 @@ public:
     void discard() override;
 
     QStringList lines() const;
+    // What the STOP button does, for a stop asked for elsewhere (the main
+    // window closing while the operation runs).
+    void PressStop() { bb_STOPClick(); }
 
     QFrame *Panel1 = nullptr;
     QFrame *Panel2 = nullptr;

@@ -73,10 +73,26 @@ void QtInteraction::beep() { QApplication::beep(); }
 
 void QtInteraction::processEvents() { QCoreApplication::processEvents(); }
 
+namespace {
+
+// Qt's own dialogs speak the program's language; a desktop's native one
+// speaks the system's. Windows keeps its own: there both are the user's.
+QFileDialog::Options dialogOptions()
+{
+#ifdef _WIN32
+    return {};
+#else
+    return QFileDialog::DontUseNativeDialog;
+#endif
+}
+
+}  // namespace
+
 std::optional<QString> QtInteraction::browseFolder(QWidget *parent, const QString &prompt,
                                                    const QString &startFolder)
 {
-    const QString chosen = QFileDialog::getExistingDirectory(parent, prompt, startFolder);
+    const QString chosen = QFileDialog::getExistingDirectory(parent, prompt, startFolder,
+                                                             QFileDialog::ShowDirsOnly | dialogOptions());
     if (chosen.isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(chosen);
@@ -85,6 +101,7 @@ std::optional<QString> QtInteraction::browseFolder(QWidget *parent, const QStrin
 std::optional<QString> QtInteraction::openFile(QWidget *parent, const OpenFileRequest &request)
 {
     QFileDialog dialog(parent, request.title, request.initialFolder, qtFilter(request.filter));
+    dialog.setOptions(dialogOptions());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);  // the archive need not exist yet
     dialog.setDefaultSuffix(request.defaultSuffix);

@@ -1,8 +1,9 @@
 #include "register/CompanyRegister.h"
 
+#include "platform/errors.h"
+#include "platform/files.h"
 #include "register/qvTransPL.h"
 
-#include <QFile>
 #include <algorithm>
 
 namespace qv {
@@ -37,26 +38,34 @@ CompanyRecord ReadCompanyRecord(const char (&record)[kCompanyRecordSize])
     return out;
 }
 
-std::optional<std::vector<CompanyRecord>> LoadCompanyRegister(const QString &path)
+RegisterLoad LoadCompanyRegister(const QString &path)
 {
-    // QFile opens for reading with read and write sharing on every platform,
-    // so the ledger program may keep the register open meanwhile.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+    RegisterLoad load;
+    const FileHandle file =
+        FileOpen(path.toStdString(), FileAccess::Read, FileShare::ReadWrite, FileDisposition::OpenExisting, fhSequential);
+    if (file == InvalidFileHandle) {
+        load.error = LastOSError();
+        return load;
+    }
+    load.opened = true;
 
-    std::vector<CompanyRecord> rows;
     TPLCodePage codePage = plCP852;
     char record[kCompanyRecordSize];
-    while (file.read(record, kCompanyRecordSize) == kCompanyRecordSize) {
+    for (;;) {
+        const std::int64_t got = FileRead(file, record, kCompanyRecordSize);
+        if (got < 0)
+            load.error = LastOSError();
+        if (got != kCompanyRecordSize)
+            break;
         CompanyRecord raw = ReadCompanyRecord(record);
         DetectPLCodePage(raw.Firma, codePage);
         raw.Firma = fieldText(ConvertPLToWin1250(raw.Firma, codePage));
         raw.Katalog = fieldText(raw.Katalog);
         raw.Info = fieldText(ConvertPLToWin1250(raw.Info, codePage));
-        rows.push_back(std::move(raw));
+        load.rows.push_back(std::move(raw));
     }
-    return rows;
+    FileClose(file);
+    return load;
 }
 
 }  // namespace qv

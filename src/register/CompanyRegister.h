@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <optional>
 #include <vector>
 
 namespace qv {
@@ -27,9 +26,18 @@ struct CompanyRecord {
 // the register's DOS code page, unconverted.
 CompanyRecord ReadCompanyRecord(const char (&record)[kCompanyRecordSize]);
 
+// What a load of the register found.
+struct RegisterLoad {
+    std::vector<CompanyRecord> rows;
+    // The OS error of an open or a read that failed; 0 when the whole file was
+    // read. A read that fails half way keeps the records read before it.
+    int error = 0;
+    bool opened = false;
+};
+
 // Reads every whole record, detecting the DOS code page name by name and
-// converting names and info texts to Windows-1250. Empty when the file cannot
-// be opened; a read that fails half way keeps the records read before it.
-std::optional<std::vector<CompanyRecord>> LoadCompanyRegister(const QString &path);
+// converting names and info texts to Windows-1250. The file is opened with
+// full sharing, since the ledger program may hold it open meanwhile.
+RegisterLoad LoadCompanyRegister(const QString &path);
 
 }  // namespace qv

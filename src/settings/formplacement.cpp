@@ -117,6 +117,7 @@ void TFormPlacement::restore()
     if (!Active)
         return;
     saved_ = false;
+    saveFailed_ = false;
     try {
         IniFile ini(iniFileName());
         if (ini.ReadInteger(IniSection, QStringLiteral("FormVersion"), 0) >= Version) {
@@ -212,7 +213,7 @@ void TFormPlacement::restoreActiveControl(IniFile &ini)
 
 void TFormPlacement::save(bool destroying)
 {
-    if (!restored_ || (destroying && saved_))
+    if (!restored_ || (destroying && (saved_ || saveFailed_)))
         return;
     try {
         IniFile ini(iniFileName());
@@ -226,6 +227,7 @@ void TFormPlacement::save(bool destroying)
         saveMore(ini);
         saved_ = true;
     } catch (const std::exception &e) {
+        saveFailed_ = true;
         reportError(QString::fromUtf8(e.what()));
     }
 }

@@ -138,6 +138,9 @@ private:
     ErrorReport errorReport_;
     bool restored_ = false;
     bool saved_ = false;
+    // A save since the last restore failed and was reported: the destruction
+    // that follows a failed save at close would only fail and report again.
+    bool saveFailed_ = false;
     int restoredFlags_ = 0;
 };
 

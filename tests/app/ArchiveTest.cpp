@@ -232,6 +232,61 @@ TEST_F(ArchiveFixture, StopKeepsTheOldArchiveAndLeavesNoTemporaryFile)
     EXPECT_TRUE(log->bb_close->isEnabled());
 }
 
+TEST_F(ArchiveFixture, ClosingTheMainWindowDuringARunAsksStopsItAndThenCloses)
+{
+    writeAll(archive(), "poprzednie archiwum");
+    startOnDemo(archive());
+    mark({"FIRMA1", "XFIRMA1", "PIEKARN"});
+    bool closed = false;
+    QObject::connect(window.get(), &TForm_ArchimumLDG::closed, [&closed] { closed = true; });
+    bool asked = false;
+    ui.onProcessEvents = [&] {
+        if (!asked && Form_Zawartosc && Form_Zawartosc->lines().size() >= 2) {
+            asked = true;
+            ui.answers.push_back(MsgResult::Yes);
+            window->close();
+            EXPECT_TRUE(window->isVisible()) << "the window waits for the stopped run";
+        }
+    };
+    TForm_Zawartosc *log = runCreate();
+    ui.onProcessEvents = nullptr;
+    ASSERT_TRUE(asked);
+    ASSERT_NE(log, nullptr);
+    const MessageRequest &question = ui.messages.back();
+    EXPECT_EQ(question.text, QStringLiteral("Trwa operacja na archiwum.\rPrzerwać ją i zakończyć pracę z programem ?"));
+    EXPECT_EQ(question.caption, QStringLiteral("Potwierdź zakończenie pracy... "));
+    EXPECT_EQ(question.icon, MsgIcon::Question);
+    EXPECT_EQ(question.buttons, MsgButtons::YesNo);
+    EXPECT_EQ(question.defaultButton, MsgResult::No);
+    EXPECT_TRUE(log->StopPressed);
+    EXPECT_EQ(log->lines().mid(log->lines().size() - 2), (QStringList{"***", "Błąd dodawania danych !"}));
+    EXPECT_EQ(readAll(archive()), QByteArray("poprzednie archiwum"));
+    pumpEvents(50);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(ArchiveFixture, ClosingTheMainWindowDuringARunAndAnsweringNoLetsItFinish)
+{
+    startOnDemo(archive());
+    mark({"FIRMA1"});
+    bool asked = false;
+    ui.onProcessEvents = [&] {
+        if (!asked && Form_Zawartosc && Form_Zawartosc->lines().size() >= 2) {
+            asked = true;
+            ui.answers.push_back(MsgResult::No);
+            window->close();
+        }
+    };
+    TForm_Zawartosc *log = runCreate();
+    ui.onProcessEvents = nullptr;
+    ASSERT_TRUE(asked);
+    EXPECT_FALSE(log->StopPressed);
+    EXPECT_EQ(log->lines().back(), QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
+    pumpEvents(50);
+    EXPECT_TRUE(window->isVisible());
+}
+
 #ifndef _WIN32
 // Permissions bind the superuser only once it has given up its rights.
 class Unprivileged {

@@ -2,6 +2,7 @@
 #include "settings/formstorage.h"
 #include "settings/inifile.h"
 
+#include <QDir>
 #include <QFile>
 
 using namespace qv;
@@ -52,4 +53,20 @@ TEST_F(AppFixture, LogWindowPlacementIsKeptInItsOwnSection)
     next->showModeless();
     EXPECT_EQ(next->geometry(), QRect(100, 120, 600, 300));
     next->close();
+}
+
+TEST_F(AppFixture, AnUnwritableSettingsFileIsReportedOnceWhenTheProgramEnds)
+{
+    const QString blocker = temp.file(QStringLiteral("blocker"));
+    QFile f(blocker);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    SetDefaultSettingsFileName(QDir(blocker).filePath(QStringLiteral("qvarchiwizator.INI")));
+    startOnDemo();
+    window->close();
+    window.reset();
+    int reports = 0;
+    for (const MessageRequest &m : ui.messages)
+        reports += m.text.startsWith(QStringLiteral("Unable to write to ")) ? 1 : 0;
+    EXPECT_EQ(reports, 1);
 }

@@ -5,6 +5,7 @@
 #include "register/CompanyRegister.h"
 
 #include <QFile>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace qv;
@@ -36,9 +37,10 @@ std::vector<CompanyRecord> load(const QByteArray &data)
     test::TempDir dir;
     const QString path = dir.file(QStringLiteral("SPISFIRM.DAT"));
     write(path, data);
-    auto rows = LoadCompanyRegister(path);
-    EXPECT_TRUE(rows.has_value());
-    return rows.value_or(std::vector<CompanyRecord>{});
+    RegisterLoad load = LoadCompanyRegister(path);
+    EXPECT_TRUE(load.opened);
+    EXPECT_EQ(load.error, 0);
+    return std::move(load.rows);
 }
 
 }  // namespace
@@ -120,13 +122,30 @@ TEST(CompanyRegister, BytesOfNeitherSetPassThrough)
     EXPECT_EQ(rows.at(0).Firma, QByteArray("\x01\x7F\xFF\xC0", 4));
 }
 
-TEST(CompanyRegister, MissingOrUnreadableFileGivesNothing)
+TEST(CompanyRegister, MissingOrUnreadableFileGivesNothingAndTheSystemsReason)
 {
     test::TempDir dir;
-    EXPECT_FALSE(LoadCompanyRegister(dir.file(QStringLiteral("SPISFIRM.DAT"))).has_value());
+    const QString path = dir.file(QStringLiteral("SPISFIRM.DAT"));
+    RegisterLoad missing = LoadCompanyRegister(path);
+    EXPECT_FALSE(missing.opened);
+    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_TRUE(missing.rows.empty());
     // A folder in place of the file cannot be opened for reading.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("SPISFIRM.DAT")));
-    EXPECT_FALSE(LoadCompanyRegister(dir.file(QStringLiteral("SPISFIRM.DAT"))).has_value());
+    RegisterLoad folder = LoadCompanyRegister(path);
+    EXPECT_FALSE(folder.opened);
+    EXPECT_EQ(folder.error, EISDIR);
+}
+
+TEST(CompanyRegister, AReadFailureIsReportedWithTheSystemsReason)
+{
+    // Reading this process's memory from address 0 fails at once; a file
+    // that the system lists as regular and then refuses to read is what a
+    // failing disk or a network share that went away looks like.
+    RegisterLoad load = LoadCompanyRegister(QStringLiteral("/proc/self/mem"));
+    EXPECT_TRUE(load.opened);
+    EXPECT_NE(load.error, 0);
+    EXPECT_TRUE(load.rows.empty());
 }
 
 TEST(CompanyRegister, DemoRegistersReadBackInBothCodePages)
@@ -134,13 +153,14 @@ TEST(CompanyRegister, DemoRegistersReadBackInBothCodePages)
     for (auto cp : {demo::RegisterCodePage::Mazovia, demo::RegisterCodePage::CP852}) {
         test::TempDir dir;
         const auto companies = demo::WriteDemoDataFolder(dir.path(), cp);
-        const auto rows = LoadCompanyRegister(dir.file(QStringLiteral("SPISFIRM.DAT")));
-        ASSERT_TRUE(rows.has_value());
-        ASSERT_EQ(rows->size(), static_cast<size_t>(companies.size()));
-        for (size_t i = 0; i < rows->size(); ++i) {
-            EXPECT_EQ(FromCP1250((*rows)[i].Firma), companies[int(i)].firma);
-            EXPECT_EQ(FromCP1250((*rows)[i].Katalog), companies[int(i)].katalog);
-            EXPECT_EQ(FromCP1250((*rows)[i].Info), companies[int(i)].info.left(10));
+        const RegisterLoad load = LoadCompanyRegister(dir.file(QStringLiteral("SPISFIRM.DAT")));
+        ASSERT_EQ(load.error, 0);
+        const auto &rows = load.rows;
+        ASSERT_EQ(rows.size(), static_cast<size_t>(companies.size()));
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(FromCP1250(rows[i].Firma), companies[int(i)].firma);
+            EXPECT_EQ(FromCP1250(rows[i].Katalog), companies[int(i)].katalog);
+            EXPECT_EQ(FromCP1250(rows[i].Info), companies[int(i)].info.left(10));
         }
     }
 }

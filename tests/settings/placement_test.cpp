@@ -341,6 +341,14 @@ TEST_F(PlacementTest, AFileThatCannotBeWrittenIsReportedAndTheWindowGoesOn)
     EXPECT_EQ(errors[0], "Unable to write to " + QDir::toNativeSeparators(path("blocker/qvarchiwizator.INI")));
     EXPECT_FALSE(w.keeper->saved());
     EXPECT_TRUE(w.widget->isVisible());
+    // The destruction that follows does not fail and report a second time.
+    w.keeper->save(true);
+    EXPECT_EQ(errors.size(), 1);
+    // A new showing restores, and its next save is tried (and reported) again.
+    w.widget->hide();
+    w.widget->show();
+    w.keeper->save(false);
+    EXPECT_EQ(errors.size(), 2);
 }
 
 TEST_F(PlacementTest, TheFocusedControlIsKeptWhenAsked)
