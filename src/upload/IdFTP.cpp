@@ -175,8 +175,12 @@ std::optional<int> ParseEpsvPort(const std::string &replyText)
 
 std::optional<int> ParsePasvPort(const std::string &replyText)
 {
+    // A group is six numbers and no more: one more number before or after it
+    // makes the reply ambiguous.
+    const auto numberAt = [&](std::size_t i) { return i < replyText.size() && isDigit(replyText[i]); };
     for (std::size_t start = 0; start < replyText.size(); ++start) {
-        if (!isDigit(replyText[start]) || (start > 0 && isDigit(replyText[start - 1])))
+        if (!isDigit(replyText[start]) || (start > 0 && isDigit(replyText[start - 1])) ||
+            (start > 1 && replyText[start - 1] == ',' && isDigit(replyText[start - 2])))
             continue;
         std::size_t i = start;
         int parts[6];
@@ -192,7 +196,7 @@ std::optional<int> ParsePasvPort(const std::string &replyText)
                 break;
             parts[count] = *part;
         }
-        if (count == 6 && !(i < replyText.size() && isDigit(replyText[i]))) {
+        if (count == 6 && !numberAt(i) && !(i < replyText.size() && replyText[i] == ',' && numberAt(i + 1))) {
             const int port = parts[4] * 256 + parts[5];
             if (port > 0)
                 return port;
