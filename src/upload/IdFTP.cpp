@@ -427,7 +427,7 @@ void TIdFTP::Resync(int limitMs)
     if (step_ == Step::InStep)
         return;
     if (step_ == Step::OutOfStep)
-        throw EIdException("The server has not answered an earlier command; the session must be opened again.");
+        throw EIdOutOfStep();
     try {
         // A store that got its data connection ends with a final reply of
         // its own once that connection is gone. One that did not is still
@@ -576,8 +576,10 @@ void TIdFTP::SendStor(const std::string &remoteFile)
     const int code = lastReply_.NumericCode;
     if (code == 125 || code == 150)
         return;
-    if (code >= 200)
-        step_ = Step::InStep;  // a refusal is the store's last word
+    if (code >= 200) {
+        step_ = Step::InStep;  // a refusal is the store's last word: no file
+        storeStarted_ = false;
+    }
     throw EIdReplyError(code, lastReply_.JoinedText());
 }
 

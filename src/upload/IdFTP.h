@@ -136,6 +136,16 @@ private:
     int limitMs_;
 };
 
+// An earlier command went unanswered in time; its reply may still come, so
+// no further command can be matched with its own reply.
+class EIdOutOfStep : public EIdException {
+public:
+    EIdOutOfStep()
+        : EIdException("The server has not answered an earlier command; the session must be opened again.")
+    {
+    }
+};
+
 // The owner asked the session to stop (Stop()).
 class EIdStopped : public EIdException {
 public:
@@ -288,8 +298,8 @@ public:
     bool Connected() const { return control_.socket.IsOpen(); }
     // Whether the control connection is encrypted.
     bool Secured() const { return control_.tls != nullptr; }
-    // Whether the last StoreFile sent its "STOR": from then on the server
-    // may hold a file, whole or not.
+    // Whether the last StoreFile sent its "STOR" and the server did not
+    // refuse it outright: from then on the server may hold a file, whole or not.
     bool StoreStarted() const { return storeStarted_; }
     // The TLS protocol of the control connection ("TLSv1.3"); empty without TLS.
     std::string TlsProtocol() const;

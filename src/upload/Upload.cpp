@@ -178,6 +178,8 @@ private:
             text = QStringLiteral("serwer nie odpowiada");
         else if (dynamic_cast<const EIdNotConnected *>(&e))
             text = QStringLiteral("brak połączenia z serwerem");
+        else if (dynamic_cast<const EIdOutOfStep *>(&e))
+            text = QStringLiteral("serwer nie odpowiedział na wcześniejsze polecenie");
         return text;
     }
 

@@ -84,6 +84,8 @@ def main():
     parser.add_argument("--drop-after", type=int, default=0,
                         help="reset the data connection after this many bytes received")
     parser.add_argument("--size-lie", type=int, default=0, help="SIZE answers this many bytes more")
+    parser.add_argument("--abort-reply", action="store_true",
+                        help="a whole store is answered 426, then 226, as an aborted one")
     parser.add_argument("--no-delete", action="store_true", help="the user may not delete files")
     parser.add_argument("--tls-dir", help="explicit TLS with a certificate made in this folder")
     parser.add_argument("--cert-name", default="localhost", help="the name the certificate is made for")
@@ -122,6 +124,9 @@ def main():
                 self.muted = True
             if self.muted:
                 return
+            if args.abort_reply and resp.startswith("226 Transfer complete"):
+                super().respond("426 Transfer aborted.", logfun)
+                resp = "226 Abort successful."
             super().respond(resp, logfun)
 
         def process_command(self, cmd, *a, **kw):

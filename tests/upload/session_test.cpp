@@ -398,6 +398,7 @@ TEST(FtpStore, RefusedStoreReportsTransferStatusesButNoProgress)
     EXPECT_EQ(Tail(s.rec.events, before),
               (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "ftpReady Transfer complete"}));
     EXPECT_TRUE(s.ftp.Connected());
+    EXPECT_FALSE(s.ftp.StoreStarted()) << "a refused store left nothing to delete";
 
     const std::size_t second = s.rec.events.size();
     s.ftp.StoreFile(local, "two.cab");
@@ -787,6 +788,7 @@ TEST(FtpTls, RequiredNeverSendsThePasswordInClear)
         });
         Session s(server.port());
         s.ftp.UseTLS = qv::tlsRequired;
+        s.ftp.TlsLibrary = true;  // the server's refusal comes before any TLS is needed
         EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }),
                   "The server does not offer TLS; the password was not sent.");
         EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
