@@ -8,7 +8,7 @@
 
 #ifdef _WIN32
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601  // WSAPoll
+#define _WIN32_WINNT 0x0601  // getaddrinfo, getnameinfo and IPv6 names
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>

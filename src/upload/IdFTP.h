@@ -308,13 +308,14 @@ public:
     int ActiveWaitLimit() const;
     const TIdRFCReply &LastCmdResult() const { return lastReply_; }
 
+private:
     // A connection with TLS on top or not.
     struct Channel {
         net::Socket socket;
         std::unique_ptr<net::TlsStream> tls;
     };
-
-private:
+    // Whether every reply asked for has been read: after a failure of a
+    // store its final reply is still due; after a wait that gave up, any.
     enum class Step { InStep, TransferPending, OutOfStep };
 
     void Status(TIdStatus status, const std::string &text);
