@@ -104,17 +104,6 @@ INSTANTIATE_TEST_SUITE_P(Loopback, OfficeNetwork, ::testing::Values("127.0.0.1",
 
 }  // namespace
 
-TEST_P(OfficeNetwork, PlainActiveStoreNeedsNoFallback)
-{
-    Start();
-    ftp.DataMode = qv::dmActiveThenPassive;
-    const std::string content = qvtest::Pattern(70000, 2);
-    ASSERT_TRUE(Store(content, "a.cab"));
-    EXPECT_EQ(Stored("a.cab"), content);
-    EXPECT_FALSE(Has(rec.events, "ftpActive"));
-    EXPECT_TRUE(Has(rec.events, "hsConnecting Connecting to " + Host() + "."));
-}
-
 TEST_P(OfficeNetwork, RefusedActiveModeSwitchesTheSameStoreToPassive)
 {
     // EPSV first; over IPv4 a server without it still has PASV.
@@ -250,20 +239,6 @@ TEST_P(OfficeNetwork, StopMidTransferLeavesTheServerReadyForTheDeletion)
     EXPECT_EQ(error, "Stopped.");
     ftp.Delete("i.cab");
     EXPECT_TRUE(server->storedNames().isEmpty());
-}
-
-TEST_P(OfficeNetwork, StoredSizeIsCheckedWhereTheServerTellsIt)
-{
-    Start(With({"--size-lie", "1"}));
-    std::string error;
-    EXPECT_FALSE(Store(qvtest::Pattern(3000), "j.cab", &error));
-    EXPECT_EQ(error, "The server holds 3001 bytes of the 3000 sent.");
-    EXPECT_TRUE(ftp.StoreStarted());
-
-    ftp.CloseSession();
-    Start(With({"--refuse", "SIZE"}));
-    ASSERT_TRUE(Store(qvtest::Pattern(3000), "k.cab", &error)) << error;
-    EXPECT_TRUE(Has(rec.events, "ftpSizeUnknown"));
 }
 
 TEST_P(OfficeNetwork, TlsEncryptsLoginAndFileWhereTheServerOffersIt)
