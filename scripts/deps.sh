@@ -4,10 +4,12 @@
 set -euo pipefail
 
 qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev zlib1g-dev
-             libgtest-dev googletest python3 fonts-liberation2 fonts-dejavu-core)
+             libssl-dev libgtest-dev googletest python3 fonts-liberation2 fonts-dejavu-core)
 if [[ "${1:-}" == "test" ]]; then
-  qv_packages+=(cabextract gcab libarchive-tools python3-pyftpdlib clang libclang-rt-14-dev
-                xvfb xauth)
+  # python3-openssl gives pyftpdlib its TLS; python3-cryptography makes the
+  # test certificates.
+  qv_packages+=(cabextract gcab libarchive-tools python3-pyftpdlib python3-openssl python3-cryptography
+                clang libclang-rt-14-dev xvfb xauth)
 else
   qv_packages+=(xvfb xauth)
 fi

@@ -8,6 +8,7 @@
 #include "platform/pathcase.h"
 #include "register/CompanyList.h"
 #include "register/CompanyRegister.h"
+#include "settings/inifile.h"
 #include "settings/keepers.h"
 #include "archive/ArchiveOperations.h"
 #include "cabinet/CabSTComps.h"
@@ -542,8 +543,22 @@ void TForm_ArchimumLDG::act_FTPExecute()
         const TStoredValue *value = FormStorage_Main->StoredValues.Find(name);
         return value ? value->Value : QVariant();
     };
+    // "tryb" and "tls" are read from the file at each upload, not kept by
+    // FormStorage_Main: a kept value would be written back at every close and
+    // pin today's default in every user's file.
+    host.setting = [this](const QString &name) {
+        return IniFile(FormStorage_Main->iniFileName()).ReadString(FormStorage_Main->IniSection, name, QString());
+    };
     host.setFtpEnabled = [this](bool enabled) { setCommandEnabled(act_FTP, enabled); };
     host.setOperationRunning = [this](bool running) { setOperationRunning(running); };
+    // Closing the main window mid-upload stops the session instead of
+    // leaving the program waiting for the server with no window left.
+    bool closing = false;
+    struct Watch {
+        QMetaObject::Connection connection;
+        ~Watch() { QObject::disconnect(connection); }
+    } watch{connect(this, &TForm_ArchimumLDG::closed, this, [&closing] { closing = true; })};
+    host.closing = [&closing] { return closing; };
     UploadArchive(ui_, *IdFTP, host);
 }
 

@@ -8,7 +8,7 @@
 
 #ifdef _WIN32
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601  // WSAPoll
+#define _WIN32_WINNT 0x0601  // getaddrinfo, getnameinfo and IPv6 names
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -145,18 +145,59 @@ bool parseIPv4(const std::string &text, in_addr &out)
     return true;
 }
 
-sockaddr_in makeAddress(const std::string &ip, int port)
+// Numeric IPv6 text (with an optional zone after %) through the system's
+// own parser, which knows every short form.
+bool parseIPv6(const std::string &text, sockaddr_in6 &out)
+{
+    if (text.empty() || text.find(':') == std::string::npos || text.find_first_of("[] \t") != std::string::npos)
+        return false;
+    startup();
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo *list = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0 || !list)
+        return false;
+    bool ok = list->ai_family == AF_INET6 && list->ai_addrlen >= sizeof(sockaddr_in6);
+    if (ok)
+        std::memcpy(&out, list->ai_addr, sizeof out);
+    freeaddrinfo(list);
+    return ok;
+}
+
+struct SockAddr {
+    sockaddr_storage storage{};
+    SockLen length = 0;
+    const sockaddr *get() const { return reinterpret_cast<const sockaddr *>(&storage); }
+    sockaddr *get() { return reinterpret_cast<sockaddr *>(&storage); }
+};
+
+SockAddr makeAddress(Family family, const std::string &ip, int port)
 {
     if (port < 0 || port > 65535)
         throw ESocketError(kErrAddressNotAvailable);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (ip.empty())
-        sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    else if (!parseIPv4(ip, sa.sin_addr))
-        throw ESocketError(kErrAddressNotAvailable);
-    return sa;
+    SockAddr a;
+    if (family == Family::IPv4) {
+        auto *sa = reinterpret_cast<sockaddr_in *>(&a.storage);
+        sa->sin_family = AF_INET;
+        sa->sin_port = htons(static_cast<std::uint16_t>(port));
+        if (ip.empty())
+            sa->sin_addr.s_addr = htonl(INADDR_ANY);
+        else if (!parseIPv4(ip, sa->sin_addr))
+            throw ESocketError(kErrAddressNotAvailable);
+        a.length = sizeof(sockaddr_in);
+    } else {
+        auto *sa = reinterpret_cast<sockaddr_in6 *>(&a.storage);
+        if (ip.empty()) {
+            sa->sin6_family = AF_INET6;
+            sa->sin6_addr = in6addr_any;
+        } else if (!parseIPv6(ip, *sa)) {
+            throw ESocketError(kErrAddressNotAvailable);
+        }
+        sa->sin6_port = htons(static_cast<std::uint16_t>(port));
+        a.length = sizeof(sockaddr_in6);
+    }
+    return a;
 }
 
 std::string dotted(const in_addr &addr)
@@ -165,6 +206,24 @@ std::string dotted(const in_addr &addr)
     char text[16];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
     return text;
+}
+
+// The text of an address, with an IPv6 zone as the system writes it.
+std::string addressText(const sockaddr *sa, SockLen length)
+{
+    if (sa->sa_family == AF_INET)
+        return dotted(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr);
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(sa, length, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+        throw ESocketError(kErrAddressNotAvailable);
+    return text;
+}
+
+int portOf(const sockaddr_storage &ss)
+{
+    if (ss.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&ss)->sin_port);
+    return ntohs(reinterpret_cast<const sockaddr_in6 *>(&ss)->sin6_port);
 }
 
 // Name-service failures have numbers of their own, outside the socket table.
@@ -187,6 +246,51 @@ int lookupError(int rc)
     default:
         return 11003;
     }
+#endif
+}
+
+// The host's first IPv4 address for TCP, or its first IPv6 one when it has
+// none, looked up in one family or both (AF_UNSPEC).
+std::string firstAddress(const std::string &host, int family)
+{
+    startup();
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (rc != 0)
+        throw ESocketError(lookupError(rc));
+    const addrinfo *chosen = nullptr;
+    for (addrinfo *a = list; a && !chosen; a = a->ai_next)
+        if (a->ai_addr && a->ai_family == AF_INET)
+            chosen = a;
+    if (!chosen)
+        for (addrinfo *a = list; a && !chosen; a = a->ai_next)
+            if (a->ai_addr && a->ai_family == AF_INET6)
+                chosen = a;
+    std::string out;
+    if (chosen)
+        out = addressText(chosen->ai_addr, static_cast<SockLen>(chosen->ai_addrlen));
+    freeaddrinfo(list);
+    if (out.empty())
+        throw ESocketError(kErrHostNotFound);
+    return out;
+}
+
+void setNonBlocking(std::uintptr_t h, bool on)
+{
+#ifdef _WIN32
+    u_long value = on ? 1 : 0;
+    if (ioctlsocket(sock(h), FIONBIO, &value) != 0)
+        raiseLast();
+#else
+    int flags = ::fcntl(sock(h), F_GETFL);
+    if (flags < 0)
+        raiseLast();
+    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    if (::fcntl(sock(h), F_SETFL, flags) != 0)
+        raiseLast();
 #endif
 }
 
@@ -265,27 +369,26 @@ bool IsDottedIPv4(const std::string &text)
     return parseIPv4(text, addr);
 }
 
-std::string ResolveIPv4(const std::string &host)
+bool IsIPv6Address(const std::string &text)
 {
-    startup();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *list = nullptr;
-    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
-    if (rc != 0)
-        throw ESocketError(lookupError(rc));
-    std::string out;
-    for (addrinfo *a = list; a; a = a->ai_next) {
-        if (a->ai_family == AF_INET && a->ai_addr) {
-            out = dotted(reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr);
-            break;
-        }
-    }
-    freeaddrinfo(list);
-    if (out.empty())
-        throw ESocketError(kErrHostNotFound);
-    return out;
+    sockaddr_in6 sa{};
+    return parseIPv6(text, sa);
+}
+
+Family FamilyOf(const std::string &address)
+{
+    return address.find(':') != std::string::npos ? Family::IPv6 : Family::IPv4;
+}
+
+std::string ResolveIPv4(const std::string &host) { return firstAddress(host, AF_INET); }
+
+std::string ResolveHost(const std::string &host)
+{
+    if (IsDottedIPv4(host) || IsIPv6Address(host))
+        return host;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']' && IsIPv6Address(host.substr(1, host.size() - 2)))
+        return host.substr(1, host.size() - 2);
+    return firstAddress(host, AF_UNSPEC);
 }
 
 std::string LocalHostName()
@@ -299,35 +402,47 @@ std::string LocalHostName()
 
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket &&other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+Socket::Socket(Socket &&other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalid)), family_(other.family_)
+{
+}
 
 Socket &Socket::operator=(Socket &&other) noexcept
 {
     if (this != &other) {
         Close();
         handle_ = std::exchange(other.handle_, kInvalid);
+        family_ = other.family_;
     }
     return *this;
 }
 
-Socket Socket::CreateTcp()
+Socket Socket::CreateTcp(Family family)
 {
     startup();
+    const int af = family == Family::IPv6 ? AF_INET6 : AF_INET;
 #ifdef _WIN32
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET s = ::socket(af, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         raiseLast();
-    return Socket(static_cast<Handle>(s));
+    Socket out(static_cast<Handle>(s), family);
 #else
 #ifdef SOCK_CLOEXEC
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    int s = ::socket(af, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
 #else
-    int s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int s = ::socket(af, SOCK_STREAM, IPPROTO_TCP);
 #endif
     if (s < 0)
         raiseLast();
-    return Socket(static_cast<Handle>(s));
+    Socket out(static_cast<Handle>(s), family);
 #endif
+    if (family == Family::IPv6) {
+        // IPv6 only: an IPv4 peer gets a socket of its own family, so every
+        // address this socket reports is a plain IPv6 one.
+        int on = 1;
+        ::setsockopt(sock(out.handle_), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char *>(&on), sizeof on);
+    }
+    return out;
 }
 
 bool Socket::IsOpen() const { return handle_ != kInvalid; }
@@ -352,8 +467,8 @@ void Socket::Close(bool abortive)
 
 void Socket::Bind(const std::string &ip, int port)
 {
-    sockaddr_in sa = makeAddress(ip, port);
-    if (::bind(sock(handle_), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0)
+    SockAddr a = makeAddress(family_, ip, port);
+    if (::bind(sock(handle_), a.get(), a.length) != 0)
         raiseLast();
 }
 
@@ -365,44 +480,46 @@ void Socket::Listen(int backlog)
 
 void Socket::Connect(const std::string &ip, int port, int timeoutMs)
 {
-    sockaddr_in sa = makeAddress(ip, port);
+    SockAddr a = makeAddress(family_, ip, port);
     if (timeoutMs <= 0) {
-        for (;;) {
-            if (::connect(sock(handle_), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0)
-                return;
-            int native = lastNative();
-#ifndef _WIN32
-            // An interrupted connect goes on in the background; wait for it below.
-            if (native == EINTR)
-                break;
-#endif
-            throw ESocketError(SocketErrorFromNative(native));
-        }
-    } else {
-#ifdef _WIN32
-        u_long on = 1;
-        ioctlsocket(sock(handle_), FIONBIO, &on);
-#else
-        int flags = ::fcntl(sock(handle_), F_GETFL);
-        ::fcntl(sock(handle_), F_SETFL, flags | O_NONBLOCK);
-#endif
-        int rc = ::connect(sock(handle_), reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
-        int native = rc == 0 ? 0 : lastNative();
-#ifdef _WIN32
-        u_long off = 0;
-        ioctlsocket(sock(handle_), FIONBIO, &off);
-        bool pending = native == WSAEWOULDBLOCK;
-#else
-        ::fcntl(sock(handle_), F_SETFL, flags);
-        bool pending = native == EINPROGRESS || native == EINTR;
-#endif
-        if (rc == 0)
+        if (::connect(sock(handle_), a.get(), a.length) == 0)
             return;
-        if (!pending)
+        int native = lastNative();
+#ifndef _WIN32
+        // An interrupted connect goes on in the background; wait for it below.
+        if (native != EINTR)
+#endif
             throw ESocketError(SocketErrorFromNative(native));
+    } else {
+        bool done = StartConnect(ip, port);
+        SetNonBlocking(false);
+        if (done)
+            return;
     }
-    if (!Wait(true, timeoutMs))
-        throw ESocketError(10060);
+    if (!Poll(true, timeoutMs > 0 ? timeoutMs : -1))
+        throw ESocketError(kErrTimedOut);
+    FinishConnect();
+}
+
+bool Socket::StartConnect(const std::string &ip, int port)
+{
+    SockAddr a = makeAddress(family_, ip, port);
+    SetNonBlocking(true);
+    if (::connect(sock(handle_), a.get(), a.length) == 0)
+        return true;
+    int native = lastNative();
+#ifdef _WIN32
+    bool pending = native == WSAEWOULDBLOCK;
+#else
+    bool pending = native == EINPROGRESS || native == EINTR;
+#endif
+    if (!pending)
+        throw ESocketError(SocketErrorFromNative(native));
+    return false;
+}
+
+void Socket::FinishConnect()
+{
     int err = 0;
     SockLen len = sizeof err;
     if (::getsockopt(sock(handle_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0)
@@ -411,21 +528,32 @@ void Socket::Connect(const std::string &ip, int port, int timeoutMs)
         throw ESocketError(SocketErrorFromNative(err));
 }
 
-bool Socket::Wait(bool forWrite, int timeoutMs)
+void Socket::SetNonBlocking(bool on) { setNonBlocking(handle_, on); }
+
+bool Socket::Poll(bool forWrite, int timeoutMs)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
     for (;;) {
-        int wait = -1;
+        int wait = timeoutMs < 0 ? -1 : 0;
         if (timeoutMs > 0) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
 #ifdef _WIN32
-        WSAPOLLFD p{};
-        p.fd = sock(handle_);
-        p.events = forWrite ? POLLWRNORM : POLLRDNORM;
-        int rc = ::WSAPoll(&p, 1, wait);
+        // select() rather than WSAPoll(): older WSAPoll() never reports a
+        // connection attempt that failed. A failed connect shows in the
+        // exception set.
+        fd_set readable, writable, failed;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(sock(handle_), forWrite ? &writable : &readable);
+        FD_SET(sock(handle_), &failed);
+        timeval tv{};
+        tv.tv_sec = wait / 1000;
+        tv.tv_usec = (wait % 1000) * 1000;
+        int rc = ::select(0, &readable, &writable, &failed, wait < 0 ? nullptr : &tv);
 #else
         pollfd p{};
         p.fd = sock(handle_);
@@ -445,20 +573,26 @@ bool Socket::Wait(bool forWrite, int timeoutMs)
 std::optional<Socket> Socket::Accept(int timeoutMs)
 {
     for (;;) {
-        if (timeoutMs > 0 && !Wait(false, timeoutMs))
+        if (timeoutMs > 0 && !Poll(false, timeoutMs))
             return std::nullopt;
 #ifdef _WIN32
         SOCKET s = ::accept(sock(handle_), nullptr, nullptr);
-        if (s != INVALID_SOCKET)
-            return Socket(static_cast<Handle>(s));
+        if (s != INVALID_SOCKET) {
+            Socket out(static_cast<Handle>(s), family_);
+            out.SetNonBlocking(false);  // Winsock passes the listener's mode on
+            return out;
+        }
 #else
 #ifdef SOCK_CLOEXEC
         int s = ::accept4(sock(handle_), nullptr, nullptr, SOCK_CLOEXEC);
 #else
         int s = ::accept(sock(handle_), nullptr, nullptr);
 #endif
-        if (s >= 0)
-            return Socket(static_cast<Handle>(s));
+        if (s >= 0) {
+            Socket out(static_cast<Handle>(s), family_);
+            out.SetNonBlocking(false);  // some systems pass the listener's mode on
+            return out;
+        }
 #endif
         int native = lastNative();
         // A connection that went away between the wait and the accept: wait again.
@@ -468,6 +602,8 @@ std::optional<Socket> Socket::Accept(int timeoutMs)
         if (native == ECONNABORTED)
             continue;
 #endif
+        if (wouldBlock(native))
+            return std::nullopt;
         throw ESocketError(SocketErrorFromNative(native));
     }
 }
@@ -521,7 +657,7 @@ std::optional<std::size_t> Socket::Receive(char *buffer, std::size_t length, int
     std::size_t chunk = length;
 #endif
     for (;;) {
-        if (timeoutMs > 0 && !Wait(false, timeoutMs))
+        if (timeoutMs > 0 && !Poll(false, timeoutMs))
             return std::nullopt;
         auto got = ::recv(sock(handle_), buffer, chunk, 0);
         if (got >= 0)
@@ -529,26 +665,57 @@ std::optional<std::size_t> Socket::Receive(char *buffer, std::size_t length, int
         int native = lastNative();
         if (interrupted(native))
             continue;
+        if (wouldBlock(native))
+            return std::nullopt;
         throw ESocketError(SocketErrorFromNative(native));
     }
 }
 
+void Socket::ShutdownSend()
+{
+#ifdef _WIN32
+    const int how = SD_SEND;
+#else
+    const int how = SHUT_WR;
+#endif
+    if (::shutdown(sock(handle_), how) != 0)
+        raiseLast();
+}
+
 std::string Socket::LocalAddress() const
 {
-    sockaddr_in sa{};
-    SockLen len = sizeof sa;
-    if (::getsockname(sock(handle_), reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+    SockAddr a;
+    a.length = sizeof a.storage;
+    if (::getsockname(sock(handle_), a.get(), &a.length) != 0)
         raiseLast();
-    return dotted(sa.sin_addr);
+    return addressText(a.get(), a.length);
 }
 
 int Socket::LocalPort() const
 {
-    sockaddr_in sa{};
-    SockLen len = sizeof sa;
-    if (::getsockname(sock(handle_), reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+    SockAddr a;
+    a.length = sizeof a.storage;
+    if (::getsockname(sock(handle_), a.get(), &a.length) != 0)
         raiseLast();
-    return ntohs(sa.sin_port);
+    return portOf(a.storage);
+}
+
+std::string Socket::PeerAddress() const
+{
+    SockAddr a;
+    a.length = sizeof a.storage;
+    if (::getpeername(sock(handle_), a.get(), &a.length) != 0)
+        raiseLast();
+    return addressText(a.get(), a.length);
+}
+
+int Socket::PeerPort() const
+{
+    SockAddr a;
+    a.length = sizeof a.storage;
+    if (::getpeername(sock(handle_), a.get(), &a.length) != 0)
+        raiseLast();
+    return portOf(a.storage);
 }
 
 }  // namespace qv::net

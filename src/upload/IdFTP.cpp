@@ -1,6 +1,7 @@
 #include "upload/IdFTP.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -59,7 +60,92 @@ std::filesystem::path utf8Path(const std::string &name)
     return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
+using Clock = std::chrono::steady_clock;
+
+// A time limit in milliseconds from now; 0 or less is none.
+class Deadline {
+public:
+    explicit Deadline(int limitMs)
+        : unlimited_(limitMs <= 0), at_(Clock::now() + std::chrono::milliseconds(std::max(limitMs, 0)))
+    {
+    }
+    bool Passed() const { return !unlimited_ && Clock::now() >= at_; }
+    // Milliseconds left (0 once passed); only for a deadline with a limit.
+    int Remaining() const
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at_ - Clock::now()).count();
+        return static_cast<int>(std::max<long long>(left, 0));
+    }
+    // The next look at a socket: one slice, or what is left if that is less.
+    int Slice(int sliceMs) const
+    {
+        if (unlimited_)
+            return sliceMs;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at_ - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left, 0, sliceMs));
+    }
+
+private:
+    bool unlimited_;
+    Clock::time_point at_;
+};
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal digits at text[i...] as a number no greater than max; i moves past them.
+std::optional<int> number(const std::string &text, std::size_t &i, int max)
+{
+    const std::size_t start = i;
+    long value = 0;
+    while (i < text.size() && isDigit(text[i])) {
+        value = value * 10 + (text[i] - '0');
+        if (value > max)
+            return std::nullopt;
+        ++i;
+    }
+    if (i == start)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+// The address part of an EPRT command: no zone, which only means something here.
+std::string withoutZone(const std::string &address) { return address.substr(0, address.find('%')); }
+
+std::string seconds(int ms) { return std::to_string((ms + 999) / 1000); }
+
+const char *timeoutText(TIdWait what)
+{
+    switch (what) {
+    case TIdWait::Reply: return "Read timed out.";
+    case TIdWait::DataConnection: return "Timed out waiting for the data connection.";
+    case TIdWait::Send: return "Write timed out.";
+    case TIdWait::TlsHandshake: return "TLS handshake timed out.";
+    }
+    return "Timed out.";
+}
+
+const char *tlsRequiredText(EIdTlsRequired::Reason reason)
+{
+    switch (reason) {
+    case EIdTlsRequired::NotOffered: return "The server does not offer TLS; the password was not sent.";
+    case EIdTlsRequired::Unavailable: return "This program has no TLS; the password was not sent.";
+    case EIdTlsRequired::DataNotProtected: return "The server does not protect the data connection; the file was not sent.";
+    }
+    return "TLS is required.";
+}
+
 }  // namespace
+
+EIdTimeout::EIdTimeout(TIdWait what, int limitMs) : EIdException(timeoutText(what)), what_(what), limitMs_(limitMs) {}
+
+EIdTlsRequired::EIdTlsRequired(Reason reason) : EIdException(tlsRequiredText(reason)), reason_(reason) {}
+
+EIdSizeMismatch::EIdSizeMismatch(std::int64_t sent, std::int64_t stored)
+    : EIdException("The server holds " + std::to_string(stored) + " bytes of the " + std::to_string(sent) +
+                   " sent."),
+      sent_(sent), stored_(stored)
+{
+}
 
 std::string TIdRFCReply::JoinedText() const
 {
@@ -70,6 +156,53 @@ std::string TIdRFCReply::JoinedText() const
         out += Text[i];
     }
     return out;
+}
+
+std::optional<int> ParseEpsvPort(const std::string &replyText)
+{
+    const std::size_t open = replyText.find('(');
+    if (open == std::string::npos || open + 4 >= replyText.size())
+        return std::nullopt;
+    const char d = replyText[open + 1];
+    if (d < 33 || d > 126 || isDigit(d) || replyText[open + 2] != d || replyText[open + 3] != d)
+        return std::nullopt;
+    std::size_t i = open + 4;
+    auto port = number(replyText, i, 65535);
+    if (!port || *port == 0 || i >= replyText.size() || replyText[i] != d)
+        return std::nullopt;
+    return port;
+}
+
+std::optional<int> ParsePasvPort(const std::string &replyText)
+{
+    // A group is six numbers and no more: one more number before or after it
+    // makes the reply ambiguous.
+    const auto numberAt = [&](std::size_t i) { return i < replyText.size() && isDigit(replyText[i]); };
+    for (std::size_t start = 0; start < replyText.size(); ++start) {
+        if (!isDigit(replyText[start]) || (start > 0 && isDigit(replyText[start - 1])) ||
+            (start > 1 && replyText[start - 1] == ',' && isDigit(replyText[start - 2])))
+            continue;
+        std::size_t i = start;
+        int parts[6];
+        int count = 0;
+        for (; count < 6; ++count) {
+            if (count > 0) {
+                if (i >= replyText.size() || replyText[i] != ',')
+                    break;
+                ++i;
+            }
+            auto part = number(replyText, i, 255);
+            if (!part)
+                break;
+            parts[count] = *part;
+        }
+        if (count == 6 && !numberAt(i) && !(i < replyText.size() && replyText[i] == ',' && numberAt(i + 1))) {
+            const int port = parts[4] * 256 + parts[5];
+            if (port > 0)
+                return port;
+        }
+    }
+    return std::nullopt;
 }
 
 TIdFTP::TIdFTP() = default;
@@ -84,29 +217,111 @@ void TIdFTP::Status(TIdStatus status, const std::string &text)
 void TIdFTP::Disconnect()
 {
     Status(hsDisconnecting, "Disconnecting.");
-    control_.Close();
+    if (control_.tls) {
+        // close_notify, if the socket takes it at once; nobody waits for the answer.
+        try {
+            control_.tls->Shutdown();
+        } catch (const std::exception &) {
+        }
+        control_.tls.reset();
+    }
+    control_.socket.Close();
     input_.clear();
+    step_ = Step::InStep;
+    dataProtected_ = false;
     if (OnDisconnected)
         OnDisconnected();
     Status(hsDisconnected, "Disconnected.");
 }
 
-void TIdFTP::SendLine(const std::string &line)
+void TIdFTP::Idle()
 {
-    if (!control_.IsOpen())
-        throw EIdNotConnected();
-    const std::string data = line + "\r\n";
-    std::size_t done = 0;
-    control_.SetSendTimeout(ReadTimeout);
-    while (done < data.size()) {
-        auto sent = control_.Send(data.data() + done, data.size() - done);
-        if (!sent)
-            throw EIdTimeout("Write timed out.");
-        done += *sent;
+    if (OnIdle)
+        OnIdle();
+    if (stopRequested_) {
+        stopRequested_ = false;
+        throw EIdStopped();
     }
 }
 
-std::string TIdFTP::ReadLine()
+bool TIdFTP::WaitReady(net::Socket &socket, bool forWrite, int limitMs)
+{
+    const Deadline deadline(limitMs);
+    for (;;) {
+        if (stopRequested_) {
+            stopRequested_ = false;
+            throw EIdStopped();
+        }
+        if (socket.Poll(forWrite, deadline.Slice(kIdleSliceMs)))
+            return true;
+        if (deadline.Passed())
+            return false;
+        Idle();
+    }
+}
+
+void TIdFTP::WaitFor(Channel &channel, net::TlsWait wait, int limitMs, TIdWait what)
+{
+    if (!WaitReady(channel.socket, wait == net::TlsWait::Write, limitMs))
+        throw EIdTimeout(what, limitMs);
+}
+
+std::size_t TIdFTP::ReceiveSome(Channel &channel, char *buffer, std::size_t length, int limitMs, TIdWait what)
+{
+    for (;;) {
+        if (channel.tls) {
+            std::size_t got = 0;
+            const net::TlsWait wait = channel.tls->Read(buffer, length, got);
+            if (wait == net::TlsWait::None)
+                return got;
+            WaitFor(channel, wait, limitMs, what);
+        } else {
+            if (auto got = channel.socket.Receive(buffer, length, 0))
+                return *got;
+            WaitFor(channel, net::TlsWait::Read, limitMs, what);
+        }
+    }
+}
+
+std::size_t TIdFTP::SendSome(Channel &channel, const char *data, std::size_t length, int limitMs)
+{
+    for (;;) {
+        if (channel.tls) {
+            std::size_t sent = 0;
+            const net::TlsWait wait = channel.tls->Write(data, length, sent);
+            if (wait == net::TlsWait::None && sent > 0)
+                return sent;
+            WaitFor(channel, wait == net::TlsWait::None ? net::TlsWait::Write : wait, limitMs, TIdWait::Send);
+        } else {
+            auto sent = channel.socket.Send(data, length);
+            if (sent && *sent > 0)
+                return *sent;
+            WaitFor(channel, net::TlsWait::Write, limitMs, TIdWait::Send);
+        }
+    }
+}
+
+void TIdFTP::Handshake(Channel &channel)
+{
+    for (;;) {
+        const net::TlsWait wait = channel.tls->Handshake();
+        if (wait == net::TlsWait::None)
+            return;
+        WaitFor(channel, wait, ReadTimeout, TIdWait::TlsHandshake);
+    }
+}
+
+void TIdFTP::SendLine(const std::string &line)
+{
+    if (!Connected())
+        throw EIdNotConnected();
+    const std::string data = line + "\r\n";
+    std::size_t done = 0;
+    while (done < data.size())
+        done += SendSome(control_, data.data() + done, data.size() - done, ReadTimeout);
+}
+
+std::string TIdFTP::ReadLine(int limitMs)
 {
     const std::size_t limit = static_cast<std::size_t>(std::max(MaxLineLength, 0));
     for (;;) {
@@ -126,37 +341,35 @@ std::string TIdFTP::ReadLine()
             input_.clear();
             throw EIdMaxLineLengthExceeded();
         }
-        if (!control_.IsOpen())
+        if (!Connected())
             throw EIdNotConnected();
         const std::size_t room = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
         if (received_.size() != room)
             received_.assign(room, '\0');
-        auto got = control_.Receive(received_.data(), received_.size(), ReadTimeout);
-        if (!got)
-            throw EIdTimeout("Read timed out.");
-        if (*got == 0)
+        const std::size_t got = ReceiveSome(control_, received_.data(), received_.size(), limitMs, TIdWait::Reply);
+        if (got == 0)
             throw EIdConnClosedGracefully();
-        input_.append(received_.data(), *got);
+        input_.append(received_.data(), got);
     }
 }
 
-std::string TIdFTP::ReadNonEmptyLine()
+std::string TIdFTP::ReadNonEmptyLine(int limitMs)
 {
     for (;;) {
-        std::string line = trimmed(ReadLine());
+        std::string line = trimmed(ReadLine(limitMs));
         if (!line.empty())
             return line;
     }
 }
 
-void TIdFTP::ReadReply()
+void TIdFTP::ReadReply(int limitMs)
 {
     std::vector<std::string> lines;
-    lines.push_back(ReadNonEmptyLine());
+    lines.push_back(ReadNonEmptyLine(limitMs));
     if (lines[0].size() > 3 && lines[0][3] == '-') {
         const std::string terminator = lines[0].substr(0, 3) + " ";
         for (;;) {
-            std::string line = ReadNonEmptyLine();
+            std::string line = ReadNonEmptyLine(limitMs);
             lines.push_back(line);
             if (line.size() < 4 || equalsIgnoringCase(line.substr(0, 4), terminator))
                 break;
@@ -178,17 +391,116 @@ void TIdFTP::ReadReply()
     lastReply_ = std::move(reply);
 }
 
+// A reply that did not come in time may still come: until the control
+// connection is back in step, the next reply read could be that one.
+void TIdFTP::ReadReplyTracked(int limitMs)
+{
+    try {
+        ReadReply(limitMs);
+    } catch (const EIdTimeout &) {
+        if (step_ == Step::InStep)
+            step_ = Step::OutOfStep;
+        throw;
+    } catch (const EIdStopped &) {
+        if (step_ == Step::InStep)
+            step_ = Step::OutOfStep;
+        throw;
+    }
+}
+
 void TIdFTP::GetResponse(std::initializer_list<int> accepted)
 {
-    ReadReply();
+    ReadReplyTracked(ReadTimeout);
     if (!accepts(accepted, lastReply_.NumericCode))
         throw EIdReplyError(lastReply_.NumericCode, lastReply_.JoinedText());
 }
 
 void TIdFTP::SendCmd(const std::string &command, std::initializer_list<int> accepted)
 {
+    Resync(CleanupTimeout);
     SendLine(command);
     GetResponse(accepted);
+}
+
+void TIdFTP::Resync(int limitMs)
+{
+    if (step_ == Step::InStep)
+        return;
+    if (step_ == Step::OutOfStep)
+        throw EIdOutOfStep();
+    try {
+        // A store that got its data connection ends with a final reply of
+        // its own once that connection is gone. One that did not is still
+        // waiting for it: ABOR ends the wait, and its answer (2xx, or 5xx
+        // from a server without ABOR) comes after the store's own replies.
+        if (!dataConnected_)
+            SendLine("ABOR");
+        for (;;) {
+            ReadReply(limitMs);
+            const int kind = lastReply_.NumericCode / 100;
+            if (dataConnected_ ? kind >= 2 : (kind == 2 || kind == 5))
+                break;
+        }
+        step_ = Step::InStep;
+    } catch (...) {
+        step_ = Step::OutOfStep;
+        throw;
+    }
+}
+
+std::string TIdFTP::TlsPeerName() const
+{
+    if (Host.size() > 2 && Host.front() == '[' && Host.back() == ']')
+        return Host.substr(1, Host.size() - 2);
+    return Host;
+}
+
+void TIdFTP::NegotiateTls()
+{
+    if (!TlsLibrary) {
+        if (UseTLS == tlsRequired)
+            throw EIdTlsRequired(EIdTlsRequired::Unavailable);
+        Status(ftpTlsUnavailable, "This program has no TLS; going on in plain text");
+        return;
+    }
+    SendLine("AUTH TLS");
+    ReadReplyTracked(ReadTimeout);
+    if (lastReply_.NumericCode != 234) {
+        if (UseTLS == tlsRequired)
+            throw EIdTlsRequired(EIdTlsRequired::NotOffered);
+        Status(ftpTlsNotOffered, "The server does not offer TLS; going on in plain text");
+        return;
+    }
+    // Whatever came with the reply was sent in plain text: it must not pass
+    // for an answer given under TLS.
+    input_.clear();
+    control_.tls = std::make_unique<net::TlsStream>(control_.socket, TlsPeerName(), TlsTrustFile);
+    try {
+        Handshake(control_);
+    } catch (...) {
+        control_.tls.reset();
+        throw;
+    }
+    Status(ftpTlsSecured, "TLS session established (" + control_.tls->Protocol() + ")");
+}
+
+void TIdFTP::ProtectData()
+{
+    dataProtected_ = false;
+    if (!Secured())
+        return;
+    SendLine("PBSZ 0");
+    ReadReplyTracked(ReadTimeout);
+    if (lastReply_.NumericCode == 200) {
+        SendLine("PROT P");
+        ReadReplyTracked(ReadTimeout);
+        dataProtected_ = lastReply_.NumericCode == 200;
+    }
+    if (dataProtected_)
+        return;
+    if (UseTLS == tlsRequired)
+        throw EIdTlsRequired(EIdTlsRequired::DataNotProtected);
+    Status(ftpTlsDataClear, "The server does not protect the data connection; the file goes in plain text");
 }
 
 void TIdFTP::OpenSession(bool login, int connectTimeoutMs)
@@ -197,36 +509,47 @@ void TIdFTP::OpenSession(bool login, int connectTimeoutMs)
         Disconnect();
         throw EIdAlreadyConnected();
     }
+    stopRequested_ = false;
+    storeStarted_ = false;
+    step_ = Step::InStep;
+    dataProtected_ = false;
     try {
         checkArgument(Username, "The user name");
         checkArgument(Password, "The password");
-
-        control_ = net::Socket::CreateTcp();
         input_.clear();
+
+        std::string address = Host;
+        if (!net::IsDottedIPv4(Host)) {
+            Status(hsResolving, "Resolving hostname " + Host + ".");
+            address = equalsIgnoringCase(Host, "LOCALHOST") ? std::string("127.0.0.1") : net::ResolveHost(Host);
+        }
+        control_.socket = net::Socket::CreateTcp(net::FamilyOf(address));
         try {
-            control_.Bind(BoundIP, BoundPort);
+            control_.socket.Bind(BoundIP, BoundPort);
         } catch (const net::ESocketError &e) {
             if (e.code() == net::kErrAddressInUse)
                 throw EIdCouldNotBindSocket();
             throw;
         }
 
-        std::string address = Host;
-        if (!net::IsDottedIPv4(Host)) {
-            Status(hsResolving, "Resolving hostname " + Host + ".");
-            address = equalsIgnoringCase(Host, "LOCALHOST") ? std::string("127.0.0.1") : net::ResolveIPv4(Host);
-        }
         Status(hsConnecting, "Connecting to " + address + ".");
-        control_.Connect(address, Port, connectTimeoutMs);
+        if (!control_.socket.StartConnect(address, Port)) {
+            if (!WaitReady(control_.socket, true, connectTimeoutMs))
+                throw net::ESocketError(net::kErrTimedOut);
+            control_.socket.FinishConnect();
+        }
         Status(hsConnected, "Connected.");
         if (OnConnected)
             OnConnected();
 
         GetResponse({220});
+        if (UseTLS != tlsNone)
+            NegotiateTls();
         if (login) {
             SendCmd("USER " + Username, {230, 331});
             if (lastReply_.NumericCode == 331)
                 SendCmd("PASS " + Password, {230});
+            ProtectData();
             SendCmd("TYPE I", {200});
             SendCmd("SYST", {200, 215, 500});
             Status(ftpReady, "Connection established");
@@ -241,6 +564,179 @@ void TIdFTP::ChangeFolder(const std::string &folder)
 {
     checkArgument(folder, "The folder name");
     SendCmd("CWD " + folder, {200, 250});
+}
+
+void TIdFTP::SendStor(const std::string &remoteFile)
+{
+    Resync(CleanupTimeout);
+    SendLine("STOR " + remoteFile);
+    storeStarted_ = true;
+    step_ = Step::TransferPending;
+    ReadReplyTracked(ReadTimeout);
+    const int code = lastReply_.NumericCode;
+    if (code == 125 || code == 150)
+        return;
+    if (code >= 200) {
+        step_ = Step::InStep;  // a refusal is the store's last word: no file
+        storeStarted_ = false;
+    }
+    throw EIdReplyError(code, lastReply_.JoinedText());
+}
+
+TIdFTP::Channel TIdFTP::OpenActive(net::Socket &listener, const std::string &remoteFile, int acceptLimitMs,
+                                   bool &gaveUp)
+{
+    gaveUp = false;
+    SendStor(remoteFile);
+    // Only the server may connect: anyone else who finds the port open would
+    // otherwise be handed the archive.
+    const std::string server = control_.socket.PeerAddress();
+    const Deadline deadline(acceptLimitMs);
+    for (;;) {
+        int left = 0;
+        if (acceptLimitMs > 0) {
+            left = deadline.Remaining();
+            if (left <= 0) {
+                gaveUp = true;
+                return {};
+            }
+        }
+        if (!WaitReady(listener, false, left)) {
+            gaveUp = true;
+            return {};
+        }
+        auto accepted = listener.Accept(0);
+        if (!accepted)
+            continue;
+        if (accepted->PeerAddress() != server) {
+            accepted->Close(true);
+            continue;
+        }
+        listener.Close();
+        Channel data;
+        data.socket = std::move(*accepted);
+        data.socket.SetNonBlocking(true);
+        dataConnected_ = true;
+        return data;
+    }
+}
+
+TIdFTP::Channel TIdFTP::OpenPassive(const std::string &remoteFile)
+{
+    const net::Family family = control_.socket.family();
+    Resync(CleanupTimeout);
+    SendLine("EPSV");
+    ReadReplyTracked(ReadTimeout);
+    std::optional<int> port;
+    if (lastReply_.NumericCode == 229) {
+        port = ParseEpsvPort(lastReply_.JoinedText());
+        if (!port)
+            throw EIdMalformedReply("The reply to EPSV names no port: " + lastReply_.JoinedText());
+    } else if (family == net::Family::IPv4) {
+        SendCmd("PASV", {227});
+        port = ParsePasvPort(lastReply_.JoinedText());
+        if (!port)
+            throw EIdMalformedReply("The reply to PASV names no port: " + lastReply_.JoinedText());
+    } else {
+        throw EIdReplyError(lastReply_.NumericCode, lastReply_.JoinedText());
+    }
+
+    // The port is the server's word; the address is the one we already talk to.
+    Channel data;
+    data.socket = net::Socket::CreateTcp(family);
+    if (!data.socket.StartConnect(control_.socket.PeerAddress(), *port)) {
+        if (!WaitReady(data.socket, true, ReadTimeout))
+            throw EIdTimeout(TIdWait::DataConnection, ReadTimeout);
+        data.socket.FinishConnect();
+    }
+    dataConnected_ = true;
+    SendStor(remoteFile);
+    return data;
+}
+
+TIdFTP::Channel TIdFTP::OpenDataConnection(const std::string &remoteFile)
+{
+    if (DataMode != dmPassive) {
+        const net::Family family = control_.socket.family();
+        net::Socket listener = net::Socket::CreateTcp(family);
+        const std::string localAddress = control_.socket.LocalAddress();
+        listener.Bind(localAddress, 0);
+        listener.Listen(15);
+        listener.SetNonBlocking(true);
+        const int port = listener.LocalPort();
+        std::string command;
+        if (family == net::Family::IPv4) {
+            std::string hostPart = localAddress;
+            std::replace(hostPart.begin(), hostPart.end(), '.', ',');
+            command = "PORT " + hostPart + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+        } else {
+            command = "EPRT |2|" + withoutZone(localAddress) + "|" + std::to_string(port) + "|";
+        }
+        Resync(CleanupTimeout);
+        SendLine(command);
+        ReadReplyTracked(ReadTimeout);
+        if (lastReply_.NumericCode == 200) {
+            const int limit = ActiveWaitLimit();
+            bool gaveUp = false;
+            Channel data = OpenActive(listener, remoteFile, limit, gaveUp);
+            if (!gaveUp)
+                return data;
+            listener.Close();
+            if (DataMode == dmActive)
+                throw EIdTimeout(TIdWait::DataConnection, limit);
+            Status(ftpActiveNoConnection,
+                   "The server did not connect within " + seconds(limit) + " s; switching to passive mode");
+            // The server still waits to connect for the first "STOR".
+            Resync(ReadTimeout);
+        } else if (DataMode == dmActive) {
+            throw EIdReplyError(lastReply_.NumericCode, lastReply_.JoinedText());
+        } else {
+            Status(ftpActiveRefused, "The server refused active mode; switching to passive mode");
+        }
+    }
+    return OpenPassive(remoteFile);
+}
+
+int TIdFTP::ActiveWaitLimit() const
+{
+    if (DataMode == dmActiveThenPassive && PassiveFallbackTimeout > 0 &&
+        (AcceptTimeout <= 0 || PassiveFallbackTimeout < AcceptTimeout))
+        return PassiveFallbackTimeout;
+    return AcceptTimeout;
+}
+
+std::string TIdFTP::TlsProtocol() const { return control_.tls ? control_.tls->Protocol() : std::string(); }
+
+void TIdFTP::FinishData(Channel &data)
+{
+    if (!data.tls) {
+        data.socket.Close();
+        return;
+    }
+    for (;;) {
+        const net::TlsWait wait = data.tls->Shutdown();
+        if (wait == net::TlsWait::None)
+            break;
+        WaitFor(data, wait, CleanupTimeout, TIdWait::Send);
+    }
+    // Our end is out. Read what the server still sends (its session tickets,
+    // its close_notify) until it closes: a byte left unread would turn our
+    // close into a reset, which a server may take for a broken transfer.
+    try {
+        data.socket.ShutdownSend();
+        const Deadline deadline(CleanupTimeout);
+        char sink[4096];
+        while (!deadline.Passed()) {
+            auto got = data.socket.Receive(sink, sizeof sink, 0);
+            if (got && *got == 0)
+                break;
+            if (!got && !WaitReady(data.socket, false, CleanupTimeout > 0 ? std::max(deadline.Remaining(), 1) : 0))
+                break;
+        }
+    } catch (const net::ESocketError &) {
+    }
+    data.tls.reset();
+    data.socket.Close();
 }
 
 void TIdFTP::StoreFile(const std::string &localFile, const std::string &remoteFile)
@@ -259,26 +755,18 @@ void TIdFTP::StoreFile(const std::string &localFile, const std::string &remoteFi
         RaiseOSError(ec.value());
     const std::int64_t total = static_cast<std::int64_t>(size);
 
+    storeStarted_ = false;
+    dataConnected_ = false;
     Status(ftpTransfer, "Starting FTP transfer");
+    Channel data;
     try {
-        if (!control_.IsOpen())
+        if (!Connected())
             throw EIdNotConnected();
-        net::Socket listener = net::Socket::CreateTcp();
-        const std::string localAddress = control_.LocalAddress();
-        listener.Bind(localAddress, 0);
-        listener.Listen(15);
-        const int port = listener.LocalPort();
-        std::string hostPart = localAddress;
-        std::replace(hostPart.begin(), hostPart.end(), '.', ',');
-        SendCmd("PORT " + hostPart + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF), {200});
-        SendCmd("STOR " + remoteFile, {125, 150});
-
-        auto accepted = listener.Accept(AcceptTimeout);
-        if (!accepted)
-            throw EIdTimeout("Timed out waiting for the data connection.");
-        listener.Close();
-        net::Socket data = std::move(*accepted);
-        data.SetSendTimeout(ReadTimeout);
+        data = OpenDataConnection(remoteFile);
+        if (dataProtected_) {
+            data.tls = std::make_unique<net::TlsStream>(data.socket, TlsPeerName(), TlsTrustFile, control_.tls.get());
+            Handshake(data);
+        }
 
         if (OnWorkBegin)
             OnWorkBegin(wmWrite, total);
@@ -295,13 +783,15 @@ void TIdFTP::StoreFile(const std::string &localFile, const std::string &remoteFi
                     throw EIdNoDataToRead();
                 std::size_t off = 0;
                 while (off < got) {
-                    auto sent = data.Send(block_.data() + off, got - off);
-                    if (!sent)
-                        throw EIdTimeout("Write timed out.");
-                    off += *sent;
-                    done += static_cast<std::int64_t>(*sent);
+                    const std::size_t sent = SendSome(data, block_.data() + off, got - off, ReadTimeout);
+                    off += sent;
+                    done += static_cast<std::int64_t>(sent);
                     if (OnWork)
                         OnWork(wmWrite, done);
+                    if (stopRequested_) {
+                        stopRequested_ = false;
+                        throw EIdStopped();
+                    }
                 }
             }
         } catch (...) {
@@ -311,23 +801,74 @@ void TIdFTP::StoreFile(const std::string &localFile, const std::string &remoteFi
         }
         if (OnWorkEnd)
             OnWorkEnd(wmWrite);
-        data.Close();
+        FinishData(data);
     } catch (...) {
+        // A reset, not an orderly end: the server must not take what it got for the whole file.
+        data.tls.reset();
+        data.socket.Close(true);
         Status(ftpReady, "Transfer complete");
         throw;
     }
     Status(ftpReady, "Transfer complete");
 
-    GetResponse({225, 226, 250, 426, 450});
-    if (lastReply_.NumericCode == 426 || lastReply_.NumericCode == 450) {
+    ReadReplyTracked(ReadTimeout);
+    const int code = lastReply_.NumericCode;
+    if (code >= 200)
+        step_ = Step::InStep;
+    if (!accepts({225, 226, 250, 426, 450}, code))
+        throw EIdReplyError(code, lastReply_.JoinedText());
+    if (code == 426 || code == 450) {
         GetResponse({226, 225});
         Status(ftpAborted, "Transfer aborted");
+        return;
     }
+    if (VerifySize) {
+        const auto stored = Size(remoteFile);
+        if (!stored)
+            Status(ftpSizeUnknown, "The server does not tell the file's size; it was not checked");
+        else if (*stored != total)
+            throw EIdSizeMismatch(total, *stored);
+    }
+}
+
+std::optional<std::int64_t> TIdFTP::Size(const std::string &remoteFile)
+{
+    checkArgument(remoteFile, "The remote file name");
+    Resync(CleanupTimeout);
+    SendLine("SIZE " + remoteFile);
+    ReadReplyTracked(ReadTimeout);
+    switch (lastReply_.NumericCode) {
+    case 213: {
+        const std::string text = trimmed(lastReply_.JoinedText());
+        if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), isDigit))
+            return std::nullopt;  // not a size we can read: as good as none
+        return std::stoll(text);
+    }
+    case 500:
+    case 501:
+    case 502:
+    case 504:
+        return std::nullopt;  // the server does not know the command
+    default:
+        throw EIdReplyError(lastReply_.NumericCode, lastReply_.JoinedText());
+    }
+}
+
+void TIdFTP::Delete(const std::string &remoteFile)
+{
+    if (remoteFile.empty())
+        throw EIdInvalidArgument("The remote file name is empty.");
+    checkArgument(remoteFile, "The remote file name");
+    Resync(CleanupTimeout);
+    SendLine("DELE " + remoteFile);
+    ReadReplyTracked(CleanupTimeout);
+    if (!accepts({250, 200}, lastReply_.NumericCode))
+        throw EIdReplyError(lastReply_.NumericCode, lastReply_.JoinedText());
 }
 
 void TIdFTP::CloseSession()
 {
-    if (control_.IsOpen()) {
+    if (Connected()) {
         // The server may already have gone; closing must still succeed so the
         // next opening starts afresh.
         try {

@@ -1,5 +1,13 @@
 // "Wyślij pliki do autora": sends the archive file to the service server's
 // folder "dane" and logs the exchange in a log window of its own.
+//
+// The session waits in short slices; at each slice, and after each log line,
+// the upload lets the window system's events through and turns a press of
+// the log window's STOP button, or the closing of the main window, into a
+// stop of the session. A transfer that fails or is stopped after "STOR" has
+// its remote file deleted ("DELE"), so the server never keeps a partial
+// archive under the final name; a size check ("SIZE") after the transfer
+// catches a file that arrived short.
 #pragma once
 
 #include "platform/interaction.h"
@@ -19,13 +27,19 @@ struct UploadHost {
     std::function<QString()> archiveFileName;
     // The stored connection values "port", "host", "un" and "pw".
     std::function<QVariant(const QString &name)> storedValue;
+    // A key of section "Main" of the settings file as it is now ("tryb",
+    // "tls"); empty when it is missing. May be left empty: the defaults hold.
+    std::function<QString(const QString &name)> setting;
     std::function<void(bool enabled)> setFtpEnabled;
     // Keeps the other commands that write to a log window disabled meanwhile.
     std::function<void(bool running)> setOperationRunning;
+    // True once the main window is closing: the upload then stops at once.
+    std::function<bool()> closing;
 };
 
-// act_FTPExecute. A stored port that is not a whole number raises before the
-// log window opens; every failure after that is logged, never shown.
+// act_FTPExecute. A stored port that is not a whole number, and a value of
+// "tryb" or "tls" that means nothing, raise before the log window opens;
+// every failure after that is logged, never shown.
 void UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host);
 
 }  // namespace qv

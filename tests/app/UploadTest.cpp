@@ -1,14 +1,17 @@
 #include "AppFixture.h"
 #include "FtpTestServer.h"
 #include "settings/formstorage.h"
+#include "settings/inifile.h"
 #include "upload/remotename.h"
 
+#include "platform/tls.h"
 #include "upload/IdFTP.h"
 
 #include <QDateTime>
 #include <QPushButton>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
 
 using namespace qv;
 using namespace qv::test;
@@ -26,6 +29,20 @@ protected:
         AppFixture::SetUp();
         server = std::make_unique<FtpTestServer>(QStringLiteral("qv"), kPassword);
         ASSERT_EQ(server->failure(), "");
+    }
+
+    // A server of another kind in place of the plain one; call before startFor.
+    void serve(const FtpServerOptions &options)
+    {
+        server.reset();
+        server = std::make_unique<FtpTestServer>(QStringLiteral("qv"), kPassword, options);
+        ASSERT_EQ(server->failure(), "");
+    }
+
+    // A key of [Main] in the settings file, as the maker or the user writes it.
+    void setting(const QString &key, const QString &value)
+    {
+        IniFile(settingsFile()).WriteString(QStringLiteral("Main"), key, value);
     }
 
     QString archive(int size, const QString &name = QStringLiteral("Arch2005-03-03_1415.cab"))
@@ -71,6 +88,12 @@ protected:
             << " *** Koniec przesyłania *** ";
         return out;
     }
+
+    static QStringList inserted(QStringList lines, const QString &after, const QString &line)
+    {
+        lines.insert(lines.indexOf(after) + 1, line);
+        return lines;
+    }
 };
 
 }  // namespace
@@ -81,7 +104,11 @@ TEST_F(UploadFixture, SuccessfulUploadLogsEveryStepAndStoresTheFileUnderATimeSta
     startFor(file);
     ASSERT_TRUE(window->act_FTP->isEnabled());
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    bool stopShown = false;
+    ui.onProcessEvents = [&] { stopShown |= Form_Zawartosc && !Form_Zawartosc->bb_STOP->isHidden(); };
     TForm_Zawartosc *log = upload();
+    ui.onProcessEvents = nullptr;
+    EXPECT_TRUE(stopShown);
     const QDateTime after = QDateTime::currentDateTime().addSecs(1);
     ASSERT_NE(log, nullptr);
 
@@ -141,11 +168,11 @@ TEST_F(UploadFixture, RefusedLoginIsLoggedWithItsReasonAndNoEndLine)
     setValue(QStringLiteral("pw"), QStringLiteral("złe hasło"));
     TForm_Zawartosc *log = upload();
     const QStringList lines = log->lines();
-    ASSERT_EQ(lines.size(), 11) << lines.join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(lines.size(), 12) << lines.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(lines.mid(0, 7), expectedLog(QString(), 0, {}).mid(0, 7));
     EXPECT_EQ(lines.mid(7, 3), (QStringList{"Disconnecting.", "Rozłączono", "Disconnected."}));
     EXPECT_TRUE(lines[10].startsWith(QStringLiteral("530 "))) << lines[10].toStdString();  // the server's own reason
-    EXPECT_FALSE(lines.contains(QStringLiteral(" *** Koniec przesyłania *** ")));
+    EXPECT_EQ(lines[11], QStringLiteral(" *** Przesyłanie nieudane *** "));
     EXPECT_FALSE(lines.join(QLatin1Char('\n')).contains(QStringLiteral("złe hasło")));
     EXPECT_TRUE(log->bb_close->isEnabled());
     EXPECT_TRUE(window->act_FTP->isEnabled());
@@ -197,4 +224,240 @@ TEST_F(UploadFixture, OtherLogCommandsWaitWhileAnUploadRuns)
     EXPECT_TRUE(window->act_pokarz->isEnabled());
     // The 18 lines less the resolving line (an address), with four blocks.
     EXPECT_EQ(Form_Zawartosc->lines().size(), 18 - 1 - 1 + 4);
+}
+
+TEST_F(UploadFixture, ActiveModeThatDoesNotGetThroughIsLoggedAndTheFileStillArrives)
+{
+    struct Case {
+        QStringList server;
+        QString tryb;
+        QString line;  // after "Starting FTP transfer"; empty: none
+    };
+    const Case cases[] = {
+        {{"--refuse", "PORT,EPRT"}, "", "Serwer odrzucił tryb aktywny - przechodzę na tryb pasywny"},
+        {{"--silent-active"}, "auto", "Serwer nie połączył się w ciągu 1 s - przechodzę na tryb pasywny"},
+        {{"--refuse", "PORT,EPRT"}, "Pasywny", ""},  // passive at once: nothing to report
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.server.join(' ').toStdString() + " tryb=" + c.tryb.toStdString());
+        FtpServerOptions options;
+        options.extra = c.server;
+        serve(options);
+        setting(QStringLiteral("tryb"), c.tryb);
+        const QString file = archive(70000);
+        startFor(file);
+        window->IdFTP->PassiveFallbackTimeout = 1000;
+        TForm_Zawartosc *log = upload();
+        QStringList expected = expectedLog(QStringLiteral("Arch2005-03-03_1415.cab"), 70000, {32768, 65536, 70000});
+        if (!c.line.isEmpty())
+            expected = inserted(expected, QStringLiteral("Starting FTP transfer"), c.line);
+        EXPECT_EQ(log->lines(), expected);
+        EXPECT_EQ(server->storedNames().size(), 1);
+        TearDown();
+    }
+}
+
+TEST_F(UploadFixture, ActiveOnlyModeReportsTheRefusal)
+{
+    FtpServerOptions options;
+    options.extra = QStringList{"--refuse", "PORT,EPRT"};
+    serve(options);
+    setting(QStringLiteral("tryb"), QStringLiteral("aktywny"));
+    startFor(archive(100));
+    const QStringList lines = upload()->lines();
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.mid(lines.size() - 3),
+              (QStringList{"Transfer complete", "502 Command not implemented.", " *** Przesyłanie nieudane *** "}));
+    EXPECT_TRUE(server->storedNames().isEmpty());
+}
+
+TEST_F(UploadFixture, SilentServerEndsAtItsLimitOrAtStopOrAtClosingWithTheWindowAlive)
+{
+    enum End { Limit, Stop, Closing };
+    struct Case {
+        End end;
+        QString line;
+        QString summary;
+    };
+    const Case cases[] = {
+        {Limit, "Serwer nie odpowiedział w ciągu 1 s - przerwano", " *** Przesyłanie nieudane *** "},
+        {Stop, "Przerwano na żądanie użytkownika (STOP)", " *** Przesyłanie przerwane *** "},
+        {Closing, "Przerwano - program jest zamykany", " *** Przesyłanie przerwane *** "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line.toStdString());
+        FtpServerOptions options;
+        options.extra = QStringList{"--mute-from", "greeting"};
+        serve(options);
+        startFor(archive(100));
+        // With STOP or the closing, the minute would show as the limit's line.
+        window->IdFTP->ReadTimeout = c.end == Limit ? 1000 : 60000;
+        int pumped = 0;
+        bool timerFired = false;
+        ui.onProcessEvents = [&] {
+            if (++pumped == 10) {
+                QTimer::singleShot(0, [&] { timerFired = true; });
+            } else if (pumped == 20 && c.end == Stop) {
+                Form_Zawartosc->bb_STOP->click();
+            } else if (pumped == 20 && c.end == Closing) {
+                window->close();
+            }
+        };
+        TForm_Zawartosc *log = upload();
+        ui.onProcessEvents = nullptr;
+        EXPECT_TRUE(timerFired) << "events were processed while the server kept silent";
+        EXPECT_EQ(log->lines(), (QStringList{"Disconnecting.", "Rozłączono", "Disconnected.", "Resolving hostname localhost.",
+                                             "Connecting to 127.0.0.1.", "Connected.", "Połączono", "Disconnecting.",
+                                             "Rozłączono", "Disconnected.", c.line, c.summary}));
+        EXPECT_TRUE(log->bb_close->isEnabled());
+        EXPECT_TRUE(log->bb_STOP->isHidden());
+        EXPECT_FALSE(window->operationRunning());
+        TearDown();
+    }
+}
+
+TEST_F(UploadFixture, TransferThatFailsOrIsStoppedLeavesNoPartialFile)
+{
+    enum How { Dropped, DroppedNoDelete, WrongSize, Aborted, Stopped };
+    struct Case {
+        How how;
+        QStringList server;
+        QString failure;  // the line before the deletion's
+    };
+    const Case cases[] = {
+        {Dropped, {"--drop-after", "100000"}, "Socket Error # 10054 Connection reset by peer."},
+        {DroppedNoDelete, {"--drop-after", "100000", "--no-delete"}, "Socket Error # 10054 Connection reset by peer."},
+        {WrongSize, {"--size-lie", "1"}, "Na serwerze jest %1 bajtów z %2 wysłanych - plik nie dotarł cały"},
+        {Aborted, {"--abort-reply"}, "Serwer przerwał przyjmowanie pliku - plik nie dotarł cały"},
+        {Stopped, {}, "Przerwano na żądanie użytkownika (STOP)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.failure.toStdString());
+        FtpServerOptions options;
+        options.extra = c.server;
+        serve(options);
+        // A dropped line needs more than the socket buffers hold.
+        const int size = c.how == WrongSize || c.how == Aborted ? 70000 : 32 << 20;
+        startFor(archive(size));
+        ui.onProcessEvents = [&] {
+            if (c.how == Stopped && Form_Zawartosc && Form_Zawartosc->lines().contains(QStringLiteral("Wysłano już (65536)")))
+                Form_Zawartosc->bb_STOP->click();
+        };
+        const QStringList lines = upload()->lines();
+        ui.onProcessEvents = nullptr;
+        const QString failure = c.how == WrongSize ? c.failure.arg(size + 1).arg(size) : c.failure;
+        const int at = lines.indexOf(failure);
+        ASSERT_GT(at, 0) << lines.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(lines[at - 1], c.how == Aborted ? QStringLiteral("Transfer aborted") : QStringLiteral("Transfer complete"));
+        const QString deletion = lines.value(at + 1);
+        if (c.how == DroppedNoDelete) {
+            EXPECT_TRUE(deletion.startsWith(QStringLiteral("Serwer nie usunął niepełnego pliku "))) << deletion.toStdString();
+            EXPECT_TRUE(deletion.contains(QStringLiteral("(550 "))) << deletion.toStdString();
+            EXPECT_EQ(server->storedNames().size(), 1);  // what the server refused to delete stays, and the log says so
+        } else {
+            EXPECT_TRUE(deletion.startsWith(QStringLiteral("Usunięto z serwera niepełny plik "))) << deletion.toStdString();
+            EXPECT_TRUE(server->storedNames().isEmpty());
+        }
+        const QStringList tail = c.how == Stopped ? QStringList{"Disconnecting.", "Rozłączono", "Disconnected.",  // QUIT at once
+                                                                " *** Przesyłanie przerwane *** "}
+                                                  : QStringList{" *** Przesyłanie nieudane *** "};
+        EXPECT_EQ(lines.mid(at + 2), tail);
+        TearDown();
+    }
+}
+
+TEST_F(UploadFixture, ServerWithoutSizeIsNotedAndTheUploadSucceeds)
+{
+    FtpServerOptions options;
+    options.extra = QStringList{"--refuse", "SIZE"};
+    serve(options);
+    startFor(archive(1000));
+    EXPECT_EQ(upload()->lines(),
+              inserted(expectedLog(QStringLiteral("Arch2005-03-03_1415.cab"), 1000, {1000}),
+                       QStringLiteral("Transfer complete"),
+                       QStringLiteral("Serwer nie podaje wielkości plików (SIZE) - nie sprawdzono, czy plik dotarł cały")));
+    EXPECT_EQ(server->storedNames().size(), 1);
+}
+
+TEST_F(UploadFixture, LogSaysWhetherTheSessionIsEncrypted)
+{
+    if (!net::TlsAvailable())
+        GTEST_SKIP() << "built without TLS";
+    struct Case {
+        bool tlsServer;
+        QString tls;
+        bool trusted;
+        QString line;  // after "Połączono"; a whole upload follows unless it is a failure
+        bool fails;
+    };
+    const Case cases[] = {
+        {true, "auto", true, "Połączenie szyfrowane (TLSv1.", false},
+        {true, "wymagany", true, "Połączenie szyfrowane (TLSv1.", false},
+        {false, "auto", true, "Serwer nie oferuje szyfrowania - połączenie nieszyfrowane", false},
+        {true, "nie", true, "", false},
+        {false, "wymagany", true,
+         "Serwer nie oferuje szyfrowania, a ustawienie tls=wymagany go wymaga - hasła nie wysłano", true},
+        {true, "auto", false,
+         "Certyfikat serwera odrzucony (unable to get local issuer certificate) - połączenie przerwane", true},
+        {true, "wymagany", false,
+         "Certyfikat serwera odrzucony (unable to get local issuer certificate) - połączenie przerwane", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("tls=" + c.tls.toStdString() + " " + c.line.toStdString());
+        FtpServerOptions options;
+        options.tls = c.tlsServer;
+        serve(options);
+        setting(QStringLiteral("tls"), c.tls);
+        startFor(archive(5000));
+        if (c.trusted)
+            window->IdFTP->TlsTrustFile = server->caFile();
+        const QStringList lines = upload()->lines();
+        QStringList plain = expectedLog(QStringLiteral("Arch2005-03-03_1415.cab"), 5000, {5000});
+        if (c.line.isEmpty()) {
+            EXPECT_EQ(lines, plain);
+        } else if (!c.fails) {
+            ASSERT_EQ(lines.size(), plain.size() + 1) << lines.join(QLatin1Char('|')).toStdString();
+            EXPECT_TRUE(lines[7].startsWith(c.line)) << lines[7].toStdString();
+            plain.insert(7, lines[7]);
+            EXPECT_EQ(lines, plain);
+            EXPECT_EQ(server->storedNames().size(), 1);
+        } else {
+            // The opening fails before the login: it closes, then says why.
+            EXPECT_EQ(lines.mid(7), (QStringList{"Disconnecting.", "Rozłączono", "Disconnected.", c.line,
+                                                 " *** Przesyłanie nieudane *** "}));
+            EXPECT_TRUE(server->storedNames().isEmpty());
+        }
+        TearDown();
+    }
+}
+
+TEST_F(UploadFixture, HostWithAnIPv6AddressOnly)
+{
+    FtpServerOptions options;
+    options.host = QStringLiteral("::1");
+    serve(options);
+    startFor(archive(1000), QStringLiteral("::1"));
+    QStringList expected = expectedLog(QStringLiteral("Arch2005-03-03_1415.cab"), 1000, {1000});
+    expected[3] = QStringLiteral("Resolving hostname ::1.");
+    expected[4] = QStringLiteral("Connecting to ::1.");
+    EXPECT_EQ(upload()->lines(), expected);
+    EXPECT_EQ(server->storedNames().size(), 1);
+}
+
+TEST_F(UploadFixture, UnknownModeOrTlsValueIsReportedBeforeAnyConnection)
+{
+    const QString file = archive(10);
+    startFor(file);
+    setting(QStringLiteral("tryb"), QStringLiteral("pasywnie"));
+    EXPECT_EQ(upload(), nullptr);
+    EXPECT_EQ(ui.messages.back().text,
+              QStringLiteral("Nieznana wartość \"pasywnie\" klucza tryb w pliku ustawień (dozwolone: auto, aktywny, pasywny)"));
+    EXPECT_EQ(ui.messages.back().icon, MsgIcon::Error);
+    setting(QStringLiteral("tryb"), QStringLiteral(" AUTO "));
+    setting(QStringLiteral("tls"), QStringLiteral("tak"));
+    EXPECT_EQ(upload(), nullptr);
+    EXPECT_EQ(ui.messages.back().text,
+              QStringLiteral("Nieznana wartość \"tak\" klucza tls w pliku ustawień (dozwolone: nie, auto, wymagany)"));
+    EXPECT_TRUE(window->act_FTP->isEnabled());
+    EXPECT_TRUE(server->storedNames().isEmpty());
 }

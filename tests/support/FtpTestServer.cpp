@@ -21,14 +21,18 @@ QString pythonProgram()
 
 }  // namespace
 
-FtpTestServer::FtpTestServer(const QString &user, const QString &password)
+FtpTestServer::FtpTestServer(const QString &user, const QString &password, const FtpServerOptions &options)
 {
     const QString script = QStringLiteral(QV_SOURCE_DIR) + QStringLiteral("/tests/support/ftpserver.py");
+    QStringList args{script,          QStringLiteral("--root"), root_.path(), QStringLiteral("--user"),
+                     user,            QStringLiteral("--password"), password, QStringLiteral("--port"),
+                     QStringLiteral("0"), QStringLiteral("--host"), options.host};
+    if (options.tls)
+        args << QStringLiteral("--tls-dir") << certs_.path() << QStringLiteral("--cert-name") << options.certName;
+    args << options.extra;
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_->start(pythonProgram(), {script, QStringLiteral("--root"), root_.path(), QStringLiteral("--user"), user,
-                                      QStringLiteral("--password"), password, QStringLiteral("--port"),
-                                      QStringLiteral("0")});
+    process_->start(pythonProgram(), args);
     if (!process_->waitForStarted(10000)) {
         failure_ = "could not start " + pythonProgram().toStdString();
         return;
@@ -38,8 +42,11 @@ FtpTestServer::FtpTestServer(const QString &user, const QString &password)
     bool ok = false;
     port_ = process_->readLine().trimmed().toInt(&ok);
     if (!ok || port_ <= 0)
-        failure_ = "the FTP server gave no port (is python3-pyftpdlib installed?)";
+        failure_ = "the FTP server gave no port (are python3-pyftpdlib and python3-openssl installed, and " +
+                   options.host.toStdString() + " usable?)";
 }
+
+std::string FtpTestServer::caFile() const { return QDir(certs_.path()).filePath(QStringLiteral("ca.pem")).toStdString(); }
 
 FtpTestServer::~FtpTestServer()
 {

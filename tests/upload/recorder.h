@@ -23,6 +23,13 @@ inline const char *StatusName(qv::TIdStatus s)
     case qv::ftpTransfer: return "ftpTransfer";
     case qv::ftpReady: return "ftpReady";
     case qv::ftpAborted: return "ftpAborted";
+    case qv::ftpTlsSecured: return "ftpTlsSecured";
+    case qv::ftpTlsNotOffered: return "ftpTlsNotOffered";
+    case qv::ftpTlsUnavailable: return "ftpTlsUnavailable";
+    case qv::ftpTlsDataClear: return "ftpTlsDataClear";
+    case qv::ftpActiveRefused: return "ftpActiveRefused";
+    case qv::ftpActiveNoConnection: return "ftpActiveNoConnection";
+    case qv::ftpSizeUnknown: return "ftpSizeUnknown";
     }
     return "?";
 }

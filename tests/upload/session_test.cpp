@@ -9,6 +9,8 @@
 
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <optional>
 #include <regex>
 
 using qvtest::Closing;
@@ -396,6 +398,7 @@ TEST(FtpStore, RefusedStoreReportsTransferStatusesButNoProgress)
     EXPECT_EQ(Tail(s.rec.events, before),
               (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "ftpReady Transfer complete"}));
     EXPECT_TRUE(s.ftp.Connected());
+    EXPECT_FALSE(s.ftp.StoreStarted()) << "a refused store left nothing to delete";
 
     const std::size_t second = s.rec.events.size();
     s.ftp.StoreFile(local, "two.cab");
@@ -601,4 +604,194 @@ TEST(FtpStore, StoringWithoutASessionFailsAsNotConnected)
     EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "a.cab"); }), "Not Connected");
     EXPECT_EQ(s.rec.events,
               (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "ftpReady Transfer complete"}));
+}
+
+// ---- passive mode, the fallback and TLS refusals, from bytes ----
+
+TEST(FtpPassive, PassiveRepliesYieldAPortOrNothing)
+{
+    struct Case {
+        const char *text;
+        std::optional<int> port;
+    };
+    const Case epsv[] = {
+        {"Entering Extended Passive Mode (|||6446|)", 6446},
+        {"ok (!!!1!)", 1},
+        {"(|||65535|)", 65535},
+        {"(|||65536|)", std::nullopt},
+        {"(|||0|)", std::nullopt},
+        {"(||||)", std::nullopt},
+        {"(|||12a|)", std::nullopt},
+        {"(|||6446)", std::nullopt},
+        {"(|1|10.0.0.1|6446|)", std::nullopt},  // an address is not ours to take
+        {"(111222|)", std::nullopt},
+        {"Entering Extended Passive Mode |||6446|", std::nullopt},
+        {"(|||99999999999999999999|)", std::nullopt},
+        {"(", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case &c : epsv)
+        EXPECT_EQ(qv::ParseEpsvPort(c.text), c.port) << c.text;
+    const Case pasv[] = {
+        {"Entering Passive Mode (127,0,0,1,200,10).", 200 * 256 + 10},
+        {"=10,9,8,7,0,21", 21},
+        {"Entering Passive Mode 2 (10,9,8,7,1,2)", 258},  // the first group of six, not the first digit
+        {"(10,9,8,7,0,0)", std::nullopt},
+        {"(10,9,8,7,256,1)", std::nullopt},
+        {"(10,9,8,1000,1,1)", std::nullopt},
+        {"(10,9,8,7,1)", std::nullopt},
+        {"(10,9,8,7,1,2,3)", std::nullopt},
+        {"(10, 9, 8, 7, 1, 2)", std::nullopt},
+        {"no numbers", std::nullopt},
+    };
+    for (const Case &c : pasv)
+        EXPECT_EQ(qv::ParsePasvPort(c.text), c.port) << c.text;
+}
+
+TEST(FtpPassive, AddressInAPassiveReplyIsIgnoredForTheServersOwn)
+{
+    QTemporaryDir dir;
+    const std::string content = qvtest::Pattern(3000, 9);
+    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    std::string received;
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        auto listener = qv::net::Socket::CreateTcp();
+        listener.Bind("127.0.0.1", 0);
+        listener.Listen(1);
+        const int port = listener.LocalPort();
+        p.Expect("EPSV");
+        p.Reply("500 EPSV not understood");
+        p.Expect("PASV");
+        // An address elsewhere: a hostile server could aim the client at any host.
+        p.Reply("227 Entering Passive Mode (10,9,8,7," + std::to_string(port >> 8) + "," +
+                std::to_string(port & 0xFF) + ")");
+        auto data = listener.Accept(10000);
+        if (!data)
+            throw std::runtime_error("the client did not connect to the server's own address");
+        p.Expect("STOR a.cab");
+        p.Reply("125 Go ahead");
+        received = Peer::ReceiveAll(*data);
+        p.Reply("226 Stored");
+    });
+    Session s(server.port());
+    s.ftp.DataMode = qv::dmPassive;
+    s.ftp.OpenSession(true);
+    s.ftp.StoreFile(local, "a.cab");
+    s.ftp.CloseSession();
+    EXPECT_EQ(server.Finish(), Join(kLoginCommands, {"EPSV", "PASV", "STOR a.cab", "QUIT"}));
+    EXPECT_EQ(received, content);
+
+    ScriptedServer hostile([&](Peer &p) {
+        p.Login();
+        p.Expect("EPSV");
+        p.Reply("229 Entering Extended Passive Mode (|||70000|)");
+    });
+    Session h(hostile.port());
+    h.ftp.DataMode = qv::dmPassive;
+    h.ftp.OpenSession(true);
+    EXPECT_EQ(ErrorOf([&] { h.ftp.StoreFile(local, "a.cab"); }),
+              "The reply to EPSV names no port: Entering Extended Passive Mode (|||70000|)");
+    EXPECT_FALSE(h.ftp.StoreStarted());
+    h.ftp.CloseSession();
+    hostile.Finish();
+}
+
+TEST(FtpFallback, WaitingStoreIsAbortedBeforeThePassiveOne)
+{
+    QTemporaryDir dir;
+    const std::string content = qvtest::Pattern(5000, 10);
+    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    std::string received;
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.AcceptStore("150 Opening data connection");  // and never connects
+        p.Expect("ABOR");
+        p.Reply("426 Data connection failed");
+        p.Reply("226 ABOR successful");
+        auto listener = qv::net::Socket::CreateTcp();
+        listener.Bind("127.0.0.1", 0);
+        listener.Listen(1);
+        p.Expect("EPSV");
+        p.Reply("229 Entering Extended Passive Mode (|||" + std::to_string(listener.LocalPort()) + "|)");
+        auto data = listener.Accept(10000);
+        p.Expect("STOR a.cab");
+        p.Reply("150 Go ahead");
+        received = Peer::ReceiveAll(*data);
+        p.Reply("226 Stored");
+        p.Expect("SIZE a.cab");
+        p.Reply("213 5000");
+    });
+    Session s(server.port());
+    s.ftp.DataMode = qv::dmActiveThenPassive;
+    s.ftp.PassiveFallbackTimeout = 300;
+    s.ftp.VerifySize = true;
+    s.ftp.OpenSession(true);
+    const std::size_t before = s.rec.events.size();
+    s.ftp.StoreFile(local, "a.cab");
+    auto events = Tail(s.rec.events, before);
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[1], "ftpActiveNoConnection The server did not connect within 1 s; switching to passive mode");
+    EXPECT_EQ(events[2], "OnWorkBegin wmWrite 5000");
+    s.ftp.CloseSession();
+    auto commands = server.Finish();
+    ASSERT_EQ(commands.size(), 11u);
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + 5, commands.end()),
+              (std::vector<std::string>{"STOR a.cab", "ABOR", "EPSV", "STOR a.cab", "SIZE a.cab", "QUIT"}));
+    EXPECT_EQ(received, content);
+}
+
+TEST(FtpActive, OnlyTheServerMayConnectBack)
+{
+    QTemporaryDir dir;
+    const std::string content = qvtest::Pattern(2000, 11);
+    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    std::string received;
+    bool intruderRefused = false;
+    ScriptedServer server([&](Peer &p) {
+        p.Login();
+        p.AcceptStore();
+        const std::string port = p.commands[4].substr(5);
+        unsigned h1, h2, h3, h4, p1, p2;
+        std::sscanf(port.c_str(), "%u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2);
+        // Another host of the network finds the port first (a loopback
+        // address of its own stands for it).
+        auto intruder = qv::net::Socket::CreateTcp();
+        intruder.Bind("127.0.0.2", 0);
+        intruder.Connect("127.0.0.1", int(p1 * 256 + p2));
+        char buf[16];
+        try {
+            intruderRefused = intruder.Receive(buf, sizeof buf, 5000).value_or(1) == 0;
+        } catch (const qv::net::ESocketError &) {
+            intruderRefused = true;  // reset
+        }
+        auto data = p.ConnectBack();
+        received = Peer::ReceiveAll(data);
+        p.Reply("226 Stored");
+    });
+    Session s(server.port());
+    s.ftp.OpenSession(true);
+    s.ftp.StoreFile(local, "a.cab");
+    s.ftp.CloseSession();
+    server.Finish();
+    EXPECT_TRUE(intruderRefused);
+    EXPECT_EQ(received, content);
+}
+
+TEST(FtpTls, RequiredNeverSendsThePasswordInClear)
+{
+    for (const char *answer : {"500 AUTH not understood", "534 Request denied for policy reasons"}) {
+        ScriptedServer server([&](Peer &p) {
+            p.Reply("220 ready");
+            p.Expect("AUTH TLS");
+            p.Reply(answer);
+        });
+        Session s(server.port());
+        s.ftp.UseTLS = qv::tlsRequired;
+        s.ftp.TlsLibrary = true;  // the server's refusal comes before any TLS is needed
+        EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }),
+                  "The server does not offer TLS; the password was not sent.");
+        EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+        EXPECT_EQ(server.Finish(), std::vector<std::string>{"AUTH TLS"});
+    }
 }

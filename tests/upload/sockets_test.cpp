@@ -73,3 +73,60 @@ TEST(SocketWaits, AcceptAndReceiveGiveUpAtTheirTimeLimit)
     server->Close();
     EXPECT_EQ(client.Receive(buf, sizeof buf, 1000).value_or(99), 0u);  // orderly end
 }
+
+TEST(SocketAddresses, IPv6AddressesAndWhatAHostResolvesTo)
+{
+    for (const char *text : {"::1", "2001:db8::5", "fe80::1%1", "::ffff:10.0.0.1"})
+        EXPECT_TRUE(IsIPv6Address(text)) << text;
+    for (const char *text : {"[::1]", "127.0.0.1", "localhost", ":::", "1:2:3:4:5:6:7:8:9", "", "::1 "})
+        EXPECT_FALSE(IsIPv6Address(text)) << text;
+    EXPECT_EQ(FamilyOf("::1"), Family::IPv6);
+    EXPECT_EQ(FamilyOf("10.0.0.1"), Family::IPv4);
+    // Numeric addresses are taken as they are; brackets come off.
+    EXPECT_EQ(ResolveHost("::1"), "::1");
+    EXPECT_EQ(ResolveHost("[::1]"), "::1");
+    EXPECT_EQ(ResolveHost("10.1.2.3"), "10.1.2.3");
+    EXPECT_EQ(ResolveHost("localhost"), "127.0.0.1");  // IPv4 first, as before
+    EXPECT_THROW(ResolveHost("no-such-host.invalid"), ESocketError);
+}
+
+TEST(SocketWaits, NonBlockingConnectionOverIPv6ReportsBothEnds)
+{
+    auto listener = Socket::CreateTcp(Family::IPv6);
+    listener.Bind("::1", 0);
+    listener.Listen(1);
+    listener.SetNonBlocking(true);
+    EXPECT_FALSE(listener.Accept(0).has_value());  // nothing pending: no wait, no error
+
+    auto client = Socket::CreateTcp(Family::IPv6);
+    if (!client.StartConnect("::1", listener.LocalPort())) {
+        ASSERT_TRUE(client.Poll(true, 5000));
+    }
+    client.FinishConnect();
+    ASSERT_TRUE(listener.Poll(false, 5000));
+    auto server = listener.Accept(0);
+    ASSERT_TRUE(server.has_value());
+    EXPECT_EQ(client.PeerAddress(), "::1");
+    EXPECT_EQ(client.PeerPort(), listener.LocalPort());
+    EXPECT_EQ(server->PeerPort(), client.LocalPort());
+
+    char buf[8];
+    EXPECT_FALSE(client.Receive(buf, sizeof buf, 0).has_value());  // non-blocking: nothing yet
+    server->ShutdownSend();
+    ASSERT_TRUE(client.Poll(false, 5000));
+    EXPECT_EQ(client.Receive(buf, sizeof buf, 0).value_or(99), 0u);
+
+    // A refused attempt is reported when it completes, with its number.
+    const int port = listener.LocalPort();
+    listener.Close();
+    auto refused = Socket::CreateTcp(Family::IPv6);
+    try {
+        if (!refused.StartConnect("::1", port)) {
+            ASSERT_TRUE(refused.Poll(true, 5000));
+            refused.FinishConnect();
+        }
+        ADD_FAILURE() << "connected to a closed port";
+    } catch (const ESocketError &e) {
+        EXPECT_EQ(e.code(), 10061);
+    }
+}
