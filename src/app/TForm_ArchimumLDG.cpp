@@ -551,14 +551,8 @@ void TForm_ArchimumLDG::act_FTPExecute()
     };
     host.setFtpEnabled = [this](bool enabled) { setCommandEnabled(act_FTP, enabled); };
     host.setOperationRunning = [this](bool running) { setOperationRunning(running); };
-    // Closing the main window mid-upload stops the session instead of
-    // leaving the program waiting for the server with no window left.
-    bool closing = false;
-    struct Watch {
-        QMetaObject::Connection connection;
-        ~Watch() { QObject::disconnect(connection); }
-    } watch{connect(this, &TForm_ArchimumLDG::closed, this, [&closing] { closing = true; })};
-    host.closing = [&closing] { return closing; };
+    // A close the user confirmed mid-upload has pressed STOP; the log says why.
+    host.closing = [this] { return closeAfterOperation_; };
     UploadArchive(ui_, *IdFTP, host);
 }
 

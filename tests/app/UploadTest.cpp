@@ -300,6 +300,7 @@ TEST_F(UploadFixture, SilentServerEndsAtItsLimitOrAtStopOrAtClosingWithTheWindow
             } else if (pumped == 20 && c.end == Stop) {
                 Form_Zawartosc->bb_STOP->click();
             } else if (pumped == 20 && c.end == Closing) {
+                ui.answers.push_back(MsgResult::Yes);  // end the program, stopping the upload
                 window->close();
             }
         };
