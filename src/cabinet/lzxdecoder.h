@@ -103,9 +103,10 @@ private:
     int count_ = 0;
     bool raw_ = false;       // inside an uncompressed block: bytes are read at pos_
 
-    // Table sizes: measured on ledger-like data, 11 bits for the main tree
-    // keeps its table in the first-level cache and leaves codes longer than
-    // that to under 1% of the symbols.
+    // Table sizes: 11 bits keep the main tree's table at 4 KiB, well inside
+    // the first-level cache; the longer codes are those of rare symbols.
+    // Decoding ran at 300-500 MB/s with 10, 11 or 12 bits alike (40 MB of
+    // ledger-like records, window 21, on a loaded two-core machine).
     LzxHuffman<lzx::kNumChars + 8 * lzx::kMaxPositionSlots, 11> main_;
     LzxHuffman<lzx::kLengthSymbols, 10> length_;
     LzxHuffman<lzx::kAlignedSymbols, 7> aligned_;

@@ -94,7 +94,8 @@ struct Frame {
 
 struct Encoded {
     std::vector<Frame> frames;
-    int repeatMatches = 0;  // matches sent as R0-R2
+    int repeatMatches = 0;      // matches sent as R0-R2
+    int wholeWordPadding = 0;   // uncompressed blocks whose header ended on a word boundary
 };
 
 // Lengths of a complete prefix code over the used symbols; two symbols at
@@ -296,6 +297,8 @@ private:
         w_.put(static_cast<std::uint32_t>(b.type), 3);
         w_.put(b.size.value_or(actual), 24);
         if (b.type == lzx::kBlockUncompressed) {
+            if (w_.aligned())
+                ++result_.wholeWordPadding;
             w_.padForUncompressed();
             for (int k = 0; k < 3; ++k) {
                 const std::uint32_t r = b.rawR[k].value_or(r_[k]);
@@ -373,6 +376,54 @@ private:
     std::uint32_t produced_ = 0;
     std::uint32_t cutAt_ = 0;     // uncompressed bytes in the frames cut so far
     std::size_t consumed_ = 0;    // stream bytes in the frames cut so far
+};
+
+// Literals and matches of a ledger-like text: words, numbers, and repeats at
+// the last few distances, never crossing a frame boundary.
+class TokenSource {
+public:
+    TokenSource(std::uint32_t seed, std::uint32_t maxOffset) : x_(seed * 2654435761u + 7), maxOffset_(maxOffset) {}
+
+    void skip(std::uint32_t bytes) { pos_ += bytes; }
+
+    std::vector<Token> take(std::uint32_t bytes)
+    {
+        std::vector<Token> t;
+        const std::uint32_t stop = pos_ + bytes;
+        while (pos_ < stop) {
+            const std::uint32_t room =
+                std::min(stop - pos_, lzx::kFrameSize - pos_ % lzx::kFrameSize);
+            const std::uint32_t r = next();
+            const std::uint32_t reach = std::min(pos_, maxOffset_);
+            if (room < 2 || reach < 1 || r % 3 == 0) {
+                t.push_back(lit(static_cast<std::uint8_t>("KONTO WINIEN MA 2005;PLN\r\n"[next() % 26])));
+                pos_ += 1;
+                continue;
+            }
+            std::uint32_t len = r % 8 == 0 ? 9 + next() % 249 : 2 + next() % 7;
+            len = std::min(len, room);
+            std::uint32_t offset;
+            if (r % 5 < 2)
+                offset = recent_[next() % 3];
+            else if (r % 5 == 2)
+                offset = 1 + next() % std::min<std::uint32_t>(reach, 64);
+            else
+                offset = 1 + next() % reach;
+            if (offset > reach || offset == 0)
+                offset = 1;
+            recent_[2] = recent_[1], recent_[1] = recent_[0], recent_[0] = offset;
+            t.push_back(match(len, offset));
+            pos_ += len;
+        }
+        return t;
+    }
+
+private:
+    std::uint32_t next() { return (x_ = x_ * 1664525u + 1013904223u) >> 8; }
+    std::uint32_t x_;
+    std::uint32_t maxOffset_;
+    std::uint32_t pos_ = 0;
+    std::uint32_t recent_[3] = {1, 2, 3};
 };
 
 // What a stream decodes to, worked out from its tokens alone (no E8).
