@@ -158,6 +158,8 @@ LzxDecoder::Result LzxDecoder::reset(ZAlloc mem, int windowBits)
     r_[0] = r_[1] = r_[2] = 1;
     blockType_ = 0;
     blockLeft_ = 0;
+    rawSize_ = 0;
+    padPending_ = false;
     std::memset(mainLengths_, 0, sizeof mainLengths_);
     std::memset(lengthLengths_, 0, sizeof lengthLengths_);
     return Result::Ok;
@@ -208,6 +210,12 @@ bool LzxDecoder::readLengths(std::uint8_t *lengths, int first, int last)
 
 bool LzxDecoder::readBlockHeader()
 {
+    // An uncompressed block of odd size is followed by a padding byte, in
+    // the next frame when the block filled its own.
+    if (padPending_) {
+        startBits(pos_ + 1);
+        padPending_ = false;
+    }
     if (overrun())
         return false;
     const int type = static_cast<int>(bits(3));
@@ -245,6 +253,7 @@ bool LzxDecoder::readBlockHeader()
         return false;
     blockType_ = type;
     blockLeft_ = size;
+    rawSize_ = size;
     return true;
 }
 
@@ -389,8 +398,10 @@ LzxDecoder::Result LzxDecoder::decodeFrame(const std::uint8_t *in, std::uint32_t
             return Result::BadData;
         at += chunk;
         blockLeft_ -= chunk;
-        if (blockType_ == kBlockUncompressed && blockLeft_ == 0)
-            startBits((pos_ + 1) & ~1u);  // the bit stream resumes on a word boundary
+        if (blockType_ == kBlockUncompressed && blockLeft_ == 0) {
+            startBits(pos_);
+            padPending_ = (rawSize_ & 1) != 0;
+        }
     }
     if (raw_ ? pos_ > n_ : overrun())
         return Result::BadData;

@@ -3,6 +3,11 @@
 //
 // Each frame is decoded straight into the folder's sliding window, where it
 // lies contiguously: frames are 32 KiB and the window a multiple of that.
+// The bit stream of a frame starts afresh at its data block's first byte,
+// except inside an uncompressed block, whose bytes run on from frame to
+// frame; the padding byte after such a block of odd size comes just before
+// the next block, in the next frame when the block filled its own (as
+// cabextract and 7-Zip read it).
 // The E8 call translation is then undone on the copy handed out, so matches
 // keep referring to the bytes as compressed. Huffman symbols are read through
 // one lookup table per tree indexed by the next bits of the stream; the rare
@@ -92,6 +97,8 @@ private:
     std::uint32_t r_[3] = {1, 1, 1};
     int blockType_ = 0;
     std::uint32_t blockLeft_ = 0;  // bytes the open block still owes
+    std::uint32_t rawSize_ = 0;    // size of the last block, for the padding after an uncompressed one
+    bool padPending_ = false;      // a padding byte comes before the next block header
     std::uint8_t mainLengths_[lzx::kNumChars + 8 * lzx::kMaxPositionSlots] = {};
     std::uint8_t lengthLengths_[lzx::kLengthSymbols] = {};
 
@@ -101,7 +108,9 @@ private:
     std::uint32_t pos_ = 0;  // next byte to load; may run past n_, which then loads zeros
     std::uint64_t buf_ = 0;  // unread bits, at the top
     int count_ = 0;
-    bool raw_ = false;       // inside an uncompressed block: bytes are read at pos_
+    // Inside an uncompressed block bytes are read straight at pos_; such a
+    // block runs on across frames with no realignment in between.
+    bool raw_ = false;
 
     // Table sizes: 11 bits keep the main tree's table at 4 KiB, well inside
     // the first-level cache; the longer codes are those of rare symbols.

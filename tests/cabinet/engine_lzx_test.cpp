@@ -159,6 +159,81 @@ TEST(LzxFolders, ABlockThatOverrunsTheFolderIsDamage)
     EXPECT_EQ(r.erf.erfOper, FDIERROR_MDI_FAIL);
 }
 
+// --- other readers as black boxes ---------------------------------------------
+
+// Streams whose reading the published description leaves open or easy to
+// get wrong: every window, uncompressed blocks across frame boundaries and
+// after a word boundary, tree lengths changing from block to block.
+std::vector<std::pair<std::string, lzxtest::Stream>> streamsForOtherReaders()
+{
+    using namespace lzxtest;
+    std::vector<std::pair<std::string, Stream>> v;
+    for (int bits = lzx::kMinWindowBits; bits <= lzx::kMaxWindowBits; ++bits) {
+        TokenSource src(static_cast<std::uint32_t>(bits), lzx::maxOffset(bits) - 1);
+        Stream s;
+        s.windowBits = bits;
+        s.blocks = {verbatim(src.take(30000)), aligned(src.take(50001))};
+        v.emplace_back("window " + std::to_string(bits), s);
+    }
+    for (const auto &[lead, size] : uncompressedSplits())
+        v.emplace_back("uncompressed " + std::to_string(lead) + " + " + std::to_string(size),
+                       uncompressedAcrossFrames(lead, size));
+    for (int n = 1; n < 64; ++n) {
+        Stream s;
+        s.blocks = {verbatim(letters(n)), uncompressed(Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}), verbatim({match(9, 9)})};
+        if (StreamWriter{}.encode(s).wholeWordPadding) {
+            v.emplace_back("uncompressed after a word boundary", s);
+            break;
+        }
+    }
+    std::vector<Token> digits;
+    for (int i = 0; i < 200; ++i)
+        digits.push_back(i % 10 == 9 ? match(12 + i % 50, 1 + i % 100) : lit(static_cast<std::uint8_t>('0' + i % 10)));
+    Stream deltas;
+    deltas.blocks = {verbatim(letters(200), true), verbatim(digits, true), verbatim(letters(300)), aligned(letters(50)),
+                     verbatim(digits, true)};
+    v.emplace_back("tree deltas", deltas);
+    return v;
+}
+
+TEST(LzxFolders, OtherReadersDecodeTheTestStreamsAsWeDo)
+{
+    // cabextract and 7-Zip, as black boxes. (bsdtar differs on an
+    // uncompressed block of odd size that fills its frame; 7-Zip on an
+    // offset of exactly 2^W - 3, which these streams avoid.)
+    std::vector<std::string> tools;
+    if (cabtest::haveTool("cabextract"))
+        tools.push_back("cabextract -q -d OUT CAB");
+    if (cabtest::haveTool("7zz"))
+        tools.push_back("7zz x -y -oOUT CAB");
+    if (tools.empty())
+        GTEST_SKIP() << "neither cabextract nor 7zz is installed";
+    cabtest::TempDir dir;
+    for (const auto &[what, s] : streamsForOtherReaders()) {
+        const Bytes content = lzxtest::expand(s);
+        std::vector<DataBlock> blocks;
+        for (const lzxtest::Frame &f : lzxtest::StreamWriter{}.encode(s).frames)
+            blocks.push_back({f.data, static_cast<std::uint16_t>(f.size)});
+        const Bytes cab = oneFolderCabinet(TCOMPfromLZXWindow(s.windowBits),
+                                           {{"F.BIN", 0, static_cast<std::uint32_t>(content.size()), 0}}, blocks);
+        MemFs fs;
+        fs.put("out/t.cab", cab);
+        const ReadResult ours = readCabinet(fs, "t.cab");
+        ASSERT_TRUE(ours.ok) << what;
+        EXPECT_TRUE(ours.files.at("F.BIN") == content) << what;
+        cabtest::writeFile(dir / "t.cab", std::string(cab.begin(), cab.end()));
+        for (std::string command : tools) {
+            std::system(("rm -rf " + cabtest::quote(dir / "x")).c_str());
+            command.replace(command.find("OUT"), 3, cabtest::quote(dir / "x"));
+            command.replace(command.find("CAB"), 3, cabtest::quote(dir / "t.cab"));
+            const cabtest::RunResult r = cabtest::run(command);
+            EXPECT_EQ(r.status, 0) << what << ": " << command << "\n" << r.output;
+            const std::string theirs = cabtest::readFile(dir / "x/F.BIN");
+            EXPECT_TRUE(theirs == std::string(content.begin(), content.end())) << what << ": " << command;
+        }
+    }
+}
+
 // --- the reference cabinets, damaged -----------------------------------------
 
 // Data blocks of every folder get checksum 0 (not checked), so that damage

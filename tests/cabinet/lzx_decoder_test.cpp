@@ -53,37 +53,6 @@ Decoded decodeFrames(int windowBits, const std::vector<Frame> &frames)
     return d;
 }
 
-Block verbatim(std::vector<Token> t, bool runs = false)
-{
-    Block b;
-    b.tokens = std::move(t);
-    b.runs = runs;
-    return b;
-}
-
-Block aligned(std::vector<Token> t)
-{
-    Block b = verbatim(std::move(t), true);
-    b.type = lzx::kBlockAligned;
-    return b;
-}
-
-Block uncompressed(Bytes raw)
-{
-    Block b;
-    b.type = lzx::kBlockUncompressed;
-    b.raw = std::move(raw);
-    return b;
-}
-
-std::vector<Token> letters(int n)
-{
-    std::vector<Token> t;
-    for (int i = 0; i < n; ++i)
-        t.push_back(lit(static_cast<std::uint8_t>('a' + i % 26)));
-    return t;
-}
-
 void expectDecodesTo(const Stream &s, const Bytes &expected, const std::string &what)
 {
     const Encoded e = StreamWriter{}.encode(s);
@@ -136,21 +105,15 @@ TEST(LzxStreams, RepeatedOffsetsFollowEachSlot)
     expectDecodesTo(s, expand(s), "repeats");
 }
 
-TEST(LzxStreams, UncompressedBlockSetsRepeatedOffsetsAndMayCrossFrames)
+TEST(LzxStreams, UncompressedBlocksRunAcrossFramesAndSetTheRepeatedOffsets)
 {
-    Bytes raw(40001);
-    for (std::size_t i = 0; i < raw.size(); ++i)
-        raw[i] = static_cast<std::uint8_t>((i * 31) >> 3);
-    Block u = uncompressed(raw);
-    u.rawR[0] = 700;
-    u.rawR[1] = 1;
-    u.rawR[2] = 33000;
-    Stream s;
-    s.blocks.push_back(verbatim({lit('x'), lit('y'), lit('z')}));  // the raw bytes start at an odd position
-    s.blocks.push_back(u);
-    s.blocks.push_back(verbatim({match(40, 700), match(257, 33000), match(8, 1), lit('!')}));
-    EXPECT_EQ(StreamWriter{}.encode(s).repeatMatches, 3);
-    expectDecodesTo(s, expand(s), "uncompressed");
+    // Where the block starts and how long it is decide whether each frame
+    // ends on an odd byte and where the padding byte after it falls.
+    for (const auto &[lead, size] : uncompressedSplits()) {
+        const Stream s = uncompressedAcrossFrames(lead, size);
+        EXPECT_EQ(StreamWriter{}.encode(s).repeatMatches, 3);
+        expectDecodesTo(s, expand(s), std::to_string(lead) + " + " + std::to_string(size));
+    }
 }
 
 TEST(LzxStreams, UncompressedBlockStartingOnAWordBoundaryIsPaddedByAWholeWord)

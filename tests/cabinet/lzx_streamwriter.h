@@ -270,13 +270,12 @@ private:
             cut(lzx::kFrameSize);
     }
 
-    // Ends the frame under way after the bits (or bytes) of its last byte,
-    // on a word boundary. A token that ran past the frame's end stays in it.
+    // Ends the frame under way after the bits of its last byte, padded to a
+    // word; inside an uncompressed block the bytes simply stop, however many.
+    // A token that ran past the frame's end stays in it.
     void cut(std::uint32_t size)
     {
         w_.align();
-        if (w_.bytes().size() % 2)
-            w_.byte(0);
         Frame f;
         f.data.assign(w_.bytes().begin() + static_cast<long>(consumed_), w_.bytes().end());
         f.size = size;
@@ -310,7 +309,7 @@ private:
                 w_.byte(byte);
                 advance(1);
             }
-            if (w_.bytes().size() % 2)
+            if (b.raw.size() % 2)  // after the frame's cut when the block filled the frame
                 w_.byte(0);
             return;
         }
@@ -338,6 +337,8 @@ private:
         std::vector<std::uint8_t> mainLen = completeLengths(mainUsed);
         std::vector<std::uint8_t> lengthLen = completeLengths(lengthUsed);
         std::vector<std::uint8_t> alignedLen = completeLengths(alignedUsed);
+        if (std::count(alignedLen.begin(), alignedLen.end(), 0) == lzx::kAlignedSymbols)
+            alignedLen.assign(lzx::kAlignedSymbols, 3);  // other readers refuse an empty aligned tree
         if (b.tweak) {
             b.tweak(0, mainLen);
             b.tweak(1, lengthLen);
@@ -425,6 +426,60 @@ private:
     std::uint32_t pos_ = 0;
     std::uint32_t recent_[3] = {1, 2, 3};
 };
+
+inline Block verbatim(std::vector<Token> t, bool runs = false)
+{
+    Block b;
+    b.tokens = std::move(t);
+    b.runs = runs;
+    return b;
+}
+
+inline Block aligned(std::vector<Token> t)
+{
+    Block b = verbatim(std::move(t), true);
+    b.type = lzx::kBlockAligned;
+    return b;
+}
+
+inline Block uncompressed(Bytes raw)
+{
+    Block b;
+    b.type = lzx::kBlockUncompressed;
+    b.raw = std::move(raw);
+    return b;
+}
+
+inline std::vector<Token> letters(int n)
+{
+    std::vector<Token> t;
+    for (int i = 0; i < n; ++i)
+        t.push_back(lit(static_cast<std::uint8_t>('a' + i % 26)));
+    return t;
+}
+
+// Literals, then an uncompressed block of the given size (R0-R2 set to
+// 700, 1, 32000), then matches at those three distances.
+inline Stream uncompressedAcrossFrames(int lead, std::uint32_t size)
+{
+    Bytes raw(size);
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        raw[i] = static_cast<std::uint8_t>((i * 31) >> 3);
+    Block u = uncompressed(raw);
+    u.rawR[0] = 700;
+    u.rawR[1] = 1;
+    u.rawR[2] = 32000;
+    Stream s;
+    s.blocks = {verbatim(letters(lead)), u, verbatim({match(40, 700), match(257, 32000), match(8, 1), lit('!')})};
+    return s;
+}
+
+// Leading literals and block sizes: odd or even parts in each frame, and
+// blocks that end exactly with their frame.
+inline std::vector<std::pair<int, std::uint32_t>> uncompressedSplits()
+{
+    return {{3, 40001}, {3, 40000}, {2, 40001}, {2, 40000}, {3, 32765}, {2, 32766}, {1, 65535}};
+}
 
 // What a stream decodes to, worked out from its tokens alone (no E8).
 inline Bytes expand(const Stream &s)
