@@ -161,10 +161,15 @@ TEST(LzxFolders, ABlockThatOverrunsTheFolderIsDamage)
 
 // --- other readers as black boxes ---------------------------------------------
 
+struct ForOthers {
+    std::string what;
+    lzxtest::Stream stream;
+    Bytes content;
+};
+
 // Streams whose reading the published description leaves open or easy to
-// get wrong: every window, uncompressed blocks across frame boundaries and
-// after a word boundary, tree lengths changing from block to block.
-std::vector<std::pair<std::string, lzxtest::Stream>> streamsForOtherReaders()
+// get wrong.
+std::vector<ForOthers> streamsForOtherReaders()
 {
     using namespace lzxtest;
     std::vector<std::pair<std::string, Stream>> v;
@@ -193,13 +198,21 @@ std::vector<std::pair<std::string, lzxtest::Stream>> streamsForOtherReaders()
     deltas.blocks = {verbatim(letters(200), true), verbatim(digits, true), verbatim(letters(300)), aligned(letters(50)),
                      verbatim(digits, true)};
     v.emplace_back("tree deltas", deltas);
-    return v;
+    v.emplace_back("run over changed lengths", runOverChangedLengths());
+    std::vector<ForOthers> out;
+    for (auto &[what, s] : v)
+        out.push_back({what, s, expand(s)});
+    const Bytes calls = callsNearFrameEnds();
+    out.push_back({"E8 calls near frame ends", e8Stream(calls), calls});
+    return out;
 }
 
 TEST(LzxFolders, OtherReadersDecodeTheTestStreamsAsWeDo)
 {
-    // cabextract and 7-Zip, as black boxes. (bsdtar differs on an
-    // uncompressed block of odd size that fills its frame; 7-Zip on an
+    // Every window, uncompressed blocks across frames and after a word
+    // boundary, tree lengths changing between blocks, E8 calls at frame
+    // ends: read by cabextract and 7-Zip as black boxes. (bsdtar differs on
+    // an uncompressed block of odd size that fills its frame; 7-Zip on an
     // offset of exactly 2^W - 3, which these streams avoid.)
     std::vector<std::string> tools;
     if (cabtest::haveTool("cabextract"))
@@ -209,8 +222,7 @@ TEST(LzxFolders, OtherReadersDecodeTheTestStreamsAsWeDo)
     if (tools.empty())
         GTEST_SKIP() << "neither cabextract nor 7zz is installed";
     cabtest::TempDir dir;
-    for (const auto &[what, s] : streamsForOtherReaders()) {
-        const Bytes content = lzxtest::expand(s);
+    for (const auto &[what, s, content] : streamsForOtherReaders()) {
         std::vector<DataBlock> blocks;
         for (const lzxtest::Frame &f : lzxtest::StreamWriter{}.encode(s).frames)
             blocks.push_back({f.data, static_cast<std::uint16_t>(f.size)});

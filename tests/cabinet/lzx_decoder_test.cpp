@@ -146,6 +146,13 @@ TEST(LzxStreams, TreeLengthsAreDeltasAgainstThePreviousBlock)
     expectDecodesTo(s, expand(s), "deltas");
 }
 
+TEST(LzxStreams, ARunOfEqualLengthsTakesTheFirstElementsPreviousLength)
+{
+    // The one reading of symbol 19 that cabextract, 7-Zip and bsdtar share.
+    const Stream s = runOverChangedLengths();
+    expectDecodesTo(s, expand(s), "run over changed lengths");
+}
+
 TEST(LzxStreams, LongestMatchesAndTheWindowWrap)
 {
     // A 32 KiB window holds one frame: every frame after the first reaches
@@ -160,67 +167,11 @@ TEST(LzxStreams, LongestMatchesAndTheWindowWrap)
     expectDecodesTo(s, expand(s), "wrap");
 }
 
-// The compressor's side of the E8 translation, on the original bytes.
-Bytes translateForward(Bytes data, std::uint32_t translation)
-{
-    for (std::uint32_t start = 0; start < data.size(); start += lzx::kFrameSize) {
-        const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(lzx::kFrameSize, data.size() - start));
-        if (size <= 10)
-            continue;
-        for (std::uint32_t i = 0; i < size - 10;) {
-            if (data[start + i] != 0xE8) {
-                ++i;
-                continue;
-            }
-            const std::int64_t cur = start + i;
-            std::uint8_t *p = &data[start + i + 1];
-            const std::int64_t r = static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24));
-            std::int64_t v = r;
-            if (r >= -cur && r < std::int64_t{translation} - cur)
-                v = r + cur;
-            else if (r >= std::int64_t{translation} - cur && r < std::int64_t{translation})
-                v = r - translation;
-            const auto u = static_cast<std::uint32_t>(v);
-            p[0] = static_cast<std::uint8_t>(u), p[1] = static_cast<std::uint8_t>(u >> 8);
-            p[2] = static_cast<std::uint8_t>(u >> 16), p[3] = static_cast<std::uint8_t>(u >> 24);
-            i += 5;
-        }
-    }
-    return data;
-}
-
 TEST(LzxStreams, E8CallsAreRestoredUpToEachFramesLastTenBytes)
 {
-    // Calls everywhere, densest around the frame ends, with targets inside
-    // and outside the translated range, before the folder and past its size.
-    constexpr std::uint32_t kTranslation = 12000000;
-    Bytes original(3 * lzx::kFrameSize + 5000, 0x90);
-    std::uint32_t x = 1;
-    auto call = [&](std::size_t at) {
-        if (at + 5 > original.size())
-            return;
-        x = x * 1103515245u + 12345u;
-        static const std::int64_t targets[] = {5, -3, 1000000, -70000, 11999999, 12000000, 0x7FFFFFF0, -2000000000};
-        const auto v = static_cast<std::uint32_t>(targets[(x >> 16) % 8] - (x >> 24));
-        original[at] = 0xE8;
-        for (int k = 0; k < 4; ++k)
-            original[at + 1 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
-    };
-    for (std::size_t at = 0; at < original.size(); at += 97)
-        call(at);
-    for (std::size_t end = lzx::kFrameSize; end <= original.size(); end += lzx::kFrameSize)
-        for (std::size_t back = 3; back <= 16; back += 1)
-            if (original[end - back] != 0xE8 && original[end - back - 1] != 0xE8)
-                call(end - back);
-    const Bytes stored = translateForward(original, kTranslation);
-    ASSERT_NE(stored, original);
-    Stream s;
-    s.e8 = true;
-    s.e8Size = kTranslation;
-    std::vector<Token> t;
-    for (std::uint8_t b : stored)
-        t.push_back(lit(b));
-    s.blocks.push_back(verbatim(t));
+    const Bytes original = callsNearFrameEnds();
+    const Stream s = e8Stream(original);
+    ASSERT_NE(expand(s), original);
     expectDecodesTo(s, original, "e8");
 }
 

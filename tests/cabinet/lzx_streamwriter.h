@@ -75,6 +75,9 @@ struct Block {
     std::optional<std::uint32_t> size;      // the size field, when it should lie
     std::optional<std::uint32_t> rawR[3];   // R0-R2 written into an uncompressed block
     bool runs = false;                      // code tree lengths with the run symbols 17-19
+    // Symbol 19 also over elements whose previous lengths differ: all take
+    // the new length worked out from the first one's.
+    bool runsOverChangedLengths = false;
     // Last word on the lengths before they are sent (main tree, length tree,
     // aligned tree, in that order of the argument "which").
     std::function<void(int which, std::vector<std::uint8_t> &lengths)> tweak;
@@ -207,7 +210,7 @@ private:
 
     // Pretree symbols (with their extra bits) that turn prev into next over [first, last).
     void sendLengths(std::vector<std::uint8_t> &prev, const std::vector<std::uint8_t> &next, std::size_t first,
-                     std::size_t last, bool runs)
+                     std::size_t last, bool runs, bool anyPrev)
     {
         struct Sym {
             int sym;
@@ -219,7 +222,7 @@ private:
         std::size_t i = first;
         while (i < last) {
             std::size_t same = 1;
-            while (i + same < last && next[i + same] == next[i] && prev[i + same] == prev[i])
+            while (i + same < last && next[i + same] == next[i] && (anyPrev || prev[i + same] == prev[i]))
                 ++same;
             std::size_t zeros = 0;
             while (i + zeros < last && next[i + zeros] == 0)
@@ -347,9 +350,10 @@ private:
         if (alignedBlock)
             for (std::uint8_t l : alignedLen)
                 w_.put(l, lzx::kAlignedLengthBits);
-        sendLengths(mainPrev_, mainLen, 0, lzx::kNumChars, b.runs);
-        sendLengths(mainPrev_, mainLen, lzx::kNumChars, mainLen.size(), b.runs);
-        sendLengths(lengthPrev_, lengthLen, 0, lengthLen.size(), b.runs);
+        const bool anyPrev = b.runsOverChangedLengths;
+        sendLengths(mainPrev_, mainLen, 0, lzx::kNumChars, b.runs || anyPrev, anyPrev);
+        sendLengths(mainPrev_, mainLen, lzx::kNumChars, mainLen.size(), b.runs || anyPrev, anyPrev);
+        sendLengths(lengthPrev_, lengthLen, 0, lengthLen.size(), b.runs || anyPrev, anyPrev);
 
         const std::vector<std::uint32_t> mainCode = canonicalCodes(mainLen), lengthCode = canonicalCodes(lengthLen),
                                          alignedCode = canonicalCodes(alignedLen);
@@ -479,6 +483,88 @@ inline Stream uncompressedAcrossFrames(int lead, std::uint32_t size)
 inline std::vector<std::pair<int, std::uint32_t>> uncompressedSplits()
 {
     return {{3, 40001}, {3, 40000}, {2, 40001}, {2, 40000}, {3, 32765}, {2, 32766}, {1, 65535}};
+}
+
+// The compressor's side of the E8 translation, on the original bytes.
+inline Bytes translateForward(Bytes data, std::uint32_t translation)
+{
+    for (std::uint32_t start = 0; start < data.size(); start += lzx::kFrameSize) {
+        const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(lzx::kFrameSize, data.size() - start));
+        if (size <= 10)
+            continue;
+        for (std::uint32_t i = 0; i < size - 10;) {
+            if (data[start + i] != 0xE8) {
+                ++i;
+                continue;
+            }
+            const std::int64_t cur = start + i;
+            std::uint8_t *p = &data[start + i + 1];
+            const std::int64_t r = static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24));
+            std::int64_t v = r;
+            if (r >= -cur && r < std::int64_t{translation} - cur)
+                v = r + cur;
+            else if (r >= std::int64_t{translation} - cur && r < std::int64_t{translation})
+                v = r - translation;
+            const auto u = static_cast<std::uint32_t>(v);
+            p[0] = static_cast<std::uint8_t>(u), p[1] = static_cast<std::uint8_t>(u >> 8);
+            p[2] = static_cast<std::uint8_t>(u >> 16), p[3] = static_cast<std::uint8_t>(u >> 24);
+            i += 5;
+        }
+    }
+    return data;
+}
+
+// x86 calls everywhere, densest around the frame ends, with targets inside
+// and outside the translated range, before the folder and past its size.
+inline Bytes callsNearFrameEnds()
+{
+    Bytes original(3 * lzx::kFrameSize + 5000, 0x90);
+    std::uint32_t x = 1;
+    auto call = [&](std::size_t at) {
+        if (at + 5 > original.size())
+            return;
+        x = x * 1103515245u + 12345u;
+        static const std::int64_t targets[] = {5, -3, 1000000, -70000, 11999999, 12000000, 0x7FFFFFF0, -2000000000};
+        const auto v = static_cast<std::uint32_t>(targets[(x >> 16) % 8] - (x >> 24));
+        original[at] = 0xE8;
+        for (int k = 0; k < 4; ++k)
+            original[at + 1 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+    };
+    for (std::size_t at = 0; at < original.size(); at += 97)
+        call(at);
+    for (std::size_t end = lzx::kFrameSize; end <= original.size(); end += lzx::kFrameSize)
+        for (std::size_t back = 3; back <= 16; back += 1)
+            if (original[end - back] != 0xE8 && original[end - back - 1] != 0xE8)
+                call(end - back);
+    return original;
+}
+
+// original as literals, translated the compressor's way (translation size
+// 12,000,000, what the reference cabinets carry).
+inline Stream e8Stream(const Bytes &original)
+{
+    Stream s;
+    s.e8 = true;
+    s.e8Size = 12000000;
+    std::vector<Token> t;
+    for (std::uint8_t b : translateForward(original, s.e8Size))
+        t.push_back(lit(b));
+    s.blocks.push_back(verbatim(t));
+    return s;
+}
+
+// Three letters, then every byte value: the second block's run of equal
+// lengths spans letters whose lengths were 0, 1 and 2 before.
+inline Stream runOverChangedLengths()
+{
+    std::vector<Token> all;
+    for (int i = 0; i < 256; ++i)
+        all.push_back(lit(static_cast<std::uint8_t>(i)));
+    Block second = verbatim(all);
+    second.runsOverChangedLengths = true;
+    Stream s;
+    s.blocks = {verbatim({lit('a'), lit('b'), lit('c'), lit('a')}), second};
+    return s;
 }
 
 // What a stream decodes to, worked out from its tokens alone (no E8).
