@@ -369,6 +369,11 @@ LzxDecoder::Result LzxDecoder::decodeFrame(const std::uint8_t *in, std::uint32_t
 {
     if (!window_ || windowSize_ == 0 || ended_ || size == 0 || size > kFrameSize)
         return Result::BadData;
+    // After damage nothing more of this folder is decoded.
+    auto damaged = [this] {
+        ended_ = true;
+        return Result::BadData;
+    };
     in_ = in;
     n_ = n;
     startBits(0);
@@ -389,13 +394,13 @@ LzxDecoder::Result LzxDecoder::decodeFrame(const std::uint8_t *in, std::uint32_t
     while (at < end) {
         if (blockLeft_ == 0) {
             if (!readBlockHeader())
-                return Result::BadData;
+                return damaged();
             continue;
         }
         const std::uint32_t chunk = blockLeft_ < end - at ? blockLeft_ : end - at;
         const bool ok = blockType_ == kBlockUncompressed ? copyRaw(at, chunk) : decodeSymbols(at, at + chunk);
         if (!ok)
-            return Result::BadData;
+            return damaged();
         at += chunk;
         blockLeft_ -= chunk;
         if (blockType_ == kBlockUncompressed && blockLeft_ == 0) {
@@ -403,10 +408,8 @@ LzxDecoder::Result LzxDecoder::decodeFrame(const std::uint8_t *in, std::uint32_t
             padPending_ = (rawSize_ & 1) != 0;
         }
     }
-    if (raw_ ? pos_ > n_ : overrun())
-        return Result::BadData;
-    if (last && blockLeft_ != 0)
-        return Result::BadData;
+    if ((raw_ ? pos_ > n_ : overrun()) || (last && blockLeft_ != 0))
+        return damaged();
 
     std::memcpy(out, window_ + start, size);
     if (e8_ && folderPos_ < kE8Limit)

@@ -329,6 +329,33 @@ TEST(LzxDamage, EachDamagedStreamFailsInItsFrameAndWritesNothingOutside)
     }
 }
 
+TEST(LzxDamage, NothingMoreOfTheFolderIsDecodedAfterDamage)
+{
+    TokenSource src(8, lzx::maxOffset(16));
+    Stream s;
+    s.blocks.push_back(verbatim(src.take(40000)));
+    const std::vector<Frame> frames = framesOf(s);
+    LzxDecoder dec;
+    const cab::detail::ZAlloc mem{[](cab::ULONG n) { return std::malloc(n); }, [](void *p) { std::free(p); }};
+    ASSERT_EQ(dec.reset(mem, 16), LzxDecoder::Result::Ok);
+    Bytes out(lzx::kFrameSize);
+    const Bytes cut(frames[0].data.begin(), frames[0].data.begin() + 100);
+    EXPECT_EQ(dec.decodeFrame(cut.data(), 100, out.data(), frames[0].size, false), LzxDecoder::Result::BadData);
+    EXPECT_EQ(dec.decodeFrame(frames[1].data.data(), static_cast<std::uint32_t>(frames[1].data.size()), out.data(),
+                              frames[1].size, true),
+              LzxDecoder::Result::BadData);
+    // A new folder starts clean.
+    ASSERT_EQ(dec.reset(mem, 16), LzxDecoder::Result::Ok);
+    Bytes all;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_EQ(dec.decodeFrame(frames[i].data.data(), static_cast<std::uint32_t>(frames[i].data.size()), out.data(),
+                                  frames[i].size, i + 1 == frames.size()),
+                  LzxDecoder::Result::Ok);
+        all.insert(all.end(), out.begin(), out.begin() + frames[i].size);
+    }
+    EXPECT_EQ(all, expand(s));
+}
+
 TEST(LzxDamage, EveryTruncatedFrameFails)
 {
     TokenSource src(5, lzx::maxOffset(17));
