@@ -34,6 +34,7 @@ TEST_F(QvcabFixture, CreateListTestExtractRoundTrip)
     for (const char *name : {"FIRMA1\\DANE.DBF", "FIRMA1\\SUB\\NOTE.TXT", "FIRMA1\\EMPTY", "FIRMA2\\NOISE.BIN"})
         EXPECT_NE(l.output.find(name), std::string::npos) << name << "\n" << l.output;
     EXPECT_NE(l.output.find("    150000 "), std::string::npos) << l.output;
+    EXPECT_EQ(l.output.rfind("folder 0: MSZIP\n", 0), 0u) << "the folder line comes first:\n" << l.output;
     const RunResult t = q("test " + quote(dir / "out/A.CAB"));
     EXPECT_EQ(t.status, 0) << t.output;
     EXPECT_NE(t.output.find("OK, 4 files"), std::string::npos) << t.output;
