@@ -1,5 +1,6 @@
-// Hostile cabinets against FDIIsCabinet, FDICopy and EnumerateFiles, through
-// the reader component. Every input is written to a file, tested, listed
+// Hostile cabinets against FDIIsCabinet, FDICopy (and through it the MSZIP
+// and LZX decoders), EnumerateFiles and EnumerateFolders, through the reader
+// component. Every input is written to a file, tested, listed
 // and extracted into a scratch folder that is emptied afterwards.
 #include "cabinet/CabSTComps.h"
 
@@ -63,6 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (chars > 780)
                 std::abort();  // the listing buffer's bound
         });
+    } catch (const std::exception &) {
+    }
+    try {
+        reader.EnumerateFolders(cab, nullptr);
     } catch (const std::exception &) {
     }
     try {

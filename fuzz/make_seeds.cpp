@@ -1,9 +1,16 @@
-// Writes small cabinets from our writer into a folder: the fuzzer's
-// starting corpus.
+// Writes the fuzzer's starting corpus into a folder: small cabinets from our
+// writer; LZX cabinets built bit by bit with the tests' stream writer (every
+// block type, E8 on); and the reference cabinets of other compressors (LZX,
+// Quantum), read from the test data folder when it is there. LZX seeds carry
+// checksum 0 (not checked), so that mutations reach the decoder.
 #include "cabinet/CabSTComps.h"
+#include "cabinet/cabformat.h"
+#include "lzx_streamwriter.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <unistd.h>
@@ -44,12 +51,94 @@ void cabinet(const std::string &out, const std::string &src, TSTCabCompressionTy
     w.Close(true);
 }
 
+// One LZX folder holding one file, a data block per frame.
+std::string lzxCabinet(const lzxtest::Stream &s)
+{
+    const lzxtest::Encoded e = lzxtest::StreamWriter{}.encode(s);
+    std::uint32_t size = 0;
+    std::string blocks;
+    for (const lzxtest::Frame &f : e.frames) {
+        std::uint8_t head[8] = {};
+        cab::detail::put16(head + 4, static_cast<std::uint32_t>(f.data.size()));
+        cab::detail::put16(head + 6, f.size);
+        blocks.append(reinterpret_cast<const char *>(head), sizeof head);
+        blocks.append(f.data.begin(), f.data.end());
+        size += f.size;
+    }
+    std::uint8_t h[36 + 8 + 16] = {'M', 'S', 'C', 'F'};
+    const std::uint32_t coffFiles = 36 + 8;
+    const std::uint32_t dataStart = coffFiles + 16 + 6;
+    cab::detail::put32(h + 8, dataStart + static_cast<std::uint32_t>(blocks.size()));
+    cab::detail::put32(h + 16, coffFiles);
+    h[24] = 3;
+    h[25] = 1;
+    cab::detail::put16(h + 26, 1);
+    cab::detail::put16(h + 28, 1);
+    cab::detail::put32(h + 36, dataStart);
+    cab::detail::put16(h + 40, static_cast<std::uint32_t>(e.frames.size()));
+    cab::detail::put16(h + 42, cab::TCOMPfromLZXWindow(s.windowBits));
+    cab::detail::put32(h + 44, size);
+    cab::detail::put16(h + 58, 0x20);
+    return std::string(reinterpret_cast<const char *>(h), sizeof h) + std::string("F.BIN\0", 6) + blocks;
+}
+
+void lzxSeeds(const std::string &dir)
+{
+    using namespace lzxtest;
+    lzxtest::TokenSource src(1, lzx::maxOffset(15));
+    Stream s;
+    s.windowBits = 15;
+    s.e8 = true;
+    s.e8Size = 12000000;
+    Block v, a, u;
+    v.tokens = src.take(3000);
+    v.runs = true;
+    u.type = lzx::kBlockUncompressed;
+    u.raw.assign(333, 0xE8);
+    src.skip(333);
+    a.type = lzx::kBlockAligned;
+    a.tokens = src.take(36000);  // into a second frame
+    s.blocks = {v, u, a};
+    put(dir + "/lzx_blocks.cab", lzxCabinet(s));
+    Stream small;
+    small.windowBits = 21;
+    v.tokens = lzxtest::TokenSource(2, lzx::maxOffset(21)).take(200);
+    v.runs = false;
+    small.blocks = {v};
+    put(dir + "/lzx_small.cab", lzxCabinet(small));
+}
+
+// The reference cabinets as they are, and again without checksums.
+void referenceSeeds(const std::string &dir, const std::string &refs)
+{
+    std::error_code ec;
+    for (const auto &item : std::filesystem::directory_iterator(refs, ec)) {
+        if (item.path().extension() != ".cab")
+            continue;
+        std::ifstream in(item.path(), std::ios::binary);
+        std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string name = item.path().stem().string();
+        put(dir + "/ref_" + name + ".cab", b);
+        if (b.size() < 36)
+            continue;
+        auto *p = reinterpret_cast<std::uint8_t *>(b.data());
+        for (std::uint32_t i = 0, folders = cab::detail::get16(p + 26); i < folders && 36 + 8 * i + 8 <= b.size(); ++i) {
+            std::uint32_t at = cab::detail::get32(p + 36 + 8 * i);
+            for (std::uint32_t k = cab::detail::get16(p + 36 + 8 * i + 4); k > 0 && at + 8 <= b.size(); --k) {
+                cab::detail::put32(p + at, 0);
+                at += 8 + cab::detail::get16(p + at + 4);
+            }
+        }
+        put(dir + "/ref_" + name + "_nosum.cab", b);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: fuzz_cab_seeds FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: fuzz_cab_seeds FOLDER [REFERENCE-CABINETS]\n");
         return 2;
     }
     const std::string dir = argv[1];
@@ -60,6 +149,9 @@ int main(int argc, char **argv)
         cabinet(dir + "/mszip.cab", src, cctMsZip, 0, 0, 40000);
         cabinet(dir + "/reserve.cab", src, cctMsZip, 16, 0, 500);
         cabinet(dir + "/span.cab", src, cctNone, 0, 1200, 3000);
+        lzxSeeds(dir);
+        if (argc == 3)
+            referenceSeeds(dir, argv[2]);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "fuzz_cab_seeds: %s\n", e.what());
         return 1;

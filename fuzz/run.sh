@@ -1,7 +1,9 @@
 #!/bin/sh
 # Fuzzes the cabinet reader for SECONDS (default 60). Builds with clang into
 # $QV_FUZZ_BUILD (default build-fuzz beside this folder), seeds the corpus
-# with cabinets from our writer and stops with a non-zero status on a crash.
+# with cabinets from our writer, LZX streams and the reference cabinets of
+# other compressors ($QV_FUZZ_REFERENCE, default ../shared/testdata/cab beside
+# the project) and stops with a non-zero status on a crash.
 set -eu
 SECONDS_TO_RUN=${1:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,8 +21,15 @@ if ! cmake --build "$BUILD" -j2 --target fuzz_cabreader fuzz_cab_seeds >"$BUILD/
     exit 1
 fi
 
+REFERENCE=${QV_FUZZ_REFERENCE:-$ROOT/../shared/testdata/cab}
+[ -d "$REFERENCE" ] || REFERENCE=/work/shared/testdata/cab
+
 mkdir -p "$CORPUS"
-"$BUILD/fuzz/fuzz_cab_seeds" "$CORPUS"
+if [ -d "$REFERENCE" ]; then
+    "$BUILD/fuzz/fuzz_cab_seeds" "$CORPUS" "$REFERENCE"
+else
+    "$BUILD/fuzz/fuzz_cab_seeds" "$CORPUS"
+fi
 mkdir -p "$BUILD/fuzz-artifacts"
 exec "$BUILD/fuzz/fuzz_cabreader" -max_total_time="$SECONDS_TO_RUN" -rss_limit_mb=1024 -max_len=65536 \
     -timeout=20 -print_final_stats=1 -artifact_prefix="$BUILD/fuzz-artifacts/" "$CORPUS"

@@ -41,26 +41,35 @@ std::string trimmedSystemMessage(int code)
 
 }  // namespace
 
-std::string ESTCabinet::ComposeMessage(const std::string &text, int errorCode, bool hasError, int systemErrorCode)
+std::string ESTCabinet::ComposeMessage(const std::string &text, int errorCode, bool hasError, int systemErrorCode,
+                                       const std::string &detail)
 {
     std::string msg = text + " [0x" + hex4(errorCode) + "]";
+    if (!detail.empty())
+        msg += " (" + detail + ")";
     if (hasError && systemErrorCode != 0)
         msg += ".\r\n" + trimmedSystemMessage(systemErrorCode) + " [0x" + hex4(systemErrorCode) + "].";
     return msg;
 }
 
 namespace {
-std::string erfMessage(const cab::ERF &erf, bool isFCI)
+std::string erfMessage(const cab::ERF &erf, bool isFCI, const std::string &detail = {})
 {
     if (!erf.fError)
         return isFCI ? "FCI error" : "FDI error";
     return ESTCabinet::ComposeMessage(isFCI ? FCIErrorText(erf.erfOper) : FDIErrorText(erf.erfOper), erf.erfOper,
-                                      true, erf.erfType);
+                                      true, erf.erfType, detail);
 }
 }  // namespace
 
 ESTCabinet::ESTCabinet(const cab::ERF &erf, bool isFCI)
     : Exception(erfMessage(erf, isFCI)), errorCode_(erf.erfOper), systemErrorCode_(erf.erfType),
+      hasError_(erf.fError != 0), isFCI_(isFCI)
+{
+}
+
+ESTCabinet::ESTCabinet(const cab::ERF &erf, bool isFCI, const std::string &detail)
+    : Exception(erfMessage(erf, isFCI, detail)), errorCode_(erf.erfOper), systemErrorCode_(erf.erfType),
       hasError_(erf.fError != 0), isFCI_(isFCI)
 {
 }
@@ -91,6 +100,18 @@ void CheckFDI(bool ok, cab::ERF &erf)
     if (ok)
         return;
     erf.erfType = LastFDIIOError;
+    throw ESTCabinet(erf, false);
+}
+
+void CheckFDI(bool ok, cab::ERF &erf, cab::HFDI context)
+{
+    if (ok)
+        return;
+    erf.erfType = LastFDIIOError;
+    cab::TCOMP refused = 0;
+    if (erf.fError && erf.erfOper == cab::FDIERROR_BAD_COMPR_TYPE && context &&
+        CabIntf::FDIGetRefusedCompression(context, &refused))
+        throw ESTCabinet(erf, false, CompressionRefusalText(refused));
     throw ESTCabinet(erf, false);
 }
 

@@ -51,4 +51,9 @@ cab::BOOL FDICopy(cab::HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags,
 
 cab::BOOL FDIDestroy(cab::HFDI hfdi) { return cab::FDIDestroy(hfdi); }
 
+cab::BOOL FDIGetRefusedCompression(cab::HFDI hfdi, cab::TCOMP *ptypeCompress)
+{
+    return cab::FDIGetRefusedCompression(hfdi, ptypeCompress);
+}
+
 }  // namespace qv::CabIntf

@@ -26,5 +26,6 @@ cab::BOOL FDIIsCabinet(cab::HFDI hfdi, cab::INT_PTR hf, cab::PFDICABINETINFO pfd
 cab::BOOL FDICopy(cab::HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags, cab::PFNFDINOTIFY pfnfdin,
                   cab::PFNFDIDECRYPT pfnfdid, void *pvUser);
 cab::BOOL FDIDestroy(cab::HFDI hfdi);
+cab::BOOL FDIGetRefusedCompression(cab::HFDI hfdi, cab::TCOMP *ptypeCompress);
 
 }  // namespace qv::CabIntf

@@ -24,6 +24,9 @@ namespace qv {
 class ESTCabinet : public Exception {
 public:
     ESTCabinet(const cab::ERF &erf, bool isFCI);
+    // detail, when not empty, follows the code in brackets: what the library
+    // refused, such as the compression method of a folder.
+    ESTCabinet(const cab::ERF &erf, bool isFCI, const std::string &detail);
     // A refusal of the component itself, shown as text [0xCODE] and, with an
     // OS code, the system's message.
     ESTCabinet(const std::string &text, int errorCode, int systemErrorCode, bool isFCI);
@@ -37,7 +40,8 @@ public:
     const std::string &FileName() const { return fileName_; }
     void SetFileName(const std::string &name) { fileName_ = name; }
 
-    static std::string ComposeMessage(const std::string &text, int errorCode, bool hasError, int systemErrorCode);
+    static std::string ComposeMessage(const std::string &text, int errorCode, bool hasError, int systemErrorCode,
+                                      const std::string &detail = {});
 
 private:
     int errorCode_;
@@ -49,6 +53,9 @@ private:
 
 void CheckFCI(bool ok, const cab::ERF &erf);
 void CheckFDI(bool ok, cab::ERF &erf);
+// The same, naming the compression method of a folder the reader context
+// refused.
+void CheckFDI(bool ok, cab::ERF &erf, cab::HFDI context);
 // A refusal of the components' own callbacks explains a failed library call
 // better than the library's generic error: it is raised first, and forgotten.
 void RaisePending(std::optional<ESTCabinet> &pending);
@@ -266,6 +273,10 @@ using TSTCabReaderEnumFileEvent =
                        std::uint16_t aFolderNo, std::uint16_t aDate, std::uint16_t aTime, std::uint16_t anAttrs,
                        bool &anAbort)>;
 
+using TSTCabReaderEnumFolderEvent = std::function<void(TSTCabReader &Sender, std::uint16_t aFolderNo,
+                                                       cab::TCOMP aTypeCompress, std::uint16_t aDataBlocks,
+                                                       bool &anAbort)>;
+
 class TSTCabReader {
 public:
     TSTCabReader();
@@ -284,6 +295,10 @@ public:
     bool IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo);
     void ExtractFiles(const std::string &aCabFileName, const std::string &aDestDir, bool aSingleCabinet);
     bool EnumerateFiles(const std::string &aCabFileName, const TSTCabReaderEnumFileEvent &aCallback);
+    // Calls back once per folder entry of one cabinet with its index,
+    // typeCompress and number of data blocks; false when the file is not a
+    // cabinet.
+    bool EnumerateFolders(const std::string &aCabFileName, const TSTCabReaderEnumFolderEvent &aCallback);
 
     // Reads a cabinet back whole and writes nothing: every data block is
     // checked against its checksum and decompressed, and every file must come

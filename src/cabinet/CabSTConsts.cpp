@@ -1,5 +1,7 @@
 #include "cabinet/CabSTConsts.h"
 
+#include <cstdio>
+
 namespace qv {
 
 namespace {
@@ -43,6 +45,58 @@ std::string FDIErrorText(int code)
     if (code >= 0 && code < static_cast<int>(std::size(kFDIErrors)))
         return kFDIErrors[code];
     return "FDI error";
+}
+
+namespace {
+
+enum class Method { None, MsZip, Lzx, Quantum, Unknown };
+
+// Only the method's own bits may be set beside its number.
+Method methodOf(cab::TCOMP type)
+{
+    switch (type & cab::tcompMASK_TYPE) {
+    case cab::tcompTYPE_NONE: return type == cab::tcompTYPE_NONE ? Method::None : Method::Unknown;
+    case cab::tcompTYPE_MSZIP: return type == cab::tcompTYPE_MSZIP ? Method::MsZip : Method::Unknown;
+    case cab::tcompTYPE_LZX:
+        return (type & ~(cab::tcompMASK_TYPE | cab::tcompMASK_LZX_WINDOW)) == 0 ? Method::Lzx : Method::Unknown;
+    case cab::tcompTYPE_QUANTUM:
+        return (type & ~(cab::tcompMASK_TYPE | cab::tcompMASK_QUANTUM_LEVEL | cab::tcompMASK_QUANTUM_MEM)) == 0
+                   ? Method::Quantum
+                   : Method::Unknown;
+    default: return Method::Unknown;
+    }
+}
+
+int lzxWindow(cab::TCOMP type) { return (type & cab::tcompMASK_LZX_WINDOW) >> cab::tcompSHIFT_LZX_WINDOW; }
+int quantumLevel(cab::TCOMP type) { return (type & cab::tcompMASK_QUANTUM_LEVEL) >> cab::tcompSHIFT_QUANTUM_LEVEL; }
+int quantumWindow(cab::TCOMP type) { return (type & cab::tcompMASK_QUANTUM_MEM) >> cab::tcompSHIFT_QUANTUM_MEM; }
+
+}  // namespace
+
+std::string CompressionText(cab::TCOMP type)
+{
+    char buf[32];
+    switch (methodOf(type)) {
+    case Method::None: return "none";
+    case Method::MsZip: return "MSZIP";
+    case Method::Lzx: std::snprintf(buf, sizeof buf, "LZX:%d", lzxWindow(type)); break;
+    case Method::Quantum: std::snprintf(buf, sizeof buf, "Quantum:%d:%d", quantumLevel(type), quantumWindow(type)); break;
+    case Method::Unknown: std::snprintf(buf, sizeof buf, "unknown:0x%04X", static_cast<unsigned>(type)); break;
+    }
+    return buf;
+}
+
+std::string CompressionRefusalText(cab::TCOMP type)
+{
+    char buf[48];
+    switch (methodOf(type)) {
+    case Method::Lzx: std::snprintf(buf, sizeof buf, "LZX, window %d", lzxWindow(type)); break;
+    case Method::Quantum:
+        std::snprintf(buf, sizeof buf, "Quantum, level %d, window %d", quantumLevel(type), quantumWindow(type));
+        break;
+    default: std::snprintf(buf, sizeof buf, "typeCompress 0x%04X", static_cast<unsigned>(type)); break;
+    }
+    return buf;
 }
 
 const char sCabWriterClosed[] = "Cabinet writer is not open";

@@ -4,10 +4,18 @@
 
 #include <string>
 
+#include "cabinet/cabintf.h"
+
 namespace qv {
 
 std::string FCIErrorText(int code);
 std::string FDIErrorText(int code);
+// A folder's compression method as a listing shows it: "none", "MSZIP",
+// "LZX:21", "Quantum:4:20", or "unknown:0x0004".
+std::string CompressionText(cab::TCOMP type);
+// The same, worded for the message of a folder the reader refused:
+// "LZX, window 22", "Quantum, level 4, window 20", "typeCompress 0x0004".
+std::string CompressionRefusalText(cab::TCOMP type);
 
 extern const char sCabWriterClosed[];
 extern const char sCabNameTooLong[];

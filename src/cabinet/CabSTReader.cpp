@@ -104,7 +104,7 @@ void TSTCabReader::ensureContext()
 void TSTCabReader::checkFDI(bool ok)
 {
     RaisePending(pending_);
-    CheckFDI(ok, erf_);
+    CheckFDI(ok, erf_, context_);
 }
 
 bool TSTCabReader::IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo)
@@ -425,6 +425,56 @@ bool TSTCabReader::EnumerateFiles(const std::string &aCabFileName, const TSTCabR
             aCallback(*this, CabNameToUtf8(raw.c_str(), attrs & cab::_A_NAME_IS_UTF),
                       static_cast<std::int32_t>(u32(entry)), u16(entry + 8), u16(entry + 10), u16(entry + 12), attrs,
                       abort);
+        if (abort)
+            break;
+    }
+    return true;
+}
+
+// The folder table follows the header's optional reserve and the names of
+// the previous and next cabinets.
+bool TSTCabReader::EnumerateFolders(const std::string &aCabFileName, const TSTCabReaderEnumFolderEvent &aCallback)
+{
+    cab::FDICABINETINFO info;
+    if (!IsCabinet(aCabFileName, info))
+        return false;
+    HeaderStream s(aCabFileName);
+    unsigned char header[36];
+    s.read(header, sizeof header);
+    if (std::memcmp(header, "MSCF", 4) != 0)
+        throw Exception(sCabFormatError);
+    const std::uint16_t flags = u16(header + 30);
+    std::uint32_t pos = sizeof header;
+    unsigned folderReserve = 0;
+    if (flags & 0x0004) {
+        unsigned char reserve[4];
+        s.read(reserve, sizeof reserve);
+        folderReserve = reserve[2];
+        pos += sizeof reserve + u16(reserve);
+        s.seek(pos);
+    }
+    const int names = ((flags & 0x0001) ? 2 : 0) + ((flags & 0x0002) ? 2 : 0);
+    for (int i = 0; i < names; ++i) {
+        for (int n = 0;; ++n) {
+            char c;
+            s.read(&c, 1);
+            if (c == 0)
+                break;
+            if (n == 255)
+                throw Exception(sCabFormatError);
+        }
+    }
+    const unsigned count = u16(header + 26);
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned char entry[8];
+        s.read(entry, sizeof entry);
+        for (unsigned k = 0; k < folderReserve; ++k) {
+            char c;
+            s.read(&c, 1);
+        }
+        bool abort = false;
+        if (aCallback)
+            aCallback(*this, static_cast<std::uint16_t>(i), u16(entry + 6), u16(entry + 4), abort);
         if (abort)
             break;
     }

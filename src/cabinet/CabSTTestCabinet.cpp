@@ -186,7 +186,7 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
         LastFDIIOError = 0;
         const bool ok = CabIntf::FDICopy(scope.context, name.data(), folder.data(), 0, testNotify, nullptr, &run) != 0;
         RaisePending(run.pending);
-        CheckFDI(ok, erf);
+        CheckFDI(ok, erf, scope.context);
 
         if (run.announcedNext.empty())
             break;

@@ -37,6 +37,14 @@ constexpr TCOMP tcompLZX_WINDOW_LO = 0x0F00;
 constexpr TCOMP tcompLZX_WINDOW_HI = 0x1500;
 constexpr int tcompSHIFT_LZX_WINDOW = 8;
 constexpr TCOMP TCOMPfromLZXWindow(int bits) { return static_cast<TCOMP>((bits << tcompSHIFT_LZX_WINDOW) | tcompTYPE_LZX); }
+constexpr TCOMP tcompMASK_QUANTUM_LEVEL = 0x00F0;
+constexpr TCOMP tcompQUANTUM_LEVEL_LO = 0x0010;
+constexpr TCOMP tcompQUANTUM_LEVEL_HI = 0x0070;
+constexpr int tcompSHIFT_QUANTUM_LEVEL = 4;
+constexpr TCOMP tcompMASK_QUANTUM_MEM = 0x1F00;
+constexpr TCOMP tcompQUANTUM_MEM_LO = 0x0A00;
+constexpr TCOMP tcompQUANTUM_MEM_HI = 0x1500;
+constexpr int tcompSHIFT_QUANTUM_MEM = 8;
 
 // Attribute bits of a cabinet file entry.
 constexpr USHORT _A_RDONLY = 0x01;
@@ -212,5 +220,10 @@ BOOL FDIIsCabinet(HFDI hfdi, INT_PTR hf, PFDICABINETINFO pfdici);
 BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int flags, PFNFDINOTIFY pfnfdin,
              PFNFDIDECRYPT pfnfdid, void *pvUser);
 BOOL FDIDestroy(HFDI hfdi);
+
+// Our own addition to the reader's interface: after FDICopy failed with
+// FDIERROR_BAD_COMPR_TYPE, the typeCompress of the folder it refused, so that
+// the message can name the method. FALSE when the last FDICopy refused none.
+BOOL FDIGetRefusedCompression(HFDI hfdi, TCOMP *ptypeCompress);
 
 }  // namespace cab

@@ -4,12 +4,19 @@
 // against the readable end of the file before use, strings are searched for
 // their NUL within 256 bytes, and no buffer is sized by a value from the file.
 // File entries are read one at a time, folder entries on demand.
+//
+// Data blocks are joined across cabinets where a block was cut in two and
+// handed to the folder's codec: copied as they are, inflated (MSZIP), or
+// decoded as the next frame of the folder's LZX stream. A folder whose
+// method is not one of these is refused, and the method is kept for the
+// caller's message (FDIGetRefusedCompression).
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "cabinet/cabformat.h"
 #include "cabinet/cabintf.h"
+#include "cabinet/lzxdecoder.h"
 #include "cabinet/mszip.h"
 
 namespace cab {
@@ -21,6 +28,22 @@ constexpr int kSeekSet = 0;
 constexpr int kSeekEnd = 2;
 constexpr int kNameBuffer = 256;
 constexpr int kMaxRetries = 64;  // failed attempts at one next cabinet before giving up
+constexpr std::uint32_t kMaxBlockData =
+    kMaxMszipBlock > lzx::kMaxFrameCompressed ? kMaxMszipBlock : lzx::kMaxFrameCompressed;
+
+int lzxWindowBits(TCOMP type) { return (type & tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW; }
+
+// Stored, MSZIP and LZX with a window of 2^15..2^21 bytes; nothing else,
+// and no stray bits beside the method's own.
+bool supportedMethod(TCOMP type)
+{
+    if (type == tcompTYPE_NONE || type == tcompTYPE_MSZIP)
+        return true;
+    if ((type & ~tcompMASK_LZX_WINDOW) != tcompTYPE_LZX)
+        return false;
+    const int bits = lzxWindowBits(type);
+    return bits >= lzx::kMinWindowBits && bits <= lzx::kMaxWindowBits;
+}
 
 // Windows-1250 bytes 0x80-0xFF as Unicode. Bytes without a character keep
 // their value (as C1 controls) so that no two names collapse into one.
@@ -109,6 +132,8 @@ struct Fdi {
     PFNSEEK seek = nullptr;
     ZAlloc mem;
     MszipDecoder inflater;
+    LzxDecoder lzx;
+    TCOMP refused = 0;  // method of the folder last refused with FDIERROR_BAD_COMPR_TYPE
 
     // State of one FDICopy call.
     PFNFDINOTIFY notify = nullptr;
@@ -119,7 +144,7 @@ struct Fdi {
     std::uint32_t seqCounter = 0;
     Decoder dec;
 
-    std::uint8_t in[kMaxMszipBlock];
+    std::uint8_t in[kMaxBlockData];
     std::uint8_t out[kBlockSize];
     std::uint8_t history[kBlockSize];
     char utf8[kNameBuffer * 3];
@@ -254,8 +279,10 @@ int readFolder(Fdi &f, const Cabinet &c, std::uint16_t index, FolderEntry &out)
     out.start = get32(e);
     out.blocks = get16(e + 4);
     out.type = get16(e + 6);
-    if (out.type != tcompTYPE_NONE && out.type != tcompTYPE_MSZIP)
+    if (!supportedMethod(out.type)) {
+        f.refused = out.type;
         return FDIERROR_BAD_COMPR_TYPE;
+    }
     if (out.start > c.limit)
         return FDIERROR_CORRUPT_CABINET;
     return FDIERROR_NONE;
@@ -398,6 +425,11 @@ int startFolder(Fdi &f, FolderId id, std::uint16_t index)
     f.dec.nextBlock = fe.start;
     f.dec.blocksLeft = fe.blocks;
     f.dec.mayContinue = index + 1 == c.cFolders && (c.flags & kFlagNext);
+    if ((fe.type & tcompMASK_TYPE) == tcompTYPE_LZX) {
+        const auto r = f.lzx.reset(f.mem, lzxWindowBits(fe.type));
+        if (r != LzxDecoder::Result::Ok)
+            return r == LzxDecoder::Result::NoMemory ? FDIERROR_ALLOC_FAIL : FDIERROR_BAD_COMPR_TYPE;
+    }
     return FDIERROR_NONE;
 }
 
@@ -406,7 +438,10 @@ int startFolder(Fdi &f, FolderId id, std::uint16_t index)
 int nextBlock(Fdi &f)
 {
     Decoder &d = f.dec;
-    const std::uint32_t maxData = d.type == tcompTYPE_MSZIP ? kMaxMszipBlock : kBlockSize;
+    const bool lzxFolder = (d.type & tcompMASK_TYPE) == tcompTYPE_LZX;
+    const std::uint32_t maxData = d.type == tcompTYPE_MSZIP ? kMaxMszipBlock
+                                  : lzxFolder               ? lzx::kMaxFrameCompressed
+                                                            : kBlockSize;
     std::uint32_t have = 0;
     std::uint32_t uncompressed = 0;
     for (;;) {
@@ -444,6 +479,12 @@ int nextBlock(Fdi &f)
         if (have != uncompressed)
             return FDIERROR_CORRUPT_CABINET;
         std::memcpy(f.out, f.in, have);
+    } else if (lzxFolder) {
+        // A short frame, or the last block of a folder that goes on in no
+        // other cabinet, ends the stream.
+        const bool last = uncompressed < kBlockSize || (d.blocksLeft == 0 && !d.mayContinue);
+        if (f.lzx.decodeFrame(f.in, have, f.out, uncompressed, last) != LzxDecoder::Result::Ok)
+            return FDIERROR_MDI_FAIL;
     } else {
         const auto r = f.inflater.decode(f.in, have, f.history, d.historyLen, f.out, uncompressed);
         if (r != MszipDecoder::Result::Ok)
@@ -677,6 +718,7 @@ BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int /*flags*/, PFNFD
     f.list = 0;
     f.seqCounter = 0;
     f.dec = Decoder{};
+    f.refused = 0;
 
     auto finish = [&](int err) {
         closeCabinet(f, f.cabs[0]);
@@ -704,6 +746,15 @@ BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int /*flags*/, PFNFD
         first = false;
     }
     return finish(FDIERROR_NONE);
+}
+
+BOOL FDIGetRefusedCompression(HFDI hfdi, TCOMP *ptypeCompress)
+{
+    const Fdi *f = context(hfdi);
+    if (!f || !ptypeCompress || f->refused == 0)
+        return kFalse;
+    *ptypeCompress = f->refused;
+    return kTrue;
 }
 
 BOOL FDIDestroy(HFDI hfdi)

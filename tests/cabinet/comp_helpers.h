@@ -95,6 +95,32 @@ inline RunResult run(const std::string &command)
     return r;
 }
 
+// QV_BINARY_DIR when the test runner passes it; otherwise the build tree
+// this test executable lives in (build/tests/cabinet/test_cabinet).
+inline std::string qvcabPath()
+{
+    if (const char *bin = std::getenv("QV_BINARY_DIR"))
+        return std::string(bin) + "/tools/qvcab/qvcab";
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return "qvcab";
+    self[n] = 0;
+    return qv::ExpandFileName(qv::ExtractFilePath(self) + "../../tools/qvcab/qvcab");
+}
+
+// The reference cabinets written by other compressors: beside the project
+// as ../shared/testdata/cab, or in the shared folder of this machine; empty
+// when neither is there.
+inline std::string referenceCabinets()
+{
+    for (const std::string &dir : {std::string(QV_SOURCE_DIR) + "/../shared/testdata/cab",
+                                  std::string("/work/shared/testdata/cab")})
+        if (qv::FileExists(dir + "/expected.json"))
+            return qv::ExpandFileName(dir);
+    return {};
+}
+
 inline bool haveTool(const std::string &name) { return run("command -v " + name + " >/dev/null").status == 0; }
 
 inline std::string quote(const std::string &s)

@@ -8,32 +8,18 @@ using namespace cabtest;
 
 namespace {
 
-// QV_BINARY_DIR when the test runner passes it; otherwise the build tree
-// this test executable lives in (build/tests/cabinet/test_cabinet).
-std::string qvcab()
-{
-    if (const char *bin = std::getenv("QV_BINARY_DIR"))
-        return std::string(bin) + "/tools/qvcab/qvcab";
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return "qvcab";
-    self[n] = 0;
-    return ExpandFileName(ExtractFilePath(self) + "../../tools/qvcab/qvcab");
-}
-
 struct QvcabFixture : ::testing::Test {
     TempDir dir;
     void SetUp() override
     {
-        if (!FileExists(qvcab()))
-            FAIL() << "qvcab is not built: " << qvcab();
+        if (!FileExists(qvcabPath()))
+            FAIL() << "qvcab is not built: " << qvcabPath();
         writeFile(dir / "FIRMA1/DANE.DBF", makeData(150000, 1));
         writeFile(dir / "FIRMA1/SUB/NOTE.TXT", "note");
         writeFile(dir / "FIRMA1/EMPTY", "");
         writeFile(dir / "FIRMA2/NOISE.BIN", makeData(90000, 2, false));
     }
-    RunResult q(const std::string &args) { return run(quote(qvcab()) + " " + args); }
+    RunResult q(const std::string &args) { return run(quote(qvcabPath()) + " " + args); }
 };
 
 }  // namespace
@@ -48,6 +34,7 @@ TEST_F(QvcabFixture, CreateListTestExtractRoundTrip)
     for (const char *name : {"FIRMA1\\DANE.DBF", "FIRMA1\\SUB\\NOTE.TXT", "FIRMA1\\EMPTY", "FIRMA2\\NOISE.BIN"})
         EXPECT_NE(l.output.find(name), std::string::npos) << name << "\n" << l.output;
     EXPECT_NE(l.output.find("    150000 "), std::string::npos) << l.output;
+    EXPECT_EQ(l.output.rfind("folder 0: MSZIP\n", 0), 0u) << "the folder line comes first:\n" << l.output;
     const RunResult t = q("test " + quote(dir / "out/A.CAB"));
     EXPECT_EQ(t.status, 0) << t.output;
     EXPECT_NE(t.output.find("OK, 4 files"), std::string::npos) << t.output;

@@ -102,15 +102,18 @@ int list(int argc, char **argv)
     if (argc != 3)
         return usage();
     TSTCabReader reader;
-    const bool ok = reader.EnumerateFiles(argv[2], [](TSTCabReader &, const std::string &name, std::int32_t size,
-                                                      std::uint16_t folder, std::uint16_t date, std::uint16_t time,
-                                                      std::uint16_t attrs, bool &) {
+    // A line per folder with its method, then a line per file.
+    const auto folderLine = [](TSTCabReader &, std::uint16_t folder, cab::TCOMP type, std::uint16_t, bool &) {
+        std::printf("folder %u: %s\n", static_cast<unsigned>(folder), CompressionText(type).c_str());
+    };
+    const auto fileLine = [](TSTCabReader &, const std::string &name, std::int32_t size, std::uint16_t folder,
+                             std::uint16_t date, std::uint16_t time, std::uint16_t attrs, bool &) {
         std::printf("%10u %04u-%02u-%02u %02u:%02u:%02u %c%c%c%c %5u %s\n", static_cast<unsigned>(size),
                     1980 + (date >> 9), (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2,
                     attrs & 0x01 ? 'r' : '-', attrs & 0x02 ? 'h' : '-', attrs & 0x04 ? 's' : '-',
                     attrs & 0x20 ? 'a' : '-', folder, name.c_str());
-    });
-    if (!ok) {
+    };
+    if (!reader.EnumerateFolders(argv[2], folderLine) || !reader.EnumerateFiles(argv[2], fileLine)) {
         std::fprintf(stderr, "qvcab: %s is not a cabinet\n", argv[2]);
         return 1;
     }
