@@ -173,7 +173,8 @@ TEST_F(TestCabinetFixture, DamageIsReportedWithTheLibrarysError)
          "Cabinet file is corrupt [0x0004]"},
         {"cut short in the data", good.substr(0, good.size() - 10), "Cabinet file is corrupt [0x0004]"},
         {"not a cabinet", "MSCX" + good.substr(4), "Cabinet file does not have the correct format [0x0002]"},
-        {"an unknown compression", patched(36 + 6, 9), "Unknown compression type in a cabinet folder [0x0006]"},
+        {"an unknown compression", patched(36 + 6, 9),
+         "Unknown compression type in a cabinet folder [0x0006] (typeCompress 0x0009)"},
     };
     Seen seen;
     writeFile(dir / "good.cab", good);
