@@ -425,8 +425,10 @@ void StagedRestore::commit()
 
     std::vector<std::string> files, folders;
     walk(extraction_, "", files, folders);
+    std::vector<std::string> paths;
     for (const std::string &name : files)
-        require(FileFlushByName(join(extraction_, localName(name))));
+        paths.push_back(join(extraction_, localName(name)));
+    require(FileFlushAll(paths));
     for (const std::string &folder : folders)
         require(FlushDirectory(folder));
     require(FlushDirectory(extraction_));

@@ -442,6 +442,37 @@ bool FileFlushByName(const std::string &path)
     return r == 0;
 }
 
+bool FileFlushAll(const std::vector<std::string> &paths)
+{
+#ifdef __linux__
+    std::map<dev_t, std::string> fileSystems;
+    for (const std::string &path : paths) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            return false;
+        fileSystems.emplace(st.st_dev, path);
+    }
+    for (const auto &[device, path] : fileSystems) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            return false;
+        const int r = ::syncfs(fd);
+        const int e = errno;
+        ::close(fd);
+        if (r != 0) {
+            errno = e;
+            return false;
+        }
+    }
+    return true;
+#else
+    for (const std::string &path : paths)
+        if (!FileFlushByName(path))
+            return false;
+    return true;
+#endif
+}
+
 bool FlushDirectory(const std::string &folder)
 {
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -980,6 +1011,14 @@ bool FileFlushByName(const std::string &path)
         ::SetFileAttributesW(w.c_str(), attrs);
     SetLastError(e);
     return ok;
+}
+
+bool FileFlushAll(const std::vector<std::string> &paths)
+{
+    for (const std::string &path : paths)
+        if (!FileFlushByName(path))
+            return false;
+    return true;
 }
 
 // NTFS journals its folder entries; MoveFileEx writes a rename through itself.
