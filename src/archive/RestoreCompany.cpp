@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <optional>
 
 namespace qv {
@@ -111,6 +112,47 @@ private:
 
 }  // namespace
 
+void RecoverInterruptedRestores(ArchiveHost &host)
+{
+    const QString dataFolder = host.dataFolder();
+    if (dataFolder.isEmpty())
+        return;
+    // A folder left as it was comes up at every list load; once a run is enough.
+    static QSet<QString> toldLeftAsItWas;
+    for (const SettledRestore &settled : SettleInterruptedRestores(dataFolder.toStdString())) {
+        const QString staging = QString::fromStdString(settled.stagingFolder);
+        const bool leftAsItWas =
+            settled.outcome == SettledRestore::LeftAlone || settled.outcome == SettledRestore::Stuck;
+        if (leftAsItWas && toldLeftAsItWas.contains(staging))
+            continue;
+        if (leftAsItWas)
+            toldLeftAsItWas.insert(staging);
+        const QString company = QDir::toNativeSeparators(QString::fromStdString(settled.companyFolder));
+        const QString interrupted =
+            QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r").arg(company);
+        QString text;
+        switch (settled.outcome) {
+        case SettledRestore::Finished:
+            text = interrupted + QStringLiteral("Dokończono je: katalog zawiera dane z archiwum.");
+            break;
+        case SettledRestore::Undone:
+            text = interrupted + QStringLiteral("Cofnięto je: katalog zawiera dane sprzed odtwarzania.");
+            break;
+        case SettledRestore::Stuck:
+            text = interrupted + QStringLiteral("Nie udało się go ani dokończyć, ani cofnąć; pliki odtwarzania "
+                                                "pozostały w katalogu %1.")
+                                     .arg(QDir::toNativeSeparators(staging));
+            break;
+        case SettledRestore::LeftAlone:
+            text = QStringLiteral("Przerwane odtwarzanie danych pozostawiło katalog %1 z uszkodzonym dziennikiem.\r"
+                                  "Niczego nie zmieniono: sprawdź dane firm, zanim usuniesz ten katalog.")
+                       .arg(QDir::toNativeSeparators(staging));
+            break;
+        }
+        host.ui().message(host.window(), {text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    }
+}
+
 void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
 {
     Interaction &ui = host.ui();
@@ -164,41 +206,6 @@ void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
         log->addLine(QStringLiteral(" *** Błąd wypakowania danych ! *** "));
     }
     FinishStoppableLog(host, *log);
-}
-
-}  // namespace qv
-
-namespace qv {
-
-void RecoverInterruptedRestores(ArchiveHost &host)
-{
-    const QString dataFolder = host.dataFolder();
-    if (dataFolder.isEmpty())
-        return;
-    for (const SettledRestore &settled : SettleInterruptedRestores(dataFolder.toStdString())) {
-        const QString company = QDir::toNativeSeparators(QString::fromStdString(settled.companyFolder));
-        const QString interrupted = QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r").arg(company);
-        QString text;
-        switch (settled.outcome) {
-        case SettledRestore::Finished:
-            text = interrupted + QStringLiteral("Dokończono je: katalog zawiera dane z archiwum.");
-            break;
-        case SettledRestore::Undone:
-            text = interrupted + QStringLiteral("Cofnięto je: katalog zawiera dane sprzed odtwarzania.");
-            break;
-        case SettledRestore::Stuck:
-            text = interrupted + QStringLiteral("Nie udało się go ani dokończyć, ani cofnąć; pliki odtwarzania "
-                                                "pozostały w katalogu %1.")
-                                     .arg(QDir::toNativeSeparators(QString::fromStdString(settled.stagingFolder)));
-            break;
-        case SettledRestore::LeftAlone:
-            text = QStringLiteral("Przerwane odtwarzanie danych pozostawiło katalog %1 z uszkodzonym dziennikiem.\r"
-                                  "Niczego nie zmieniono: sprawdź dane firm, zanim usuniesz ten katalog.")
-                       .arg(QDir::toNativeSeparators(QString::fromStdString(settled.stagingFolder)));
-            break;
-        }
-        host.ui().message(host.window(), {text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
-    }
 }
 
 }  // namespace qv

@@ -3,7 +3,9 @@
 // folder. The company folder must end wholly old or wholly new, the user must
 // be told which, and no staging folder may remain. The restore runs in a
 // forked child (the real commit, stopped by its test seam), so the kill is a
-// real one; POSIX only.
+// real one; POSIX only. Also: the next restore settles an interrupted one
+// first, and a damaged staging folder is reported and left as it is.
+#include "../cabinet/comp_rawcab.h"
 #include "AppFixture.h"
 #include "archive/StagedRestore.h"
 #include "platform/files.h"
@@ -185,5 +187,94 @@ INSTANTIATE_TEST_SUITE_P(
             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
         return name;
     });
+
+namespace {
+
+class RestoreRecovery : public AppFixture {
+protected:
+    QString company(const QString &katalog) const { return QDir(dataFolder()).filePath(katalog); }
+
+    // Where a killed restore of FIRMA1 left its staging folder: journal
+    // written, nothing moved yet.
+    void killRestoreOfFirma1AfterTheJournal()
+    {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                StagedRestore staging(dataFolder().toStdString(), "FIRMA1");
+                std::ofstream(staging.stagedPath("KSIEGA.DBF"), std::ios::binary) << "z przerwanego";
+                staging.onCommitPoint = [](CommitPoint point, std::size_t) {
+                    if (point == CommitPoint::JournalWritten)
+                        ::raise(SIGKILL);
+                };
+                staging.commit();
+            } catch (...) {
+            }
+            ::_exit(2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+    }
+};
+
+}  // namespace
+
+TEST_F(RestoreRecovery, TheNextRestoreSettlesAnInterruptedOneFirst)
+{
+    const QString archive = temp.file(QStringLiteral("x.cab"));
+    const std::string bytes = cabtest::buildRawCabinet({{"XFIRMA1\\KSIEGA.DBF", "z archiwum"}});
+    QFile cab(archive);
+    ASSERT_TRUE(cab.open(QIODevice::WriteOnly));
+    cab.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    cab.close();
+    startOnDemo(archive);
+    killRestoreOfFirma1AfterTheJournal();
+    for (int r = 0; r < list().count(); ++r)
+        if (list().katalog(r) == QStringLiteral("XFIRMA1"))
+            grid().setCurrentRow(r);
+    ui.answers = {MsgResult::Yes, MsgResult::Yes};
+    Form_Zawartosc.clear();
+    window->act_RestoreExecute();
+
+    const QStringList texts = ui.messageTexts();
+    ASSERT_EQ(texts.size(), 3) << texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(texts[2], QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r"
+                                       "Dokończono je: katalog zawiera dane z archiwum.")
+                            .arg(company(QStringLiteral("FIRMA1"))));
+    EXPECT_EQ(readAll(company(QStringLiteral("FIRMA1")) + QStringLiteral("/KSIEGA.DBF")), "z przerwanego");
+    EXPECT_EQ(readAll(company(QStringLiteral("XFIRMA1")) + QStringLiteral("/KSIEGA.DBF")), "z archiwum");
+    ASSERT_TRUE(Form_Zawartosc);
+    EXPECT_EQ(Form_Zawartosc->lines().last(), QStringLiteral(" 1 plików, łączna wielkości 10 bytes"));
+    EXPECT_TRUE(QDir(dataFolder()).entryList({QStringLiteral(".qvodtworz-*")}, QDir::AllEntries | QDir::Hidden)
+                    .isEmpty());
+}
+
+TEST_F(RestoreRecovery, ADamagedJournalIsReportedAtStartAndNothingChanges)
+{
+    killRestoreOfFirma1AfterTheJournal();
+    const QStringList staging =
+        QDir(dataFolder()).entryList({QStringLiteral(".qvodtworz-*")}, QDir::AllEntries | QDir::Hidden);
+    ASSERT_EQ(staging.size(), 1);
+    const QString stagingFolder = QDir(dataFolder()).filePath(staging[0]);
+    QFile journal(stagingFolder + QStringLiteral("/dziennik"));
+    ASSERT_TRUE(journal.open(QIODevice::ReadWrite));
+    journal.seek(60);
+    journal.write("uszkodzony");
+    journal.close();
+    const auto companyBefore = snapshot(company(QStringLiteral("FIRMA1")));
+    const auto stagingBefore = snapshot(stagingFolder);
+
+    startOnDemo();
+
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text,
+              QStringLiteral("Przerwane odtwarzanie danych pozostawiło katalog %1 z uszkodzonym dziennikiem.\r"
+                             "Niczego nie zmieniono: sprawdź dane firm, zanim usuniesz ten katalog.")
+                  .arg(stagingFolder));
+    EXPECT_EQ(snapshot(company(QStringLiteral("FIRMA1"))), companyBefore);
+    EXPECT_EQ(snapshot(stagingFolder), stagingBefore);
+}
 
 #endif
