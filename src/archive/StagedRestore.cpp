@@ -278,7 +278,7 @@ public:
     // folder inside the data folder; throws ERestoreLeavesFolder otherwise.
     void checkInside(const std::string &dataFolder) const
     {
-        if (!PathLiesInside(company_, dataFolder) || !PathLiesInside(parentOf(company_), dataFolder))
+        if (!PathLiesInside(company_, dataFolder))
             throw ERestoreLeavesFolder(journal_.company, true);
         for (const RestoreJournal::Move &m : journal_.moves) {
             const std::string to = target(m.name);
@@ -387,6 +387,7 @@ StagedRestore::StagedRestore(const std::string &dataFolder, const std::string &c
     require(CreateUniqueDirectory(dataFolder, prefix, staging_));
     extraction_ = join(staging_, kNewFolder);
     try {
+        FileSetAttributes(staging_, faHidden);  // the leading dot hides it only outside Windows
         require(ForceDirectories(extraction_));
         RestoreJournal journal;
         journal.company = company;
