@@ -77,7 +77,7 @@ public:
             staging->commit();
         } catch (const ERestoreLeavesFolder &e) {
             if (e.isCompanyFolder())
-                log_.addLine(QStringLiteral("-!- Katalog %1 prowadzi poza katalog danych -!- ").arg(katalog_));
+                log_.addLine(QStringLiteral("-!- Katalog %1 jest dowiązaniem do innego miejsca -!- ").arg(katalog_));
             else
                 logUnsafeName(katalog_ + QLatin1Char('\\') + QString::fromStdString(e.name()));
             throw;

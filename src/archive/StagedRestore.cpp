@@ -274,11 +274,12 @@ public:
         return FileDelete(join(staging_, kJournal)) && DirectoryDelete(staging_);
     }
 
-    // Whether every move lands inside the company folder and the company
-    // folder inside the data folder; throws ERestoreLeavesFolder otherwise.
+    // Whether every move lands inside the company folder, and the company
+    // folder is no link to another place (outside the data folder, the data
+    // folder itself, another company); throws ERestoreLeavesFolder otherwise.
     void checkInside(const std::string &dataFolder) const
     {
-        if (!PathLiesInside(company_, dataFolder))
+        if (PathIsLink(company_) || !PathLiesInside(company_, dataFolder))
             throw ERestoreLeavesFolder(journal_.company, true);
         for (const RestoreJournal::Move &m : journal_.moves) {
             const std::string to = target(m.name);

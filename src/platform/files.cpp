@@ -533,6 +533,12 @@ bool PathExists(const std::string &path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool PathIsLink(const std::string &path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool FileDelete(const std::string &path) { return ::unlink(path.c_str()) == 0; }
 
 bool FileRename(const std::string &from, const std::string &to) { return ::rename(from.c_str(), to.c_str()) == 0; }
@@ -1039,6 +1045,12 @@ bool DirectoryExists(const std::string &path)
 }
 
 bool PathExists(const std::string &path) { return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool PathIsLink(const std::string &path)
+{
+    const DWORD a = ::GetFileAttributesW(wide(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 
 bool FileDelete(const std::string &path) { return ::DeleteFileW(wide(path).c_str()) != 0; }
 

@@ -95,6 +95,8 @@ bool FileFlushAll(const std::vector<std::string> &paths);
 bool FileExists(const std::string &path);       // an existing non-folder
 bool DirectoryExists(const std::string &path);
 bool PathExists(const std::string &path);       // file or folder
+// A symbolic link, or on Windows any reparse point (a junction too).
+bool PathIsLink(const std::string &path);
 bool FileDelete(const std::string &path);
 // Replaces an existing target.
 bool FileRename(const std::string &from, const std::string &to);

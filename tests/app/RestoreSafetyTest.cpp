@@ -98,20 +98,28 @@ INSTANTIATE_TEST_SUITE_P(Names, HostileEntryName,
                                            "FIRMA1\\..", "FIRMA1\\"));
 
 #ifndef _WIN32
-TEST_F(RestoreSafetyFixture, CompanyFolderThatLinksOutOfTheDataFolderIsNotWrittenThrough)
+// Out of the data folder, onto another company, onto the data folder itself.
+class LinkedCompanyFolder : public RestoreSafetyFixture, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(LinkedCompanyFolder, IsNotWrittenThrough)
 {
     const QString elsewhere = temp.file(QStringLiteral("gdzie_indziej"));
     ASSERT_TRUE(QDir().rename(company(QStringLiteral("FIRMA1")), elsewhere));
-    ASSERT_EQ(::symlink(elsewhere.toLocal8Bit().constData(), company(QStringLiteral("FIRMA1")).toLocal8Bit().constData()),
+    const QString target = QString::fromUtf8(GetParam()) == QLatin1String("elsewhere")
+                               ? elsewhere
+                               : QDir(dataFolder()).filePath(QString::fromUtf8(GetParam()));
+    ASSERT_EQ(::symlink(target.toLocal8Bit().constData(), company(QStringLiteral("FIRMA1")).toLocal8Bit().constData()),
               0);
-    writeArchive({{"FIRMA1\\KSIEGA.DBF", "nowa ksiega"}});
+    writeArchive({{"FIRMA1\\KSIEGA.DBF", "nowa ksiega"}, {"FIRMA1\\SPISFIRM.DAT", "nowy spis"}});
     const auto before = tree(temp.path());
 
     const QStringList lines = restore(QStringLiteral("FIRMA1"));
 
     ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"-!- Katalog FIRMA1 prowadzi poza katalog danych -!- ",
+    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"-!- Katalog FIRMA1 jest dowiązaniem do innego miejsca -!- ",
                                                         " *** Błąd wypakowania danych ! *** "}));
     EXPECT_EQ(tree(temp.path()), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Targets, LinkedCompanyFolder, ::testing::Values("elsewhere", "XFIRMA1", "."));
 #endif

@@ -329,4 +329,8 @@ TEST(FilePaths, ResolvedThroughLinksAndTestedForLyingInside)
     EXPECT_TRUE(PathLiesInside(d / "dest/f", d / "out/../dest/")) << "the folder is normalised too";
     EXPECT_TRUE(PathLiesInside(d / "missing/f", d / "missing")) << "neither needs to exist";
     EXPECT_FALSE(PathLiesInside(d / "dest/f", d / "dest/dangling"));
+    EXPECT_TRUE(PathIsLink(d / "dest/link"));
+    EXPECT_TRUE(PathIsLink(d / "dest/dangling"));
+    EXPECT_FALSE(PathIsLink(d / "dest/sub"));
+    EXPECT_FALSE(PathIsLink(d / "missing"));
 }
