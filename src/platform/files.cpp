@@ -429,7 +429,7 @@ bool FileFlush(FileHandle h)
 
 bool FileFlushByName(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
     int r;
@@ -453,7 +453,7 @@ bool FileFlushAll(const std::vector<std::string> &paths)
         fileSystems.emplace(st.st_dev, path);
     }
     for (const auto &[device, path] : fileSystems) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
             return false;
         const int r = ::syncfs(fd);
@@ -1086,7 +1086,7 @@ bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix,
         char unique[16];
         std::snprintf(unique, sizeof unique, "%08X", static_cast<unsigned>(randomEngine()()));
         const std::string candidate = dir + prefix + unique;
-        // The default security of the user's profile folders keeps others out.
+        // It takes the permissions of the folder it is made in, as its siblings do.
         if (::CreateDirectoryW(wide(candidate).c_str(), nullptr)) {
             path = candidate;
             return true;

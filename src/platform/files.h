@@ -106,8 +106,9 @@ bool FileRename(const std::string &from, const std::string &to);
 bool FlushDirectory(const std::string &folder);
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::string &path);
-// Creates a new folder named prefix + unique part inside folder, open to this
-// user only; path receives its full name.
+// Creates a new folder named prefix + unique part inside folder (POSIX: open
+// to this user only; Windows: with the permissions it inherits); path
+// receives its full name.
 bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix, std::string &path);
 // Removes an empty folder.
 bool DirectoryDelete(const std::string &path);
