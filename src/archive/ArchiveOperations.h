@@ -32,6 +32,9 @@ QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, 
 
 // "Odtwórz z archiwum ...".
 void RestoreCompany(ArchiveHost &host, TSTCabReader &reader);
+// Settles the restores in the data folder that a crash cut short, and tells
+// the user how each company folder ended.
+void RecoverInterruptedRestores(ArchiveHost &host);
 
 // A company folder name that can be joined to the data folder safely: not
 // empty, not "." or "..", without "\", "/" or ":".
