@@ -6,7 +6,7 @@ set -euo pipefail
 qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
              libgtest-dev googletest python3 fonts-liberation2 fonts-dejavu-core)
 if [[ "${1:-}" == "test" ]]; then
-  qv_packages+=(cabextract gcab libarchive-tools python3-pyftpdlib clang libclang-rt-14-dev
+  qv_packages+=(cabextract gcab libarchive-tools 7zip python3-pyftpdlib clang libclang-rt-14-dev
                 xvfb xauth)
 else
   qv_packages+=(xvfb xauth)
