@@ -18,8 +18,9 @@
 // speed in MB per CPU second on the build machine:
 //   lazy matching, priced, one step of look-ahead ..... 0.882, 34 MB/s
 //   this parse (kept) ................................. 0.841, 17 MB/s
-// Lazy matching misses the target of 0.88; a second parse priced by the
-// frame's own first parse gained 0.2% for 35% more time.
+// Lazy matching misses the target of 0.88. A second parse priced by the
+// frame's own first parse gained 0.2% for 30% more time (measured with an
+// earlier finder), so there is one.
 //
 // Blocks: a frame becomes a verbatim block, or an aligned-offset block when
 // coding the low three offset bits with their own tree is cheaper, or an
