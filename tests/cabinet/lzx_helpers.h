@@ -42,11 +42,14 @@ using Files = std::vector<std::pair<std::string, std::string>>;  // name inside 
 
 // Extracts a cabinet (the first of a set) with one of the outside readers
 // into dest; the result's output explains a failure.
-enum class Reader { Cabextract, SevenZip, Bsdtar };
+// Ours is this library's reader component, in process; the others are
+// independent readers run as black boxes.
+enum class Reader { Ours, Cabextract, SevenZip, Bsdtar };
 
 inline const char *readerTool(Reader r)
 {
     switch (r) {
+    case Reader::Ours: return "qvcab";
     case Reader::Cabextract: return "cabextract";
     case Reader::SevenZip: return "7zz";
     case Reader::Bsdtar: return "bsdtar";
@@ -58,6 +61,14 @@ inline RunResult extractWith(Reader r, const std::string &cabinet, const std::st
 {
     qv::ForceDirectories(dest);
     switch (r) {
+    case Reader::Ours:
+        try {
+            qv::TSTCabReader reader;
+            reader.ExtractFiles(cabinet, dest, false);
+            return {0, ""};
+        } catch (const std::exception &e) {
+            return {1, e.what()};
+        }
     case Reader::Cabextract: return run("cabextract -q -d " + quote(dest) + " " + quote(cabinet));
     case Reader::SevenZip: return run("7zz x -y -bd -o" + quote(dest) + " " + quote(cabinet));
     case Reader::Bsdtar: return run("cd " + quote(dest) + " && LC_ALL=C.UTF-8 bsdtar -xf " + quote(cabinet));
