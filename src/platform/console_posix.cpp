@@ -1,0 +1,50 @@
+// The POSIX half of console.h: the standard streams exist already; stop
+// requests are SIGINT, SIGTERM and SIGHUP.
+#ifndef _WIN32
+
+#include "platform/console.h"
+
+#include <csignal>
+#include <initializer_list>
+#include <unistd.h>
+
+namespace qv {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onStopSignal(int sig)
+{
+    if (interrupted) {
+        // Asked twice: the user means it.
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    interrupted = 1;
+}
+
+}  // namespace
+
+void AttachParentConsole() {}
+
+bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+void InstallInterruptHandler()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a wait in poll() or a read returns at once and the
+    // caller looks at the flag.
+    action.sa_flags = 0;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+}
+
+bool InterruptRequested() { return interrupted != 0; }
+
+}  // namespace qv
+
+#endif
