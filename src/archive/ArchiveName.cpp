@@ -1,3 +1,6 @@
+// The generated form is matched whole and its stamp must be a real date and
+// time, so that --keep can never take a name that merely resembles one (a
+// copy "Arch2005-03-03_1415.cab.bak", a link, a folder) for an old archive.
 #include "archive/ArchiveName.h"
 
 #include "platform/pathcase.h"

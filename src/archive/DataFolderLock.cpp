@@ -1,3 +1,7 @@
+// The lock file's handle is shared by every holder in this process (a second
+// open would not share the lock); the last holder closes it. Waiting polls
+// the lock, letting the host's events through between tries, and a Ctrl+C
+// ends the wait at once.
 #include "archive/DataFolderLock.h"
 
 #include "platform/console.h"

@@ -60,6 +60,12 @@ QString commandLineText(const QStringList &args)
     return shown.join(QLatin1Char(' '));
 }
 
+void printUsageError(Console &console, const QString &message)
+{
+    console.err(QStringLiteral("%1: %2").arg(programName(), message));
+    console.err(cli::UsageHint(programName()));
+}
+
 class Run {
 public:
     Run(Console &console, const Options &options) : console_(console), ui_(console), options_(options) {}
@@ -76,7 +82,7 @@ public:
             case Command::Version: break;
             }
         } catch (const UsageError &e) {
-            usageError(e.message());
+            printUsageError(console_, e.message());
             return kUsage;
         } catch (const std::exception &e) {
             // The general error report.
@@ -84,12 +90,6 @@ public:
             return kFailed;
         }
         return kSuccess;
-    }
-
-    void usageError(const QString &message)
-    {
-        console_.err(QStringLiteral("%1: %2").arg(programName(), message));
-        console_.err(cli::UsageHint(programName()));
     }
 
 private:
@@ -317,7 +317,7 @@ int RunCommandLine(int argc, char **argv)
     try {
         options = cli::ParseOptions(args);
     } catch (const UsageError &e) {
-        Run(console, options).usageError(e.message());
+        printUsageError(console, e.message());
         return kUsage;
     }
     if (options.command == Command::Help) {

@@ -1,3 +1,6 @@
+// Every line is written whole and flushed at once, so a run killed half way
+// leaves what it had said, in order, on the terminal, in cron's mail and in
+// the log. The progress line lives only between lines: each line wipes it.
 #include "cli/Console.h"
 
 #include <QDateTime>

@@ -1,3 +1,5 @@
+// The only host behaviour of its own: telling the console that the run waits
+// for another one on the same data folder.
 #include "cli/ConsoleHost.h"
 
 #include "cli/Console.h"

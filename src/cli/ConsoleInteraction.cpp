@@ -1,3 +1,5 @@
+// The console's log windows live until the run ends: the operations keep
+// their pointers as they keep a window's, which the user closes later.
 #include "cli/ConsoleInteraction.h"
 
 #include "cli/Console.h"
@@ -14,8 +16,13 @@ class ConsoleLogWindow : public LogWindow {
 public:
     explicit ConsoleLogWindow(Console &console) : console_(console) {}
 
-    void setCaptionFromTemplate(const QString &) override {}
-    void setCaption(const QString &) override {}
+    // The caption names the archive (a generated name included): the log
+    // file keeps it above the window's lines; the console shows none.
+    void setCaptionFromTemplate(const QString &archiveName) override
+    {
+        caption_ = QStringLiteral("Zawartość archiwum %1").arg(archiveName);
+    }
+    void setCaption(const QString &caption) override { caption_ = caption; }
     void clearLines() override { pending_.clear(); }
     void addLine(const QString &line) override
     {
@@ -31,6 +38,8 @@ public:
     void showModeless() override
     {
         shown_ = true;
+        if (!caption_.isEmpty())
+            console_.logOnly(QStringLiteral("=== %1").arg(caption_));
         for (const QString &line : std::as_const(pending_))
             console_.out(line);
         pending_.clear();
@@ -42,6 +51,7 @@ public:
 private:
     Console &console_;
     bool shown_ = false;
+    QString caption_;
     QStringList pending_;
 };
 

@@ -18,14 +18,14 @@ namespace {
 
 enum class Kind { Flag, Value };
 
-struct Spec {
+struct OptionRule {
     Kind kind;
     std::optional<Command> command;  // set for the options that are commands
 };
 
-const std::map<QString, Spec> &specs()
+const std::map<QString, OptionRule> &rules()
 {
-    static const std::map<QString, Spec> table{
+    static const std::map<QString, OptionRule> table{
         {QStringLiteral("--archive"), {Kind::Flag, Command::Archive}},
         {QStringLiteral("--list"), {Kind::Value, Command::List}},
         {QStringLiteral("--test"), {Kind::Value, Command::Test}},
@@ -114,13 +114,13 @@ Options ParseOptions(const QStringList &args)
             throw UsageError(QStringLiteral("Nieoczekiwany argument \"%1\"").arg(arg));
         const qsizetype eq = arg.indexOf(QLatin1Char('='));
         const QString name = eq < 0 ? arg : arg.left(eq);
-        const auto spec = specs().find(name);
-        if (spec == specs().end())
+        const auto rule = rules().find(name);
+        if (rule == rules().end())
             throw UsageError(QStringLiteral("Nieznana opcja %1").arg(name));
         if (given.count(name))
             throw UsageError(QStringLiteral("Opcja %1 podana więcej niż raz").arg(name));
         QString value;
-        if (spec->second.kind == Kind::Flag) {
+        if (rule->second.kind == Kind::Flag) {
             if (eq >= 0)
                 throw UsageError(QStringLiteral("Opcja %1 nie przyjmuje wartości").arg(name));
         } else if (eq >= 0) {
@@ -136,7 +136,7 @@ Options ParseOptions(const QStringList &args)
 
     QStringList commands;
     for (const QString &name : order)
-        if (specs().at(name).command)
+        if (rules().at(name).command)
             commands << name;
     if (commands.isEmpty())
         throw UsageError(QStringLiteral("Brak polecenia: podaj --archive, --list, --test albo --restore"));
@@ -144,7 +144,7 @@ Options ParseOptions(const QStringList &args)
         throw UsageError(QStringLiteral("Podaj jedno polecenie, nie %1 i %2").arg(commands[0], commands[1]));
 
     Options o;
-    o.command = *specs().at(commands[0]).command;
+    o.command = *rules().at(commands[0]).command;
     for (const QString &name : order)
         if (name != commands[0] && !allowedWith(o.command).count(name))
             throw UsageError(QStringLiteral("Opcja %1 nie dotyczy polecenia %2").arg(name, commands[0]));

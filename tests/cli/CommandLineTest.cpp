@@ -522,6 +522,8 @@ TEST_F(CommandLine, TheLogFileGathersAWeekOfRunsAndTheProgressStaysOnTheTerminal
               1);
     EXPECT_EQ(texts.filter(QStringLiteral("%")).size(), 0) << "no progress in the log";
     EXPECT_TRUE(texts.first().startsWith(QStringLiteral("=== qvarchiwizator --archive --companies FIRMA1")));
+    // Which archive each run made, above its lines.
+    EXPECT_EQ(texts.count(QStringLiteral("=== Zawartość archiwum archiwum.cab")), 2);
 }
 
 TEST_F(CommandLine, UploadsTheNewArchiveAndARefusedLoginFails)
