@@ -449,6 +449,7 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
         return;
     }
 
+    RecoverInterruptedRestores(*archiveHost_);
     FMarkedCount = 0;
     RegisterLoad load = LoadCompanyRegister(path);
     RxMD_Spis_->setRows(std::move(load.rows));

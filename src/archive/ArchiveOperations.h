@@ -39,6 +39,9 @@ QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, 
 
 // "Odtwórz z archiwum ...". True when the company's files were restored.
 bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader);
+// Settles the restores in the data folder that a crash cut short, and tells
+// the user how each company folder ended.
+void RecoverInterruptedRestores(ArchiveHost &host);
 
 // Reads the archive named by the host back whole, writing nothing: every
 // data block against its checksum, every block decompressed, every file

@@ -1,87 +1,19 @@
 #include "archive/ArchiveOperations.h"
+#include "archive/StagedRestore.h"
 
 #include "cabinet/CabSTComps.h"
-#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/pathcase.h"
 #include "register/CompanyList.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <vector>
+#include <QSet>
+#include <optional>
 
 namespace qv {
 
 namespace {
-
-// Moves the files extracted into a staging folder over the company folder,
-// all or nothing: each replaced file is kept aside until every file is in
-// place, and put back if any move fails.
-class StagedRestore {
-public:
-    StagedRestore(const QString &staging, const QString &target) : staging_(staging), target_(target) {}
-
-    void commit()
-    {
-        const QString aside = QDir(staging_).filePath(QStringLiteral(".zastapione"));
-        std::vector<QString> files;
-        QDirIterator it(staging_, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            if (!path.startsWith(aside + QLatin1Char('/')))
-                files.push_back(QDir(staging_).relativeFilePath(path));
-        }
-        const bool targetExisted = QFileInfo(target_).isDir();
-        try {
-            for (const QString &relative : files) {
-                const QString from = QDir(staging_).filePath(relative);
-                const QString to = QDir(target_).filePath(relative);
-                if (!ForceDirectories(QFileInfo(to).absolutePath().toStdString()))
-                    RaiseLastOSError();
-                if (QFileInfo(to).isFile()) {
-                    const QString kept = QDir(aside).filePath(relative);
-                    if (!ForceDirectories(QFileInfo(kept).absolutePath().toStdString()))
-                        RaiseLastOSError();
-                    clearReadOnly(to);
-                    if (!FileRename(to.toStdString(), kept.toStdString()))
-                        RaiseLastOSError();
-                    replaced_.push_back({to, kept});
-                }
-                if (!FileRename(from.toStdString(), to.toStdString()))
-                    RaiseLastOSError();
-                placed_.push_back(to);
-            }
-        } catch (...) {
-            rollBack(targetExisted);
-            throw;
-        }
-    }
-
-private:
-    static void clearReadOnly(const QString &path)
-    {
-        const std::uint32_t attrs = FileGetAttributes(path.toStdString());
-        if (attrs != InvalidFileAttributes && (attrs & 0x01))
-            FileSetAttributes(path.toStdString(), attrs & ~0x01u);
-    }
-
-    void rollBack(bool targetExisted)
-    {
-        for (const QString &path : placed_)
-            FileDelete(path.toStdString());
-        for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it)
-            FileRename(it->second.toStdString(), it->first.toStdString());
-        if (!targetExisted)
-            QDir(target_).removeRecursively();
-    }
-
-    QString staging_;
-    QString target_;
-    std::vector<QString> placed_;
-    std::vector<std::pair<QString, QString>> replaced_;
-};
 
 class RestoreRun {
 public:
@@ -101,25 +33,29 @@ public:
     {
         const std::string prefix = (katalog_ + QLatin1Char('\\')).toStdString();
         const bool usable = IsUsableKatalog(katalog_);
-        const QString target = ResolveEntryIgnoringCase(host_.dataFolder(), katalog_);
         total_ = usable ? companyBytes(archive, prefix) : 0;
 
-        // Beside the company folder, so that the final moves stay on one disk.
-        QTemporaryDir staging(JoinFsPath(host_.dataFolder(), QStringLiteral(".qvodtworz-XXXXXX")));
-        if (usable && !staging.isValid())
-            throw Exception(staging.errorString().toStdString());
+        // The company's files are extracted beside its folder and moved in
+        // only when every one of them is there.
+        std::optional<StagedRestore> staging;
+        if (usable) {
+            const std::string target = ResolveEntryIgnoringCase(host_.dataFolder(), katalog_).toStdString();
+            staging.emplace(ExtractFilePath(target), ExtractFileName(target));
+        }
 
         reader_.OnCopyFile = [&](TSTCabReader &, const std::string &name, std::int32_t size, std::uint16_t,
                                  std::uint16_t, std::uint16_t, std::uint16_t, std::string &dest, bool &abort) {
-            if (usable && name.compare(0, prefix.size(), prefix) == 0) {
+            dest.clear();
+            if (staging && name.compare(0, prefix.size(), prefix) == 0) {
+                dest = staging->stagedPath(name.substr(prefix.size()));
+                if (dest.empty()) {
+                    logUnsafeName(QString::fromStdString(name));
+                    abort = true;
+                    return;
+                }
                 ++files;
                 bytes += size;
                 log_.addLine(QStringLiteral("%1 - %2 bajtów").arg(QString::fromStdString(name), -20).arg(size, 10));
-                QString inside = QString::fromStdString(name.substr(prefix.size()));
-                inside.replace(QLatin1Char('\\'), QLatin1Char('/'));
-                dest = QDir(staging.path()).filePath(inside).toStdString();
-            } else {
-                dest.clear();
             }
             host_.ui().processEvents();
             abort = log_.stopPressed();
@@ -131,12 +67,29 @@ public:
             host_.ui().processEvents();
             abort = log_.stopPressed();
         };
-        reader_.ExtractFiles(archive.toStdString(), staging.path().toStdString(), false);
-        if (files > 0)
-            StagedRestore(staging.path(), target).commit();
+        // Without a usable company folder every entry is skipped and nothing
+        // is written: the data folder only stands in as the destination.
+        reader_.ExtractFiles(archive.toStdString(),
+                             staging ? staging->extractionFolder() : host_.dataFolder().toStdString(), false);
+        if (files == 0)
+            return;
+        try {
+            staging->commit();
+        } catch (const ERestoreLeavesFolder &e) {
+            if (e.isCompanyFolder())
+                log_.addLine(QStringLiteral("-!- Katalog %1 jest dowiązaniem do innego miejsca -!- ").arg(katalog_));
+            else
+                logUnsafeName(katalog_ + QLatin1Char('\\') + QString::fromStdString(e.name()));
+            throw;
+        }
     }
 
 private:
+    void logUnsafeName(const QString &name)
+    {
+        log_.addLine(QStringLiteral("-!- Niebezpieczna nazwa w archiwum: %1 -!- ").arg(name));
+    }
+
     qint64 companyBytes(const QString &archive, const std::string &prefix)
     {
         qint64 total = 0;
@@ -158,6 +111,47 @@ private:
 };
 
 }  // namespace
+
+void RecoverInterruptedRestores(ArchiveHost &host)
+{
+    const QString dataFolder = host.dataFolder();
+    if (dataFolder.isEmpty())
+        return;
+    // A folder left as it was comes up at every list load; once a run is enough.
+    static QSet<QString> toldLeftAsItWas;
+    for (const SettledRestore &settled : SettleInterruptedRestores(dataFolder.toStdString())) {
+        const QString staging = QString::fromStdString(settled.stagingFolder);
+        const bool leftAsItWas =
+            settled.outcome == SettledRestore::LeftAlone || settled.outcome == SettledRestore::Stuck;
+        if (leftAsItWas && toldLeftAsItWas.contains(staging))
+            continue;
+        if (leftAsItWas)
+            toldLeftAsItWas.insert(staging);
+        const QString company = QDir::toNativeSeparators(QString::fromStdString(settled.companyFolder));
+        const QString interrupted =
+            QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r").arg(company);
+        QString text;
+        switch (settled.outcome) {
+        case SettledRestore::Finished:
+            text = interrupted + QStringLiteral("Dokończono je: katalog zawiera dane z archiwum.");
+            break;
+        case SettledRestore::Undone:
+            text = interrupted + QStringLiteral("Cofnięto je: katalog zawiera dane sprzed odtwarzania.");
+            break;
+        case SettledRestore::Stuck:
+            text = interrupted + QStringLiteral("Nie udało się go ani dokończyć, ani cofnąć; pliki odtwarzania "
+                                                "pozostały w katalogu %1.")
+                                     .arg(QDir::toNativeSeparators(staging));
+            break;
+        case SettledRestore::LeftAlone:
+            text = QStringLiteral("Przerwane odtwarzanie danych pozostawiło katalog %1 z uszkodzonym dziennikiem.\r"
+                                  "Niczego nie zmieniono: sprawdź dane firm, zanim usuniesz ten katalog.")
+                       .arg(QDir::toNativeSeparators(staging));
+            break;
+        }
+        host.ui().message(host.window(), {text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    }
+}
 
 bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
 {
@@ -190,6 +184,8 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
 
     std::int32_t RestoreFileCount = 0;
     std::int32_t RestoreByteCount = 0;
+    // An earlier restore cut short is settled before this one can meet it.
+    RecoverInterruptedRestores(host);
     cab::FDICABINETINFO info{};
     if (!reader.IsCabinet(archive.toStdString(), info)) {
         ui.message(host.window(), {QStringLiteral("Plik \"%1\" nie jest plikiem typu .CAB").arg(archive),

@@ -336,6 +336,7 @@ private:
     cab::HFDI context_ = nullptr;
     std::string cabFileName_;
     std::string destDir_;
+    std::string extractRoot_;  // destDir_ in absolute form: no destination leaves it
     std::string announcedNext_;
     std::string requestedNext_;
     bool nextRequested_ = false;

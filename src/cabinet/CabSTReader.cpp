@@ -1,7 +1,8 @@
 // TSTCabReader: tests, extracts and lists cabinets.
 //
-// Names inside a cabinet are untrusted: one that would leave the
-// destination folder is never written. Each extracted file is written under
+// Names inside a cabinet are untrusted, and so are the destinations an
+// OnCopyFile handler makes of them: nothing is ever written outside the
+// extraction folder the caller named. Each extracted file is written under
 // a temporary name beside its destination and renamed over it only when it
 // is complete.
 #include "cabinet/CabSTComps.h"
@@ -140,6 +141,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
     destDir_ = aDestDir;
     if (!destDir_.empty() && !IsPathDelimiter(destDir_.back()))
         destDir_ += PathDelim;
+    extractRoot_ = ExpandFileName(destDir_.empty() ? std::string(".") : destDir_);
     discardOpen();
     pending_.reset();
 
@@ -234,15 +236,21 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
         return -1;
     if (dest.empty())
         return 0;
-    // A destination the program chose itself is trusted; the cabinet's own
-    // name is not.
     if (dest == proposed && IsUnsafeEntryName(name)) {
         pending_ = ESTCabinet(formatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
         return -1;
     }
-    const std::string folder = ExtractFilePath(dest);
-    if (folder.empty() || ExtractFileName(dest).empty()) {
+    if (ExtractFilePath(dest).empty() || ExtractFileName(dest).empty()) {
         pending_ = ESTCabinet(formatText(sCabDestinationNoFolder, dest), cab::FDIERROR_TARGET_FILE, 0, false);
+        return -1;
+    }
+    // Whoever chose it, the destination stays inside the extraction folder
+    // once ".." is folded and links are followed. The folded form is what
+    // gets opened, so the system cannot walk another way than the one checked.
+    dest = ExpandFileName(dest);
+    const std::string folder = ExtractFilePath(dest);
+    if (!PathLiesInside(folder, extractRoot_) || !PathLiesInside(dest, extractRoot_)) {
+        pending_ = ESTCabinet(formatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
         return -1;
     }
     if (!ForceDirectories(folder)) {

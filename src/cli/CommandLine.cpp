@@ -193,6 +193,9 @@ private:
             const std::optional<DataFolderLock> lock = LockDataFolder(host);
             if (!lock)
                 return kFailed;
+            // As the window does at its list load: a restore that a crash cut
+            // short is settled first, so it is never archived half done.
+            RecoverInterruptedRestores(host);
             TSTCabWriter writer;
             if (!CreateArchive(host, writer))
                 return kFailed;

@@ -247,6 +247,22 @@ FileHandle CreateUniqueFile(const std::string &folder, const std::string &prefix
     return InvalidFileHandle;
 }
 
+// Path texts equal as the file system compares names.
+static bool SamePathText(const std::string &a, const std::string &b);
+
+bool PathLiesInside(const std::string &path, const std::string &folder)
+{
+    const std::string p = ResolvePath(path);
+    std::string f = ResolvePath(folder);
+    if (p.empty() || f.empty())
+        return false;
+    if (!IsPathDelimiter(f.back()))
+        f += PathDelim;
+    if (p.size() + 1 == f.size())
+        return SamePathText(p, f.substr(0, p.size()));
+    return p.size() >= f.size() && SamePathText(p.substr(0, f.size()), f);
+}
+
 // =====================================================================
 #ifndef _WIN32
 
@@ -411,6 +427,52 @@ bool FileFlush(FileHandle h)
     return r == 0;
 }
 
+bool FileFlushByName(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+    return r == 0;
+}
+
+bool FileFlushAll(const std::vector<std::string> &paths)
+{
+#ifdef __linux__
+    std::map<dev_t, std::string> fileSystems;
+    for (const std::string &path : paths) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            return false;
+        fileSystems.emplace(st.st_dev, path);
+    }
+    for (const auto &[device, path] : fileSystems) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        const int r = ::syncfs(fd);
+        const int e = errno;
+        ::close(fd);
+        if (r != 0) {
+            errno = e;
+            return false;
+        }
+    }
+    return true;
+#else
+    for (const std::string &path : paths)
+        if (!FileFlushByName(path))
+            return false;
+    return true;
+#endif
+}
+
 bool FlushDirectory(const std::string &folder)
 {
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -471,6 +533,12 @@ bool PathExists(const std::string &path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool PathIsLink(const std::string &path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool FileDelete(const std::string &path) { return ::unlink(path.c_str()) == 0; }
 
 bool FileRename(const std::string &from, const std::string &to) { return ::rename(from.c_str(), to.c_str()) == 0; }
@@ -492,6 +560,79 @@ bool ForceDirectories(const std::string &path)
     if (::mkdir(p.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(p)))
         return true;
     return false;
+}
+
+bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix, std::string &path)
+{
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char unique[16];
+        std::snprintf(unique, sizeof unique, "%08X", static_cast<unsigned>(randomEngine()()));
+        const std::string candidate = dir + prefix + unique;
+        if (::mkdir(candidate.c_str(), 0700) == 0) {
+            path = candidate;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool DirectoryDelete(const std::string &path) { return ::rmdir(path.c_str()) == 0; }
+
+bool DirectoryDeleteTree(const std::string &path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlink(path.c_str()) == 0;
+    std::vector<std::string> names;
+    if (DIR *dir = ::opendir(path.c_str())) {
+        while (const struct dirent *d = ::readdir(dir)) {
+            const std::string name = d->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    bool ok = true;
+    for (const std::string &name : names)
+        ok = DirectoryDeleteTree(path + "/" + name) && ok;
+    return ::rmdir(path.c_str()) == 0 && ok;
+}
+
+static bool SamePathText(const std::string &a, const std::string &b) { return a == b; }
+
+std::string ResolvePath(const std::string &path)
+{
+    std::string head = ExpandFileName(path);
+    while (head.size() > 1 && head.back() == '/')
+        head.pop_back();
+    std::string rest;
+    for (;;) {
+        if (char *real = ::realpath(head.c_str(), nullptr)) {
+            std::string out = real;
+            std::free(real);
+            if (!rest.empty())
+                out += (out.back() == '/' ? "" : "/") + rest;
+            return out;
+        }
+        if (errno != ENOENT)
+            return {};
+        // Missing, or a link that leads nowhere: only the first may be walked past.
+        struct stat st;
+        if (::lstat(head.c_str(), &st) == 0)
+            return {};
+        const std::size_t slash = head.find_last_of('/');
+        if (slash == std::string::npos || head == "/")
+            return {};
+        rest = rest.empty() ? head.substr(slash + 1) : head.substr(slash + 1) + "/" + rest;
+        head = slash == 0 ? std::string("/") : head.substr(0, slash);
+    }
 }
 
 std::string CurrentDirectory()
@@ -853,6 +994,39 @@ bool FileTruncateHere(FileHandle h) { return SetEndOfFile(reinterpret_cast<HANDL
 
 bool FileFlush(FileHandle h) { return FlushFileBuffers(reinterpret_cast<HANDLE>(h)) != 0; }
 
+bool FileFlushByName(const std::string &path)
+{
+    const std::wstring w = wide(path);
+    const DWORD attrs = ::GetFileAttributesW(w.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return false;
+    // Flushing needs a handle open for writing, which a read-only file refuses.
+    const bool readOnly = (attrs & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) {
+        const DWORD writable = attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (!::SetFileAttributesW(w.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL))
+            return false;
+    }
+    HANDLE h = CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool ok = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+    const DWORD e = GetLastError();
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    if (readOnly)
+        ::SetFileAttributesW(w.c_str(), attrs);
+    SetLastError(e);
+    return ok;
+}
+
+bool FileFlushAll(const std::vector<std::string> &paths)
+{
+    for (const std::string &path : paths)
+        if (!FileFlushByName(path))
+            return false;
+    return true;
+}
+
 // NTFS journals its folder entries; MoveFileEx writes a rename through itself.
 bool FlushDirectory(const std::string &) { return true; }
 
@@ -871,6 +1045,12 @@ bool DirectoryExists(const std::string &path)
 }
 
 bool PathExists(const std::string &path) { return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool PathIsLink(const std::string &path)
+{
+    const DWORD a = ::GetFileAttributesW(wide(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 
 bool FileDelete(const std::string &path) { return ::DeleteFileW(wide(path).c_str()) != 0; }
 
@@ -895,6 +1075,111 @@ bool ForceDirectories(const std::string &path)
         !ForceDirectories(parent))
         return false;
     return ::CreateDirectoryW(wide(p).c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix, std::string &path)
+{
+    std::string dir = folder;
+    if (!dir.empty() && !IsPathDelimiter(dir.back()))
+        dir += PathDelim;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char unique[16];
+        std::snprintf(unique, sizeof unique, "%08X", static_cast<unsigned>(randomEngine()()));
+        const std::string candidate = dir + prefix + unique;
+        // It takes the permissions of the folder it is made in, as its siblings do.
+        if (::CreateDirectoryW(wide(candidate).c_str(), nullptr)) {
+            path = candidate;
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+bool DirectoryDelete(const std::string &path) { return ::RemoveDirectoryW(wide(path).c_str()) != 0; }
+
+bool DirectoryDeleteTree(const std::string &path)
+{
+    const std::wstring w = wide(path);
+    const DWORD attrs = ::GetFileAttributesW(w.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        const DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    }
+    if (attrs & FILE_ATTRIBUTE_READONLY) {
+        const DWORD writable = attrs & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+        ::SetFileAttributesW(w.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL);
+    }
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY))
+        return ::DeleteFileW(w.c_str()) != 0;
+    // A junction or folder link: remove the link itself, never what it leads to.
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ::RemoveDirectoryW(w.c_str()) != 0;
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((w + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = narrow(fd.cFileName);
+            if (name != "." && name != "..")
+                names.push_back(name);
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    bool ok = true;
+    for (const std::string &name : names)
+        ok = DirectoryDeleteTree(path + "\\" + name) && ok;
+    return ::RemoveDirectoryW(w.c_str()) != 0 && ok;
+}
+
+static bool SamePathText(const std::string &a, const std::string &b)
+{
+    const std::wstring wa = wide(a), wb = wide(b);
+    return ::CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(), static_cast<int>(wb.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+std::string ResolvePath(const std::string &path)
+{
+    std::string head = ExpandFileName(path);
+    while (head.size() > 3 && IsPathDelimiter(head.back()))
+        head.pop_back();
+    std::string rest;
+    for (;;) {
+        HANDLE h = CreateFileW(wide(head).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            std::wstring buf(32768, L'\0');
+            const DWORD n = GetFinalPathNameByHandleW(h, buf.data(), static_cast<DWORD>(buf.size()),
+                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            CloseHandle(h);
+            if (n == 0 || n >= buf.size())
+                return {};
+            buf.resize(n);
+            std::string out = narrow(buf.c_str());
+            if (out.rfind("\\\\?\\UNC\\", 0) == 0)
+                out = "\\\\" + out.substr(8);
+            else if (out.rfind("\\\\?\\", 0) == 0)
+                out = out.substr(4);
+            if (!rest.empty())
+                out += (IsPathDelimiter(out.back()) ? "" : "\\") + rest;
+            return out;
+        }
+        const DWORD e = GetLastError();
+        if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND)
+            return {};
+        // Missing, or a link that leads nowhere: only the first may be walked past.
+        if (::GetFileAttributesW(wide(head).c_str()) != INVALID_FILE_ATTRIBUTES)
+            return {};
+        const std::size_t cut = head.find_last_of("\\/");
+        if (cut == std::string::npos || head.size() <= 3)
+            return {};
+        rest = rest.empty() ? head.substr(cut + 1) : head.substr(cut + 1) + "\\" + rest;
+        head = head.substr(0, cut);
+        if (head.size() == 2 && head[1] == ':')
+            head += '\\';
+    }
 }
 
 std::string CurrentDirectory()

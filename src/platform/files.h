@@ -83,11 +83,20 @@ bool FileClose(FileHandle h);
 bool FileTruncateHere(FileHandle h);
 // Writes the file's data through to the disk (fsync, FlushFileBuffers).
 bool FileFlush(FileHandle h);
+// The same for a closed file, by name; a read-only file is flushed too.
+bool FileFlushByName(const std::string &path);
+// The same for many closed files at once. Where the system can write a whole
+// file system through in one call (Linux syncfs), that is done once for each
+// file system holding them: one call instead of thousands of per-file waits
+// for the disk's journal; elsewhere the files are flushed one by one.
+bool FileFlushAll(const std::vector<std::string> &paths);
 
 // ---- names and folders ----
 bool FileExists(const std::string &path);       // an existing non-folder
 bool DirectoryExists(const std::string &path);
 bool PathExists(const std::string &path);       // file or folder
+// A symbolic link, or on Windows any reparse point (a junction too).
+bool PathIsLink(const std::string &path);
 bool FileDelete(const std::string &path);
 // Replaces an existing target.
 bool FileRename(const std::string &from, const std::string &to);
@@ -97,10 +106,26 @@ bool FileRename(const std::string &from, const std::string &to);
 bool FlushDirectory(const std::string &folder);
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::string &path);
+// Creates a new folder named prefix + unique part inside folder (POSIX: open
+// to this user only; Windows: with the permissions it inherits); path
+// receives its full name.
+bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix, std::string &path);
+// Removes an empty folder.
+bool DirectoryDelete(const std::string &path);
+// Removes a folder with everything in it; true when it is gone (also when it
+// never was). Links inside are removed, never followed.
+bool DirectoryDeleteTree(const std::string &path);
 std::string CurrentDirectory();
 // Absolute form of a path (relative ones against the current folder); no
 // symbolic links are resolved and the file need not exist.
 std::string ExpandFileName(const std::string &path);
+// Absolute form of a path with "." and ".." folded and every link in the part
+// that exists followed; the part that does not exist yet is kept as written.
+// Empty when that cannot be told (a link leading nowhere, no access).
+std::string ResolvePath(const std::string &path);
+// True when path, resolved, is folder (resolved) or lies below it. Letter case
+// counts where the file system's does.
+bool PathLiesInside(const std::string &path, const std::string &folder);
 // Folder part including its trailing separator ("" when none) and name part.
 std::string ExtractFilePath(const std::string &path);
 std::string ExtractFileName(const std::string &path);

@@ -114,7 +114,7 @@ TEST_F(ReaderFixture, CopyFileDecidesDestinationOrSkips)
         if (src == "A\\TWO")
             dst.clear();
         if (src == "B\\THREE")
-            dst = dir / "elsewhere/new/folder/3.txt";
+            dst = dir / "x/elsewhere/new/../folder/3.txt";
     };
     r.OnCloseFile = [&](TSTCabReader &, const std::string &, std::uint16_t, std::uint16_t, std::uint16_t,
                         std::uint16_t, bool &, const std::string &, bool &) { ++closes; };
@@ -122,7 +122,8 @@ TEST_F(ReaderFixture, CopyFileDecidesDestinationOrSkips)
     EXPECT_EQ(readFile(dir / "x/A/ONE"), "1");
     EXPECT_FALSE(PathExists(dir / "x/A/TWO"));
     EXPECT_FALSE(PathExists(dir / "x/B"));
-    EXPECT_EQ(readFile(dir / "elsewhere/new/folder/3.txt"), "333");
+    EXPECT_EQ(readFile(dir / "x/elsewhere/folder/3.txt"), "333");
+    EXPECT_FALSE(PathExists(dir / "x/elsewhere/new")) << "a folder the path only passes through is not made";
     EXPECT_EQ(closes, 2);
 }
 
@@ -237,6 +238,60 @@ TEST_F(ReaderFixture, HostileNameSkippedOrRedirectedByTheProgramIsHarmless)
     };
     EXPECT_NO_THROW(r.ExtractFiles(cab, dir / "x", true));
     EXPECT_EQ(readFile(dir / "x/renamed.txt"), "pwned");
+}
+
+// Whoever chose it, a destination that is not inside the extraction folder
+// once normalised and its links followed fails the run naming the entry, and
+// nothing is written outside.
+TEST_F(ReaderFixture, EveryDestinationStaysInsideTheExtractionFolder)
+{
+    writeFile(dir / "out/target.txt", "keep");
+    ForceDirectories(dir / "x");
+    ASSERT_EQ(::symlink((dir / "out").c_str(), (dir / "x/link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "out/target.txt").c_str(), (dir / "x/filelink.txt").c_str()), 0);
+    const std::string cab = rawCab("R.CAB", {{"OK.TXT", "ok"}, {"F\\EVIL.TXT", "pwned"}});
+    const std::vector<std::pair<const char *, std::string>> redirects = {
+        {"beside the folder", dir / "outside.txt"},
+        {"up with ..", dir / "x/../outside.txt"},
+        {"down and further up", dir / "x/a/../../outside.txt"},
+        {"another absolute place", dir / "out/abs.txt"},
+        {"through a link to a folder outside", dir / "x/link/through.txt"},
+        {"over a link to a file outside", dir / "x/filelink.txt"},
+        {"a sibling sharing the folder's name as prefix", dir / "xy/prefix.txt"},
+    };
+    auto expectRefused = [&](TSTCabReader &reader, const std::string &entry) {
+        try {
+            reader.ExtractFiles(cab, dir / "x", true);
+            FAIL() << "extracted outside";
+        } catch (const ESTCabinet &e) {
+            EXPECT_FALSE(e.IsFCI());
+            EXPECT_EQ(e.ErrorCode(), cab::FDIERROR_USER_ABORT);
+            EXPECT_EQ(std::string(e.what()).rfind("Cabinet entry \"" + entry + "\" would be written outside the "
+                                                  "destination folder", 0), 0u) << e.what();
+        }
+        EXPECT_EQ(listTree(dir / "out"), std::vector<std::string>{"target.txt"});
+        EXPECT_EQ(readFile(dir / "out/target.txt"), "keep");
+        EXPECT_FALSE(PathExists(dir / "outside.txt"));
+        EXPECT_FALSE(PathExists(dir / "xy"));
+        EXPECT_TRUE(temporaries(dir.path()).empty());
+    };
+    for (const auto &[why, target] : redirects) {
+        SCOPED_TRACE(why);
+        TSTCabReader reader;
+        reader.OnCopyFile = [&, target = target](TSTCabReader &, const std::string &src, std::int32_t, std::uint16_t,
+                                                 std::uint16_t, std::uint16_t, std::uint16_t, std::string &dst,
+                                                 bool &) {
+            if (src == "F\\EVIL.TXT")
+                dst = target;
+        };
+        expectRefused(reader, "F\\EVIL.TXT");
+    }
+
+    // The reader's own proposal through a company folder that is a link leading out.
+    ASSERT_EQ(::symlink((dir / "out").c_str(), (dir / "x/F").c_str()), 0);
+    TSTCabReader reader;
+    expectRefused(reader, "F\\EVIL.TXT");
+    EXPECT_EQ(readFile(dir / "x/OK.TXT"), "ok") << "what came before the refused entry stays";
 }
 
 TEST_F(ReaderFixture, DamagedDataKeepsTheOldDestinationAndLeavesNoTemporaryFile)

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -258,4 +259,78 @@ TEST(FileFlush, FlushesAnOpenFileAndAFolder)
     EXPECT_TRUE(FlushDirectory(d.path));
     EXPECT_FALSE(FlushDirectory(d / "missing"));
     EXPECT_FALSE(FlushDirectory(d / "f"));  // not a folder
+}
+
+TEST(FileFlush, FlushesClosedFilesByNameAndAsABatch)
+{
+    Dir d;
+    touch(d / "a");
+    touch(d / "ro");
+    ::chmod((d / "ro").c_str(), 0444);
+    EXPECT_TRUE(FileFlushByName(d / "a"));
+    EXPECT_TRUE(FileFlushByName(d / "ro")) << "a read-only file too";
+    EXPECT_FALSE(FileFlushByName(d / "missing"));
+    EXPECT_TRUE(FileFlushAll({d / "a", d / "ro"}));
+    EXPECT_TRUE(FileFlushAll({}));
+    EXPECT_FALSE(FileFlushAll({d / "a", d / "missing"}));
+}
+
+TEST(FileFolders, UniqueFoldersAndTreesRemovedWithoutFollowingLinks)
+{
+    Dir d, outside;
+    std::string a, b;
+    ASSERT_TRUE(CreateUniqueDirectory(d.path, ".pre-", a));
+    ASSERT_TRUE(CreateUniqueDirectory(d.path + "/", ".pre-", b));
+    EXPECT_NE(a, b);
+    EXPECT_EQ(ExtractFilePath(a), d.path + "/");
+    EXPECT_EQ(ExtractFileName(a).rfind(".pre-", 0), 0u);
+    struct stat st;
+    ASSERT_EQ(::stat(a.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "this user's only";
+
+    touch(outside / "keep");
+    ASSERT_TRUE(ForceDirectories(a + "/x/y"));
+    touch(a + "/x/y/f");
+    touch(a + "/ro");
+    ::chmod((a + "/ro").c_str(), 0444);
+    ASSERT_EQ(::symlink(outside.path.c_str(), (a + "/x/link").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "keep").c_str(), (a + "/filelink").c_str()), 0);
+    EXPECT_FALSE(DirectoryDelete(a)) << "not empty";
+    EXPECT_TRUE(DirectoryDeleteTree(a));
+    EXPECT_FALSE(PathExists(a));
+    EXPECT_TRUE(FileExists(outside / "keep")) << "links are removed, not followed";
+    EXPECT_TRUE(DirectoryDeleteTree(a)) << "already gone";
+    EXPECT_TRUE(DirectoryDelete(b));
+    EXPECT_FALSE(CreateUniqueDirectory(d / "missing/deeper", "x", a));
+}
+
+TEST(FilePaths, ResolvedThroughLinksAndTestedForLyingInside)
+{
+    Dir d;
+    ASSERT_TRUE(ForceDirectories(d / "dest/sub"));
+    ASSERT_TRUE(ForceDirectories(d / "out"));
+    ASSERT_EQ(::symlink((d / "out").c_str(), (d / "dest/link").c_str()), 0);
+    ASSERT_EQ(::symlink((d / "dest/sub").c_str(), (d / "dest/inlink").c_str()), 0);
+    ASSERT_EQ(::symlink((d / "nowhere").c_str(), (d / "dest/dangling").c_str()), 0);
+    const std::string real = ResolvePath(d.path);  // the temporary folder may itself be a link
+    ASSERT_FALSE(real.empty());
+    EXPECT_EQ(ResolvePath(d / "dest/sub/../sub/new/file"), real + "/dest/sub/new/file");
+    EXPECT_EQ(ResolvePath(d / "dest/link/x"), real + "/out/x");
+    EXPECT_EQ(ResolvePath(d / "dest/dangling/x"), "");
+
+    const std::vector<std::pair<const char *, bool>> cases = {
+        {"dest", true},           {"dest/", true},          {"dest/sub/f", true},     {"dest/new/deeper/f", true},
+        {"dest/inlink/f", true},  {"dest/x/../sub", true},  {"dest/../out/f", false}, {"dest/link/f", false},
+        {"dest/link", false},     {"dest/dangling", false}, {"destination/f", false}, {"out", false},
+        {"dest/sub/../../out", false},
+    };
+    for (const auto &[path, inside] : cases)
+        EXPECT_EQ(PathLiesInside(d / path, d / "dest"), inside) << path;
+    EXPECT_TRUE(PathLiesInside(d / "dest/f", d / "out/../dest/")) << "the folder is normalised too";
+    EXPECT_TRUE(PathLiesInside(d / "missing/f", d / "missing")) << "neither needs to exist";
+    EXPECT_FALSE(PathLiesInside(d / "dest/f", d / "dest/dangling"));
+    EXPECT_TRUE(PathIsLink(d / "dest/link"));
+    EXPECT_TRUE(PathIsLink(d / "dest/dangling"));
+    EXPECT_FALSE(PathIsLink(d / "dest/sub"));
+    EXPECT_FALSE(PathIsLink(d / "missing"));
 }

@@ -1,0 +1,321 @@
+// The staged commit and the settling of restores a crash cut short, on real
+// folders: a commit that fails half way puts everything back, a running
+// instance's work is never touched, and a damaged or hostile staging folder
+// changes nothing.
+#include "archive/RestoreJournal.h"
+#include "archive/StagedRestore.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+using namespace qv;
+
+#ifndef _WIN32
+
+namespace {
+
+class Folder {
+public:
+    Folder()
+    {
+        std::string tmpl = TempDirectory() + "qvstaged.XXXXXX";
+        if (!::mkdtemp(tmpl.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = tmpl;
+    }
+    ~Folder() { DirectoryDeleteTree(path_); }
+    std::string operator/(const std::string &rel) const { return path_ + "/" + rel; }
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+void put(const std::string &path, const std::string &data)
+{
+    ForceDirectories(ExtractFilePath(path));
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+// Every file below a folder with its contents; folders as "<dir>".
+std::map<std::string, std::string> tree(const std::string &root, const std::string &prefix = "")
+{
+    std::map<std::string, std::string> out;
+    FileSearch s;
+    SearchEntry e;
+    const std::string here = prefix.empty() ? root : root + "/" + prefix;
+    if (!s.First(here + "/*", e))
+        return out;
+    do {
+        if (e.name == "." || e.name == "..")
+            continue;
+        const std::string rel = prefix.empty() ? e.name : prefix + "/" + e.name;
+        if (e.attributes & faDirectory) {
+            out[rel] = "<dir>";
+            const auto sub = tree(root, rel);
+            out.insert(sub.begin(), sub.end());
+        } else {
+            std::ifstream f(root + "/" + rel, std::ios::binary);
+            out[rel] = std::string(std::istreambuf_iterator<char>(f), {});
+        }
+    } while (s.Next(e));
+    return out;
+}
+
+// The number of a process that has ended.
+std::uint32_t deadPid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return static_cast<std::uint32_t>(child);
+}
+
+std::string stagingName(std::uint32_t pid) { return ".qvodtworz-" + std::to_string(pid) + "-TEST"; }
+
+RestoreJournal movingJournal(const std::vector<RestoreJournal::Move> &moves)
+{
+    RestoreJournal j;
+    j.company = "FIRMA1";
+    j.stage = RestoreJournal::Stage::Moving;
+    j.moves = moves;
+    return j;
+}
+
+struct CommitFixture : ::testing::Test {
+    Folder data;
+    std::string company() const { return data / "FIRMA1"; }
+    std::string staging(std::uint32_t pid) const { return data / stagingName(pid); }
+};
+
+}  // namespace
+
+TEST_F(CommitFixture, CommitPlacesEveryFileAndLeavesNothingBehind)
+{
+    put(company() + "/A.DBF", "stary A");
+    put(company() + "/B.DBF", "tylko stary B");
+    std::string stagingFolder;
+    std::vector<std::pair<CommitPoint, std::size_t>> points;
+    {
+        StagedRestore restore(data.path(), "FIRMA1");
+        stagingFolder = restore.stagingFolder();
+        EXPECT_EQ(ExtractFileName(stagingFolder).rfind(".qvodtworz-" + std::to_string(CurrentProcessId()) + "-", 0),
+                  0u);
+        put(restore.stagedPath("A.DBF"), "nowy A");
+        put(restore.stagedPath("C.DBF"), "nowy C");
+        put(restore.stagedPath("SUB\\D.DBF"), "nowy D");
+        restore.onCommitPoint = [&](CommitPoint p, std::size_t n) { points.emplace_back(p, n); };
+        restore.commit();
+    }
+    EXPECT_EQ(tree(company()), (std::map<std::string, std::string>{{"A.DBF", "nowy A"},
+                                                                   {"B.DBF", "tylko stary B"},
+                                                                   {"C.DBF", "nowy C"},
+                                                                   {"SUB", "<dir>"},
+                                                                   {"SUB/D.DBF", "nowy D"}}));
+    EXPECT_FALSE(PathExists(stagingFolder));
+    EXPECT_EQ(tree(data.path()).count(ExtractFileName(stagingFolder)), 0u);
+    ASSERT_GE(points.size(), 7u);
+    EXPECT_EQ(points.front(), std::make_pair(CommitPoint::Flushed, std::size_t{0}));
+    EXPECT_EQ(points[1], std::make_pair(CommitPoint::JournalWritten, std::size_t{0}));
+    EXPECT_EQ(std::count_if(points.begin(), points.end(), [](auto p) { return p.first == CommitPoint::Placed; }), 3);
+    EXPECT_EQ(std::count_if(points.begin(), points.end(), [](auto p) { return p.first == CommitPoint::KeptAside; }),
+              1);
+    EXPECT_EQ(points.back().first, CommitPoint::Emptied);
+}
+
+TEST_F(CommitFixture, CommitThatFailsHalfWayPutsEveryFileBack)
+{
+    put(company() + "/A.DBF", "stary A");
+    put(company() + "/C.DBF", "stary C");
+    put(company() + "/B.DBF/W_SRODKU", "folder, nie plik");  // nothing can replace it
+    const auto before = tree(company());
+    std::string stagingFolder;
+    {
+        StagedRestore restore(data.path(), "FIRMA1");
+        stagingFolder = restore.stagingFolder();
+        for (const char *name : {"A.DBF", "B.DBF", "C.DBF", "NOWY.DBF"})
+            put(restore.stagedPath(name), std::string("nowy ") + name);
+        EXPECT_THROW(restore.commit(), EOSError);
+    }
+    EXPECT_EQ(tree(company()), before);
+    EXPECT_FALSE(PathExists(stagingFolder));
+}
+
+TEST_F(CommitFixture, StagedNamesNeverLeaveTheExtractionFolder)
+{
+    StagedRestore restore(data.path(), "FIRMA1");
+    EXPECT_EQ(restore.stagedPath("SUB\\X.DBF"), restore.extractionFolder() + "/SUB/X.DBF");
+    for (const char *name : {"..\\XFIRMA1\\K.DBF", "..", "", "\\abs", "/abs", "C:\\x", "A\\..\\..\\x", "A/../../x"})
+        EXPECT_EQ(restore.stagedPath(name), "") << name;
+    ASSERT_EQ(::symlink(data.path().c_str(), (restore.extractionFolder() + "/LINK").c_str()), 0);
+    EXPECT_EQ(restore.stagedPath("LINK\\X.DBF"), "") << "through a link leading out";
+    EXPECT_THROW(StagedRestore(data.path(), ".."), ERestoreLeavesFolder);
+}
+
+TEST_F(CommitFixture, AFolderLinkedOutOfTheCompanyStopsTheCommitBeforeAnythingMoves)
+{
+    Folder outside;
+    put(company() + "/A.DBF", "stary A");
+    ASSERT_EQ(::symlink(outside.path().c_str(), (company() + "/SUB").c_str()), 0);
+    StagedRestore restore(data.path(), "FIRMA1");
+    put(restore.stagedPath("A.DBF"), "nowy A");
+    put(restore.stagedPath("SUB\\X.DBF"), "wrogi");
+    try {
+        restore.commit();
+        FAIL() << "committed through a link";
+    } catch (const ERestoreLeavesFolder &e) {
+        EXPECT_EQ(e.name(), "SUB\\X.DBF");
+        EXPECT_FALSE(e.isCompanyFolder());
+    }
+    EXPECT_EQ(tree(outside.path()), (std::map<std::string, std::string>{}));
+    std::ifstream a(company() + "/A.DBF");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), "stary A");
+}
+
+TEST_F(CommitFixture, ARunningInstancesWorkAndForeignFoldersAreNeverTouched)
+{
+    const std::uint32_t parent = static_cast<std::uint32_t>(::getppid());
+    for (std::uint32_t pid : {CurrentProcessId(), parent}) {
+        put(staging(pid) + "/dziennik", FormatRestoreJournal(movingJournal({{"A.DBF", false}})));
+        put(staging(pid) + "/nowe/A.DBF", "w toku");
+    }
+    put(data / ".qvodtworz-bez-numeru/nowe/A.DBF", "obce");
+    put(data / ".qvodtworz-0-X/nowe/A.DBF", "obce");
+    const auto before = tree(data.path());
+    EXPECT_TRUE(SettleInterruptedRestores(data.path()).empty());
+    EXPECT_EQ(tree(data.path()), before);
+}
+
+namespace {
+
+// A staging folder of a dead process as a crash or damage left it, and what
+// settling it must do.
+struct LeftOver {
+    const char *why;
+    std::map<std::string, std::string> staging;  // relative path -> bytes
+    std::map<std::string, std::string> company;  // before
+    bool reported;
+    SettledRestore::Outcome outcome;
+    bool stagingRemains;
+    std::map<std::string, std::string> companyAfter;  // empty: unchanged
+};
+
+void PrintTo(const LeftOver &l, std::ostream *os) { *os << l.why; }
+
+const std::string kGood = FormatRestoreJournal(movingJournal({{"A.DBF", true}, {"B.DBF", false}}));
+
+std::vector<LeftOver> leftOvers()
+{
+    RestoreJournal extracting;
+    extracting.company = "FIRMA1";
+    const std::map<std::string, std::string> old = {{"A.DBF", "stary A"}, {"Z.DBF", "stary Z"}};
+    return {
+        {"empty, killed before the first journal", {{"nowe/", ""}}, old, false, {}, false, {}},
+        {"only the journal being written", {{"dziennik.nowy", "qvArch"}}, old, false, {}, false, {}},
+        {"files but no journal", {{"nowe/A.DBF", "nowy A"}}, old, true, SettledRestore::LeftAlone, true, {}},
+        {"a journal of garbage", {{"dziennik", "\x01\x02garbage"}, {"nowe/A.DBF", "nowy A"}}, old, true,
+         SettledRestore::LeftAlone, true, {}},
+        {"a journal cut short", {{"dziennik", kGood.substr(0, kGood.size() - 5)}, {"zastapione/A.DBF", "stary A"}},
+         {{"Z.DBF", "stary Z"}}, true, SettledRestore::LeftAlone, true, {}},
+        {"extracting, with files kept aside", {{"dziennik", FormatRestoreJournal(extracting)},
+                                               {"zastapione/A.DBF", "?"}}, old, true, SettledRestore::LeftAlone, true,
+         {}},
+        {"extracting", {{"dziennik", FormatRestoreJournal(extracting)}, {"nowe/A.DBF", "nowy A"}}, old, true,
+         SettledRestore::Undone, false, {}},
+        {"undone and marked so", {{"dziennik", kGood + RestoreJournalMark(RestoreJournal::Stage::Undone)},
+                                  {"nowe/A.DBF", "nowy A"}, {"nowe/B.DBF", "nowy B"}}, old, true,
+         SettledRestore::Undone, false, {}},
+        {"half way: A aside, B in", {{"dziennik", kGood}, {"nowe/A.DBF", "nowy A"}, {"zastapione/A.DBF", "stary A"}},
+         {{"B.DBF", "nowy B"}, {"Z.DBF", "stary Z"}}, true, SettledRestore::Finished, false,
+         {{"A.DBF", "nowy A"}, {"B.DBF", "nowy B"}, {"Z.DBF", "stary Z"}}},
+        // B cannot be placed (a folder stands there): A comes back out.
+        {"a finish that fails is undone",
+         {{"dziennik", kGood}, {"zastapione/A.DBF", "stary A"}, {"nowe/B.DBF", "nowy B"}},
+         {{"A.DBF", "nowy A"}, {"B.DBF/W", "folder"}, {"Z.DBF", "stary Z"}}, true, SettledRestore::Undone, false,
+         {{"A.DBF", "stary A"}, {"B.DBF", "<dir>"}, {"B.DBF/W", "folder"}, {"Z.DBF", "stary Z"}}},
+        // Neither: B is blocked, and A's way back into the staging folder is blocked by a file.
+        {"neither finished nor undone",
+         {{"dziennik", FormatRestoreJournal(movingJournal({{"D\\A.DBF", false}, {"B.DBF", false}}))},
+          {"nowe/D", "plik zamiast folderu"}, {"nowe/B.DBF", "nowy B"}},
+         {{"D/A.DBF", "nowy A"}, {"B.DBF/W", "folder"}}, true, SettledRestore::Stuck, true, {}},
+    };
+}
+
+class SettleLeftOver : public CommitFixture, public ::testing::WithParamInterface<LeftOver> {};
+
+}  // namespace
+
+TEST_P(SettleLeftOver, EndsWhollyOldOrWhollyNewOrChangesNothing)
+{
+    const LeftOver &l = GetParam();
+    const std::uint32_t pid = deadPid();
+    for (const auto &[rel, bytes] : l.company)
+        put(company() + "/" + rel, bytes);
+    ForceDirectories(staging(pid));
+    for (const auto &[rel, bytes] : l.staging) {
+        if (rel.back() == '/')
+            ForceDirectories(staging(pid) + "/" + rel);
+        else
+            put(staging(pid) + "/" + rel, bytes);
+    }
+    const auto companyBefore = tree(company());
+    const auto stagingBefore = tree(staging(pid));
+
+    const std::vector<SettledRestore> settled = SettleInterruptedRestores(data.path());
+
+    ASSERT_EQ(settled.size(), l.reported ? 1u : 0u);
+    if (l.reported) {
+        EXPECT_EQ(settled[0].outcome, l.outcome);
+        EXPECT_EQ(settled[0].stagingFolder, staging(pid));
+        if (l.outcome != SettledRestore::LeftAlone) {
+            EXPECT_EQ(settled[0].companyFolder, company());
+        }
+    }
+    EXPECT_EQ(tree(company()), l.companyAfter.empty() ? companyBefore : l.companyAfter);
+    EXPECT_EQ(PathExists(staging(pid)), l.stagingRemains);
+    if (l.stagingRemains && l.outcome == SettledRestore::LeftAlone) {
+        EXPECT_EQ(tree(staging(pid)), stagingBefore) << "a damaged staging folder is left as it was";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LeftOvers, SettleLeftOver, ::testing::ValuesIn(leftOvers()),
+                         [](const ::testing::TestParamInfo<LeftOver> &info) {
+                             std::string name;
+                             for (const char *c = info.param.why; *c; ++c)
+                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                             return name;
+                         });
+
+TEST_F(CommitFixture, AJournalLeadingOutOfTheCompanyChangesNothing)
+{
+    Folder outside;
+    put(outside / "X.DBF", "poza");
+    ASSERT_EQ(ForceDirectories(company()), true);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (company() + "/SUB").c_str()), 0);
+    const std::uint32_t pid = deadPid();
+    put(staging(pid) + "/dziennik", FormatRestoreJournal(movingJournal({{"SUB\\X.DBF", false}})));
+    put(staging(pid) + "/nowe/SUB/X.DBF", "wrogi");
+
+    const auto settled = SettleInterruptedRestores(data.path());
+
+    ASSERT_EQ(settled.size(), 1u);
+    EXPECT_EQ(settled[0].outcome, SettledRestore::LeftAlone);
+    EXPECT_EQ(tree(outside.path()), (std::map<std::string, std::string>{{"X.DBF", "poza"}}));
+    EXPECT_TRUE(PathExists(staging(pid) + "/nowe/SUB/X.DBF"));
+}
+
+#endif
