@@ -290,6 +290,24 @@ TEST_F(CommandLine, WithoutArgumentsTheSameEnvironmentHasNoDisplayForAWindow)
     EXPECT_TRUE(r.crashed || r.status != 0);
 }
 
+TEST_F(CommandLine, AnArchiveRunFirstClearsWhatACrashedRestoreLeft)
+{
+    // The staging folder of a restore whose process ended before it had
+    // extracted anything: the company folder was never touched.
+    QProcess ended;
+    ended.start(QStringLiteral("true"));
+    ASSERT_TRUE(ended.waitForStarted(10000));
+    const qint64 pid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished(10000));
+    const QString staging = QDir(dataFolder()).filePath(QStringLiteral(".qvodtworz-%1-abc").arg(pid));
+    ASSERT_TRUE(QDir().mkpath(staging + QStringLiteral("/FIRMA1")));
+
+    const Result r = run({"--archive", "--all", "--data", dataFolder(), "--output", archive()});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_EQ(cabextractNames(archive()), filesOf(companiesWithFolders()));
+}
+
 TEST_F(CommandLine, DefaultsComeFromTheSettingsFileWhichIsNeverWritten)
 {
     const QString named = temp.file(QStringLiteral("moje archiwa/nocne.cab"));
