@@ -18,7 +18,8 @@ bool StandardOutputIsTerminal();
 // From now on Ctrl+C, Ctrl+Break, a closed terminal and SIGTERM only set a
 // flag that the running operation polls, so it can stop cleanly (leaving no
 // temporary file and no half-restored folder). A second such request ends
-// the program the system's way at once.
+// the program the system's way at once. Output to a pipe whose reader has
+// gone no longer ends the program either.
 void InstallInterruptHandler();
 bool InterruptRequested();
 

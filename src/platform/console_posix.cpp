@@ -41,6 +41,9 @@ void InstallInterruptHandler()
     action.sa_flags = 0;
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(sig, &action, nullptr);
+    // A reader of the output that goes away ("| head") must not kill a run
+    // half way: the writes fail and the run goes on to its end.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool InterruptRequested() { return interrupted != 0; }

@@ -28,6 +28,10 @@
 
 #include <csignal>
 #include <memory>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qv;
 using namespace qv::test;
@@ -672,6 +676,41 @@ TEST_F(CommandLine, CtrlCStopsAnArchiveRunAndLeavesTheOldArchiveAndNoTemporaries
     EXPECT_EQ(r.outLines().last(), QStringLiteral("Błąd dodawania danych !"));
     EXPECT_EQ(readAll(archive()), old);
     EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(' ').toStdString();
+}
+
+TEST_F(CommandLine, AReaderOfTheOutputThatGoesAwayDoesNotStopTheRun)
+{
+    // Standard output is a pipe whose reading end is already closed, as after
+    // "| head -1": every write fails.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    const QStringList args{program(), "--archive", "--all", "--data", dataFolder(), "--output", archive()};
+    std::vector<QByteArray> argBytes, envBytes;
+    for (const QString &a : args)
+        argBytes.push_back(a.toLocal8Bit());
+    for (const QString &e : headlessEnvironment(temp.path()).toStringList())
+        envBytes.push_back(e.toLocal8Bit());
+    std::vector<char *> argv, envp;
+    for (QByteArray &b : argBytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    for (QByteArray &b : envBytes)
+        envp.push_back(b.data());
+    envp.push_back(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(cabextractTests(archive()));
 }
 
 TEST_F(CommandLine, HelpVersionAndUsageErrors)
