@@ -8,8 +8,9 @@ qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt
 if [[ "${1:-}" == "test" ]]; then
   # python3-openssl gives pyftpdlib its TLS; python3-cryptography makes the
   # test certificates.
+  # bsdutils has script(1), which gives the command-line tests a terminal.
   qv_packages+=(cabextract gcab libarchive-tools 7zip python3-pyftpdlib python3-openssl python3-cryptography
-                clang libclang-rt-14-dev xvfb xauth)
+                clang libclang-rt-14-dev xvfb xauth bsdutils)
 else
   qv_packages+=(xvfb xauth)
 fi

@@ -79,48 +79,12 @@ TDirectoryEdit::TDirectoryEdit(QWidget *parent) : TBrowseEdit(parent)
 
 void TDirectoryEdit::setText(const QString &text)
 {
-    const QString held = FileSystemIgnoresCase() ? text.toUpper() : text;
+    const QString held = DataFolderAsHeld(text);
     if (held == text_)
         return;
     text_ = held;
     edit_->setText(text_);
     emit textChanged(text_);
-}
-
-QString FirstWord(const QString &text)
-{
-    const auto isSeparator = [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; };
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n) {
-        while (i < n && isSeparator(text[i]))
-            ++i;
-        QString word;
-        bool quoted = false;
-        bool any = false;
-        while (i < n && (quoted || !isSeparator(text[i]))) {
-            if (text[i] == QLatin1Char('"'))
-                quoted = !quoted;
-            else
-                word += text[i];
-            any = true;
-            ++i;
-        }
-        // A lone pair of quotes is no word: go on to the next one.
-        if (!word.isEmpty() || !any)
-            return word;
-    }
-    return QString();
-}
-
-QString ArchiveFileNameFromText(const QString &text)
-{
-    QString name;
-    if (!text.isEmpty() && QFileInfo(text).isFile())
-        name = text;
-    else
-        name = FirstWord(text);
-    return name.size() > kMaxArchiveNameLength ? QString() : name;
 }
 
 }  // namespace qv

@@ -2,6 +2,8 @@
 // its right end. Both declare the property "Text" that the settings keep.
 #pragma once
 
+#include "archive/ArchiveName.h"
+
 #include <QLineEdit>
 #include <QWidget>
 
@@ -58,12 +60,5 @@ public:
 private:
     QString text_;
 };
-
-// The archive name rule applied to a field text.
-QString ArchiveFileNameFromText(const QString &text);
-// The first word of a text: blanks and control characters (1..32) separate
-// words, a double-quoted stretch belongs to its word without its quotes.
-QString FirstWord(const QString &text);
-inline constexpr int kMaxArchiveNameLength = 260;
 
 }  // namespace qv

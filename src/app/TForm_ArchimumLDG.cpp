@@ -11,6 +11,7 @@
 #include "settings/inifile.h"
 #include "settings/keepers.h"
 #include "archive/ArchiveOperations.h"
+#include "archive/DataFolderLock.h"
 #include "cabinet/CabSTComps.h"
 #include "upload/IdFTP.h"
 #include "upload/Upload.h"
@@ -90,13 +91,6 @@ private:
     TForm_ArchimumLDG &w_;
 };
 
-QString ExceptionReportText(const QString &message)
-{
-    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
-        return message + QLatin1Char('.');
-    return message;
-}
-
 void InstallFontSubstitutes()
 {
     // The window's design fonts exist on Windows only; elsewhere the nearest
@@ -109,14 +103,7 @@ void InstallFontSubstitutes()
                                 QStringLiteral("Nimbus Mono PS"), QStringLiteral("DejaVu Sans Mono")});
 }
 
-QString TForm_ArchimumLDG::DefaultDataFolder()
-{
-#ifdef _WIN32
-    return QStringLiteral("C:\\LDG_2005");
-#else
-    return QDir::homePath() + QStringLiteral("/.wine/drive_c/LDG_2005");
-#endif
-}
+QString TForm_ArchimumLDG::DefaultDataFolder() { return qv::DefaultDataFolder(); }
 
 TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWindow(parent), ui_(ui)
 {
@@ -457,8 +444,7 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
             DirectoryEdit_LDGBrowse();
         } else {
             ui_.beep();
-            plainMessage(QStringLiteral("Podany katalog %1 nie zawiera pliku %2")
-                             .arg(DataFolder(), QLatin1String(kRegisterFileName)));
+            plainMessage(MissingRegisterMessage(DataFolder()));
         }
         return;
     }
@@ -475,8 +461,7 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
     // An empty or short list must never pass for the whole register.
     if (load.error != 0) {
         ui_.beep();
-        plainMessage(QStringLiteral("Nie można odczytać pliku %1\r%2")
-                         .arg(QDir::toNativeSeparators(path), QString::fromStdString(SysErrorMessage(load.error))));
+        plainMessage(UnreadableRegisterMessage(path, load.error));
     }
 }
 
@@ -533,7 +518,13 @@ void TForm_ArchimumLDG::act_GenerujPlikExecute() { GenerateArchiveName(*archiveH
 
 void TForm_ArchimumLDG::act_pokarzExecute() { ListArchive(*archiveHost_, *STCabReader); }
 
-void TForm_ArchimumLDG::act_RestoreExecute() { RestoreCompany(*archiveHost_, *STCabReader); }
+void TForm_ArchimumLDG::act_RestoreExecute()
+{
+    // Around the whole command, questions included: the restore's steps stay
+    // together, and a busy folder is told before anything is asked.
+    if (const std::optional<DataFolderLock> lock = LockDataFolder(*archiveHost_))
+        RestoreCompany(*archiveHost_, *STCabReader);
+}
 
 void TForm_ArchimumLDG::act_FTPExecute()
 {

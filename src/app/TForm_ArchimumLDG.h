@@ -167,7 +167,4 @@ template <typename F> void TForm_ArchimumLDG::guarded(F &&handler)
 
 void InstallFontSubstitutes();
 
-// "Text" with a full stop appended when its last character sorts after ".".
-QString ExceptionReportText(const QString &message);
-
 }  // namespace qv

@@ -1,9 +1,14 @@
 // qvArchiwizator: archives the ledger program's company data into .cab files.
+// Without arguments it opens its window; with arguments it runs one command
+// from the command line, without any window (for scheduled backups).
 #include "app/AppInteraction.h"
 #include "app/Program.h"
+#include "cli/CommandLine.h"
 
 int main(int argc, char **argv)
 {
+    if (argc > 1)
+        return qv::RunCommandLine(argc, argv);
     qv::TApplication app(argc, argv);
     qv::AppInteraction ui;
     return qv::RunWindowProgram(app, ui);

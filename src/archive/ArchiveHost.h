@@ -30,6 +30,15 @@ public:
     virtual void setCommandEnabled(Command command, bool enabled) = 0;
     virtual void companyUnmarked() = 0;  // FMarkedCount - 1
     virtual void setOperationRunning(bool running) = 0;
+    // How long create and restore wait for another operation on the same
+    // data folder to end before they give up; the window does not wait.
+    virtual int dataFolderLockWaitMs() const { return 0; }
+    // Told once when such a wait begins.
+    virtual void waitingForDataFolder(const QString &dataFolder, int waitMs)
+    {
+        (void)dataFolder;
+        (void)waitMs;
+    }
 };
 
 // The log window of a stoppable operation (create, restore): captioned with

@@ -1,8 +1,11 @@
 // The archive commands: create an archive from the marked companies, propose
-// its name, list an archive, restore one company from it.
+// its name, list an archive, restore one company from it, test an archive.
+// The window and the command line both drive them through ArchiveHost; the
+// results let the command line's exit status follow what happened.
 #pragma once
 
 #include "archive/ArchiveHost.h"
+#include "archive/ArchiveName.h"
 
 #include <QDateTime>
 #include <QString>
@@ -13,28 +16,40 @@ namespace qv {
 class TSTCabReader;
 class TSTCabWriter;
 
-// "Generuj nazwę pliku": data folder, "Arch", "yyyy-mm-dd_hhmm", ".cab".
-QString GeneratedArchiveName(const QString &dataFolder, const QDateTime &now);
+// "Generuj nazwę pliku": puts GeneratedArchiveName() for now into the
+// archive-file field and runs the archive-file check.
 void GenerateArchiveName(ArchiveHost &host);
 
-// "Twórz archiwum".
-void CreateArchive(ArchiveHost &host, TSTCabWriter &writer);
+// "Twórz archiwum". True when the new archive is complete, checked and in
+// place; false when nothing was asked for, the user declined, the data folder
+// was busy or the run failed.
+bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer);
 
 // Removes what killed runs left in the temporary folder and beside the
 // archive named in the window; files of running processes stay. Called at
 // the first activation and by every "Twórz archiwum".
 void RemoveStaleTemporaries(ArchiveHost &host);
 
-// "Pokaż zawartość".
-void ListArchive(ArchiveHost &host, TSTCabReader &reader);
+// "Pokaż zawartość". A file that is not a cabinet yields an empty log window
+// and no message, as ever; the result tells it apart for callers that must.
+enum class ListOutcome { Listed, NoArchive, NotCabinet };
+ListOutcome ListArchive(ArchiveHost &host, TSTCabReader &reader);
 // One line of the listing; throws when the date or time is not a real one.
 QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, std::uint16_t time);
 
-// "Odtwórz z archiwum ...".
-void RestoreCompany(ArchiveHost &host, TSTCabReader &reader);
+// "Odtwórz z archiwum ...". True when the company's files were restored.
+bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader);
 // Settles the restores in the data folder that a crash cut short, and tells
 // the user how each company folder ended.
 void RecoverInterruptedRestores(ArchiveHost &host);
+
+// Reads the archive named by the host back whole, writing nothing: every
+// data block against its checksum, every block decompressed, every file
+// against its size, through the following cabinets of a set. One line per
+// file and "Archiwum sprawdzone: N plików" in a log window, or the line
+// "-!- Archiwum nie przeszło sprawdzenia: ... -!- " at the first fault. True
+// when the archive passed.
+bool TestArchive(ArchiveHost &host, TSTCabReader &reader);
 
 // A company folder name that can be joined to the data folder safely: not
 // empty, not "." or "..", without "\", "/" or ":".

@@ -1,5 +1,6 @@
 #include "archive/ArchiveOperations.h"
 
+#include "archive/DataFolderLock.h"
 #include "cabinet/CabSTComps.h"
 #include "platform/pathcase.h"
 #include "platform/tempfiles.h"
@@ -18,12 +19,6 @@ bool IsUsableKatalog(const QString &katalog)
         if (katalog.contains(c))
             return false;
     return true;
-}
-
-QString GeneratedArchiveName(const QString &dataFolder, const QDateTime &now)
-{
-    return JoinFsPath(dataFolder, QStringLiteral("Arch") + now.toString(QStringLiteral("yyyy-MM-dd_HHmm")) +
-                                      QStringLiteral(".cab"));
 }
 
 LogWindow *OpenStoppableLog(ArchiveHost &host, const QString &archive)
@@ -315,7 +310,7 @@ int countMarked(ArchiveHost &host)
 
 }  // namespace
 
-void CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
+bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
 {
     Interaction &ui = host.ui();
     if (host.archiveFileName().isEmpty())
@@ -327,7 +322,7 @@ void CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
         ui.message(host.window(), {QStringLiteral("Nie zaznaczono firm do \"Archiwizacji\""), plainCaption(),
                                    MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
         host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, true);
-        return;
+        return false;
     }
 
     const QString archive = host.archiveFileName();
@@ -349,12 +344,21 @@ void CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
     }
     if (ui.message(host.window(), question) != MsgResult::Yes) {
         host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, true);
-        return;
+        return false;
+    }
+    // Taken once the user has said yes, so that an open question never keeps
+    // another run waiting.
+    const std::optional<DataFolderLock> lock = LockDataFolder(host);
+    if (!lock) {
+        host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, true);
+        return false;
     }
 
     LogWindow *log = OpenStoppableLog(host, archive);
+    bool complete = false;
     try {
         ArchiveRun(host, writer, *log).run();
+        complete = true;
     } catch (const std::exception &) {
         // The failure's own text is not shown; the log says the run failed.
         log->addLine(QStringLiteral("***"));
@@ -363,6 +367,7 @@ void CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
     FinishStoppableLog(host, *log);
     host.updateArchiveAction();
     host.archiveFileCheck();
+    return complete;
 }
 
 }  // namespace qv

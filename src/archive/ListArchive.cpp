@@ -32,7 +32,7 @@ QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, 
     return QStringLiteral("%1 %2 byte(s) %3").arg(name, -20).arg(size, 8).arg(stamp);
 }
 
-void ListArchive(ArchiveHost &host, TSTCabReader &reader)
+ListOutcome ListArchive(ArchiveHost &host, TSTCabReader &reader)
 {
     host.setCommandEnabled(ArchiveHost::cmdPokarz, false);
     struct EnableAtEnd {
@@ -44,13 +44,14 @@ void ListArchive(ArchiveHost &host, TSTCabReader &reader)
     if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
         host.ui().message(host.window(), {QStringLiteral("Brak pliku archiwum %1 !").arg(archive), ApplicationTitle(),
                                           MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
-        return;
+        return ListOutcome::NoArchive;
     }
     LogWindow *log = host.ui().openLogWindow();
     log->setCaptionFromTemplate(QFileInfo(archive).fileName());
     log->clearLines();
+    bool cabinet = false;
     try {
-        reader.EnumerateFiles(archive.toStdString(),
+        cabinet = reader.EnumerateFiles(archive.toStdString(),
                               [log](TSTCabReader &, const std::string &name, std::int32_t size, std::uint16_t,
                                     std::uint16_t date, std::uint16_t time, std::uint16_t, bool &) {
                                   log->addLine(ListingLine(QString::fromStdString(name), size, date, time));
@@ -61,6 +62,7 @@ void ListArchive(ArchiveHost &host, TSTCabReader &reader)
         throw;
     }
     log->showModeless();
+    return cabinet ? ListOutcome::Listed : ListOutcome::NotCabinet;
 }
 
 }  // namespace qv

@@ -153,7 +153,7 @@ void RecoverInterruptedRestores(ArchiveHost &host)
     }
 }
 
-void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
+bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
 {
     Interaction &ui = host.ui();
     struct EnableAtEnd {
@@ -173,14 +173,14 @@ void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
                                        .arg(QFileInfo(archive).fileName(), firma, katalog),
                                    QStringLiteral("Potwierdź odtworzenie... "), MsgIcon::Question, MsgButtons::YesNo,
                                    MsgResult::No}) != MsgResult::Yes)
-        return;
+        return false;
     ui.beep();
     if (ui.message(host.window(),
                    {QStringLiteral("Dla pewności potwierdź jeszcze jeden raz.\r\rNa pewno odtworzyć  dane dla firmy %1 ?")
                         .arg(firma),
                     QStringLiteral("Potwierdź ostatecznie odtworzenie... "), MsgIcon::Question, MsgButtons::YesNo,
                     MsgResult::No}) != MsgResult::Yes)
-        return;
+        return false;
 
     std::int32_t RestoreFileCount = 0;
     std::int32_t RestoreByteCount = 0;
@@ -190,10 +190,11 @@ void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
     if (!reader.IsCabinet(archive.toStdString(), info)) {
         ui.message(host.window(), {QStringLiteral("Plik \"%1\" nie jest plikiem typu .CAB").arg(archive),
                                    ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
-        return;
+        return false;
     }
 
     LogWindow *log = OpenStoppableLog(host, archive);
+    bool failed = false;
     try {
         RestoreRun(host, reader, *log, katalog).run(archive, RestoreFileCount, RestoreByteCount);
         if (RestoreFileCount == 0) {
@@ -204,8 +205,10 @@ void RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
         }
     } catch (const std::exception &) {
         log->addLine(QStringLiteral(" *** Błąd wypakowania danych ! *** "));
+        failed = true;
     }
     FinishStoppableLog(host, *log);
+    return !failed && RestoreFileCount > 0;
 }
 
 }  // namespace qv

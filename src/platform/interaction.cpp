@@ -123,6 +123,13 @@ QString ApplicationTitleFor(const QString &programFileName)
     return name;
 }
 
+QString ExceptionReportText(const QString &message)
+{
+    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
+        return message + QLatin1Char('.');
+    return message;
+}
+
 QString ApplicationTitle()
 {
     return ApplicationTitleFor(QCoreApplication::applicationFilePath());

@@ -89,4 +89,8 @@ public:
 QString ApplicationTitle();
 QString ApplicationTitleFor(const QString &programFileName);
 
+// The text of the program's general error report for an exception's text: a
+// full stop appended when its last character sorts after ".".
+QString ExceptionReportText(const QString &message);
+
 }  // namespace qv

@@ -4,6 +4,8 @@
 #include "platform/files.h"
 #include "register/qvTransPL.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 namespace qv {
@@ -66,6 +68,17 @@ RegisterLoad LoadCompanyRegister(const QString &path)
     }
     FileClose(file);
     return load;
+}
+
+QString MissingRegisterMessage(const QString &dataFolder)
+{
+    return QStringLiteral("Podany katalog %1 nie zawiera pliku %2").arg(dataFolder, QLatin1String(kRegisterFileName));
+}
+
+QString UnreadableRegisterMessage(const QString &path, int osError)
+{
+    return QStringLiteral("Nie można odczytać pliku %1\r%2")
+        .arg(QDir::toNativeSeparators(path), QString::fromStdString(SysErrorMessage(osError)));
 }
 
 }  // namespace qv

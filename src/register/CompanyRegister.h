@@ -40,4 +40,9 @@ struct RegisterLoad {
 // full sharing, since the ledger program may hold it open meanwhile.
 RegisterLoad LoadCompanyRegister(const QString &path);
 
+// What the user is told about a data folder without a register, and about a
+// register that could not be read whole (the path and the system's reason).
+QString MissingRegisterMessage(const QString &dataFolder);
+QString UnreadableRegisterMessage(const QString &path, int osError);
+
 }  // namespace qv

@@ -163,12 +163,30 @@ std::vector<TFormStorage::Prop> TFormStorage::resolveProps(bool dropUnknown)
     return props;
 }
 
+QString RestoredPropertyText(const IniFile &ini, const QString &section, const QString &key, const QString &current)
+{
+    return TrimControls(ini.ReadString(section, key, current));
+}
+
+void RestoreStoredValues(const IniFile &ini, const QString &section, TStoredValues &values)
+{
+    for (TStoredValue &v : values) {
+        QString text = v.Value.toString();
+        if (!v.KeyString.isEmpty())
+            text = EncodeStoredValue(text, v.KeyString);
+        text = ini.ReadString(section, v.Name, text);
+        if (!v.KeyString.isEmpty())
+            text = DecodeStoredValue(text, v.KeyString);
+        v.Value = text;
+    }
+}
+
 void TFormStorage::restoreMore(IniFile &ini)
 {
     for (const Prop &p : resolveProps(true)) {
         try {
             const QString current = p.property.read(p.component).toString();
-            const QString text = TrimControls(ini.ReadString(IniSection, p.key, current));
+            const QString text = RestoredPropertyText(ini, IniSection, p.key, current);
             // Only a differing text is assigned, so only a real change runs the
             // control's change handling.
             if (text != current && p.property.isWritable())
@@ -177,16 +195,7 @@ void TFormStorage::restoreMore(IniFile &ini)
             // One property that cannot take its text does not keep the others back.
         }
     }
-
-    for (TStoredValue &v : StoredValues) {
-        QString text = v.Value.toString();
-        if (!v.KeyString.isEmpty())
-            text = EncodeStoredValue(text, v.KeyString);
-        text = ini.ReadString(IniSection, v.Name, text);
-        if (!v.KeyString.isEmpty())
-            text = DecodeStoredValue(text, v.KeyString);
-        v.Value = text;
-    }
+    RestoreStoredValues(ini, IniSection, StoredValues);
 }
 
 void TFormStorage::saveMore(IniFile &ini)

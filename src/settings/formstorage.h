@@ -83,4 +83,14 @@ QString DecodeStoredValue(const QString &hex, const QString &key);
 // are kept or put back.
 QString TrimControls(const QString &text);
 
+// The two steps of a restore that do not need the window, shared with the
+// readers that have none (ReadMainSettings):
+// a stored property's text: the key's value, the property's current text
+// when the key is missing, trimmed;
+QString RestoredPropertyText(const IniFile &ini, const QString &section, const QString &key, const QString &current);
+// the stored values, in collection order: each one's current text (encoded
+// with its key string) is the default, what is read is decoded; afterwards
+// every value is text.
+void RestoreStoredValues(const IniFile &ini, const QString &section, TStoredValues &values);
+
 }  // namespace qv

@@ -46,20 +46,41 @@ QString IniNameForProgram(const QString &programPath)
     return programPath + QStringLiteral(".INI");
 }
 
+namespace {
+
+// The user's own settings file for a program that cannot keep one beside it.
+QString userSettingsFile(const QString &programPath, const QString &userConfigRoot)
+{
+    const QFileInfo program(programPath);
+    const QString folder = QDir(userConfigRoot).filePath(program.completeBaseName().isEmpty()
+                                                             ? program.fileName()
+                                                             : program.completeBaseName());
+    return QDir(folder).filePath(QFileInfo(IniNameForProgram(programPath)).fileName());
+}
+
+bool besideIsWritable(const QString &beside, const std::function<bool(const QString &folder)> &canWrite)
+{
+    const QString folder = QFileInfo(beside).absolutePath();
+    return canWrite ? canWrite(folder) : CanCreateFilesIn(folder);
+}
+
+QString usersConfigFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+}  // namespace
+
 QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot,
                            const std::function<bool(const QString &folder)> &canWrite)
 {
     const QString beside = IniNameForProgram(programPath);
     const QFileInfo besideInfo(beside);
-    if (canWrite ? canWrite(besideInfo.absolutePath()) : CanCreateFilesIn(besideInfo.absolutePath()))
+    if (besideIsWritable(beside, canWrite))
         return beside;
 
-    const QFileInfo program(programPath);
-    const QString folder = QDir(userConfigRoot).filePath(program.completeBaseName().isEmpty()
-                                                             ? program.fileName()
-                                                             : program.completeBaseName());
-    const QString own = QDir(folder).filePath(besideInfo.fileName());
-    QDir().mkpath(folder);
+    const QString own = userSettingsFile(programPath, userConfigRoot);
+    QDir().mkpath(QFileInfo(own).absolutePath());
     if (!QFileInfo::exists(own) && besideInfo.isFile()) {
         if (QFile::copy(beside, own))
             QFile::setPermissions(own, QFile::permissions(own) | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -67,14 +88,30 @@ QString LocateSettingsFile(const QString &programPath, const QString &userConfig
     return own;
 }
 
+QString SettingsFileToRead(const QString &programPath, const QString &userConfigRoot,
+                           const std::function<bool(const QString &folder)> &canWrite)
+{
+    const QString beside = IniNameForProgram(programPath);
+    if (besideIsWritable(beside, canWrite))
+        return beside;
+    const QString own = userSettingsFile(programPath, userConfigRoot);
+    return QFileInfo::exists(own) ? own : beside;
+}
+
 QString DefaultSettingsFileName()
 {
     if (!overrideName().isEmpty())
         return overrideName();
     if (locatedName().isEmpty())
-        locatedName() = LocateSettingsFile(QCoreApplication::applicationFilePath(),
-                                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        locatedName() = LocateSettingsFile(QCoreApplication::applicationFilePath(), usersConfigFolder());
     return locatedName();
+}
+
+QString DefaultSettingsFileToRead()
+{
+    if (!overrideName().isEmpty())
+        return overrideName();
+    return SettingsFileToRead(QCoreApplication::applicationFilePath(), usersConfigFolder());
 }
 
 void SetDefaultSettingsFileName(const QString &fileName)

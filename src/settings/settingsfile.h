@@ -22,6 +22,12 @@ QString IniNameForProgram(const QString &programPath);
 QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot,
                            const std::function<bool(const QString &folder)> &canWrite = {});
 
+// The file LocateSettingsFile() would give, found without creating or copying
+// anything, for a run that only reads the settings: where the user has no
+// file of their own yet, the one beside the program is read in its place.
+QString SettingsFileToRead(const QString &programPath, const QString &userConfigRoot,
+                           const std::function<bool(const QString &folder)> &canWrite = {});
+
 // Whether a file can be created in the folder, found by creating (and
 // removing) one: permission bits say little on Windows, and nothing to an
 // administrator.
@@ -32,6 +38,10 @@ bool CanCreateFilesIn(const QString &folder);
 // program with the user's configuration folder (QStandardPaths::
 // GenericConfigLocation), located once per run.
 QString DefaultSettingsFileName();
+
+// SettingsFileToRead() for this program, or the file SetDefaultSettingsFileName()
+// set.
+QString DefaultSettingsFileToRead();
 
 // Points every keeper without a file name of its own at fileName (tests, or a
 // run that must not touch the real file); an empty name goes back to the default.

@@ -270,7 +270,7 @@ QString plainCaption() { return ApplicationTitle(); }
 
 }  // namespace
 
-void UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
+bool UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
 {
     host.setFtpEnabled(false);
     ui.processEvents();
@@ -283,13 +283,13 @@ void UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
     if (fileName.isEmpty() || !QFileInfo(fileName).isFile()) {
         ui.message(host.window, {QStringLiteral("Brak pliku archiwum %1 !").arg(fileName), plainCaption(),
                                  MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
-        return;
+        return false;
     }
     const QString shortName = QFileInfo(fileName).fileName();
     if (ui.message(host.window, {QStringLiteral("Wysłać plik \"%1\" internetowym protokołem FTP ?").arg(shortName),
                                  QStringLiteral("Potwierdź transmisję ... "), MsgIcon::Question, MsgButtons::YesNo,
                                  MsgResult::No}) != MsgResult::Yes)
-        return;
+        return false;
 
     IdFTP.Port = portValue(host.storedValue(QStringLiteral("port")));
     IdFTP.Host = host.storedValue(QStringLiteral("host")).toString().toStdString();
@@ -307,6 +307,7 @@ void UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
     host.setOperationRunning(true);
     log->showModeless();
     ui.processEvents();
+    bool sent = false;
     {
         SessionLog session(ui, IdFTP, *log, host);
         try {
@@ -322,6 +323,7 @@ void UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
                     throw EServerAborted();
                 IdFTP.CloseSession();
                 session.line(QStringLiteral(" *** Koniec przesyłania *** "));
+                sent = true;
             } catch (const std::exception &e) {
                 session.failure(e);
                 if (!remote.empty() && IdFTP.StoreStarted())
@@ -338,6 +340,7 @@ void UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
     log->setStopVisible(false);
     log->setCloseEnabled(true);
     host.setOperationRunning(false);
+    return sent;
 }
 
 }  // namespace qv

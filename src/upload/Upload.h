@@ -39,7 +39,8 @@ struct UploadHost {
 
 // act_FTPExecute. A stored port that is not a whole number, and a value of
 // "tryb" or "tls" that means nothing, raise before the log window opens;
-// every failure after that is logged, never shown.
-void UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host);
+// every failure after that is logged, never shown. True when the file is on
+// the server (the log ends with " *** Koniec przesyłania *** ").
+bool UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host);
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 // log, and nothing anywhere changes.
 #include "../cabinet/comp_rawcab.h"
 #include "AppFixture.h"
+#include "archive/DataFolderLock.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -24,7 +25,9 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Every file and folder below a folder, with a digest of each file's bytes.
+// Every file and folder below a folder, with a digest of each file's bytes;
+// not the data folder's lock file, which any restore may create and which
+// holds nothing.
 QMap<QString, QString> tree(const QString &folder)
 {
     QMap<QString, QString> out;
@@ -32,6 +35,8 @@ QMap<QString, QString> tree(const QString &folder)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        if (it.fileName() == QLatin1String(kDataFolderLockName))
+            continue;
         out.insert(QDir(folder).relativeFilePath(path),
                    QFileInfo(path).isDir()
                        ? QStringLiteral("<dir>")

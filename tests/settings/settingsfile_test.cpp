@@ -74,3 +74,20 @@ TEST_F(SettingsLocationTest, TheDefaultNameCanBeSetForARun)
 }
 
 }  // namespace
+
+// A run that only reads the settings finds the same file without making one.
+TEST_F(SettingsLocationTest, AReaderFindsTheSameFileAndCreatesNothing)
+{
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("bin"));
+    auto systemWide = [&](const QString &folder) { return QDir(folder) != QDir(path("bin")); };
+    auto besideWritable = [](const QString &) { return true; };
+
+    EXPECT_EQ(qv::SettingsFileToRead(path("bin/ARCH.EXE"), path("cfg"), besideWritable), path("bin/ARCH.INI"));
+    // No file of the user's yet: the maker's beside the program is read in place.
+    WriteBytes(path("bin/ARCH.INI"), "[Main]\r\nhost=ftp.maker.example\r\n");
+    EXPECT_EQ(qv::SettingsFileToRead(path("bin/ARCH.EXE"), path("cfg"), systemWide), path("bin/ARCH.INI"));
+    EXPECT_FALSE(QFileInfo::exists(path("cfg"))) << "nothing is created or copied";
+    // Once the user has one, that is it, as the window would use it.
+    const QString own = qv::LocateSettingsFile(path("bin/ARCH.EXE"), path("cfg"), systemWide);
+    EXPECT_EQ(qv::SettingsFileToRead(path("bin/ARCH.EXE"), path("cfg"), systemWide), own);
+}

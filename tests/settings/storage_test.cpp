@@ -210,6 +210,39 @@ TEST_F(StorageTest, KeptValuesAreDecodedWithTheirKey)
     EXPECT_EQ(m->keeper->StoredValue("host"), QVariant(qv::kDefaultFtpHost)) << "a missing key keeps the value";
 }
 
+// The command line reads the main window's settings without a window; for
+// any file it must come to exactly what the keeper restores into the window.
+TEST_F(StorageTest, ReadingWithoutAWindowGivesWhatTheWindowRestores)
+{
+    const QByteArray files[] = {
+        "",
+        "[Main]\r\nFN_cab_Text=\" C:\\a.cab \"\r\nDirectoryEdit_LDG_Text=\"\t\"\r\n",
+        "[main]\r\nfn_cab_text=\"\"C:\\Moje archiwa\\a b.cab\"\" reszta\r\nDIRECTORYEDIT_LDG_TEXT='x'\r\n",
+        "[Main]\r\nPORT=2121\r\nun=031B5\r\npw=secret\r\nhost=  ftp.serwis.example \r\n",
+        "[Main]\nDirectoryEdit_LDG_Text=D:\\DANE\nport=\npw=51455f055d234854zz\n[Inna]\nport=1\n",
+    };
+    for (const QByteArray &bytes : files) {
+        QFile::remove(file());
+        if (!bytes.isEmpty())
+            WriteBytes(file(), bytes);
+        auto m = mainWindow();
+        m->directory->setText(qv::DefaultDataFolder());
+        m->widget->show();
+        const qv::MainSettings read = qv::ReadMainSettings(file());
+        EXPECT_EQ(read.archiveFieldText, m->fnCab->text()) << bytes.constData();
+        EXPECT_EQ(read.dataFolderText, m->directory->text()) << bytes.constData();
+        ASSERT_EQ(read.values.Count(), m->keeper->StoredValues.Count());
+        for (const qv::TStoredValue &v : m->keeper->StoredValues) {
+            ASSERT_NE(read.values.Find(v.Name), nullptr);
+            EXPECT_EQ(read.values.Find(v.Name)->Value, v.Value) << v.Name.toStdString() << " " << bytes.constData();
+        }
+        m.reset();
+        if (!bytes.isEmpty()) {
+            EXPECT_EQ(ReadBytes(file()), bytes) << "the reader writes nothing";
+        }
+    }
+}
+
 TEST(StoredValueCoding, PairsOddLengthAndForeignDigits)
 {
     EXPECT_EQ(EncodeStoredValue("abc", ""), "616263");

@@ -1,0 +1,41 @@
+// Names of archives: the rule that turns the archive-file field's text into a
+// file name, the time-stamped name "Generuj nazwę pliku" proposes, and the
+// search for older archives of that generated form. Both front ends use these,
+// so the window and the command line name and find archives alike.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace qv {
+
+inline constexpr int kMaxArchiveNameLength = 260;
+
+// The first word of a text: blanks and control characters (1..32) separate
+// words, a double-quoted stretch belongs to its word without its quotes.
+QString FirstWord(const QString &text);
+
+// The archive name rule applied to a field text: the whole text if a file of
+// that name exists, else its first word; empty when longer than 260 characters.
+QString ArchiveFileNameFromText(const QString &text);
+
+// The data folder as the main window holds it: in capitals where the file
+// system ignores letter case, unchanged elsewhere.
+QString DataFolderAsHeld(const QString &folder);
+
+// "Generuj nazwę pliku": data folder, "Arch", "yyyy-mm-dd_hhmm", ".cab".
+QString GeneratedArchiveName(const QString &dataFolder, const QDateTime &now);
+
+// True for a file name (without folder) of exactly the generated form:
+// "Arch", a real date and time as yyyy-mm-dd_hhmm, ".cab".
+bool IsGeneratedArchiveName(const QString &fileName);
+
+// The archives of the generated form lying directly in folder (regular files
+// only) that are older than the newest `keep` of them, oldest first; the time
+// in the name orders them. `current` (a full path, usually the archive just
+// made) always counts among those kept, whatever its name says, and is never
+// returned. Everything not of the generated form is left out.
+QStringList GeneratedArchivesBeyond(const QString &folder, int keep, const QString &current);
+
+}  // namespace qv

@@ -1,0 +1,43 @@
+// The Interaction port for a run without a window. A log window becomes the
+// console: its lines go to standard output once it is shown (a window that is
+// discarded unshown prints nothing, as it would show nothing), its progress to
+// the progress line, and its STOP is Ctrl+C or a stop signal. A message box
+// prints its text on standard error. A question is answered as its default
+// button would be, unless the run has the user's word for it (--yes, or the
+// command itself as with --upload); a question so declined says why.
+#pragma once
+
+#include "platform/interaction.h"
+
+#include <memory>
+#include <vector>
+
+namespace qv::cli {
+
+class Console;
+
+class ConsoleInteraction : public Interaction {
+public:
+    explicit ConsoleInteraction(Console &console);
+    ~ConsoleInteraction() override;
+
+    // Yes to every question from now on (consent), or the default button,
+    // with `whenDeclined` printed after a question answered No.
+    void setConsent(bool consent, const QString &whenDeclined = QString());
+
+    LogWindow *openLogWindow() override;
+    MsgResult message(QWidget *parent, const MessageRequest &request) override;
+    void beep() override {}
+    void processEvents() override;
+    // The command line never browses: its arguments name everything.
+    std::optional<QString> browseFolder(QWidget *, const QString &, const QString &) override { return std::nullopt; }
+    std::optional<QString> openFile(QWidget *, const OpenFileRequest &) override { return std::nullopt; }
+
+private:
+    Console &console_;
+    bool consent_ = false;
+    QString whenDeclined_;
+    std::vector<std::unique_ptr<LogWindow>> windows_;
+};
+
+}  // namespace qv::cli
