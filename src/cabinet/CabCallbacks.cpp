@@ -3,8 +3,8 @@
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
 #include "cabinet/cabformat.h"
-#include "platform/cp1250.h"
 #include "platform/tempfiles.h"
+#include "platform/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -154,7 +154,7 @@ std::string CabNameToUtf8(const char *raw, bool isUtf8)
         ascii = static_cast<unsigned char>(raw[i]) < 0x80;
     if (ascii)
         return std::string(raw, n);
-    return FromCP1250(QByteArray(raw, static_cast<qsizetype>(n))).toStdString();
+    return Cp1250ToUtf8(std::string_view(raw, n));
 }
 
 // ---------------------------------------------------------------- callbacks

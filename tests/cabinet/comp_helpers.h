@@ -10,52 +10,28 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
+#include "CoreTest.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace cabtest {
 
 // A fresh folder under the temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string tmpl = qv::TempDirectory() + "qvcabtest.XXXXXX";
-        char *p = ::mkdtemp(tmpl.data());
-        if (!p)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = p;
-    }
-    ~TempDir() { std::system(("chmod -R u+w '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'").c_str()); }
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &rel) const { return path_ + "/" + rel; }
+using TempDir = qv::test::ScratchDir;
 
-private:
-    std::string path_;
-};
-
-inline void writeFile(const std::string &path, const std::string &data)
-{
-    qv::ForceDirectories(qv::ExtractFilePath(path));
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-    if (!f)
-        throw std::runtime_error("cannot write " + path);
-}
-
-inline std::string readFile(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
-        return "<missing " + path + ">";
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+inline void writeFile(const std::string &path, const std::string &data) { qv::test::WriteBytes(path, data); }
+inline std::string readFile(const std::string &path) { return qv::test::ReadBytes(path); }
 
 // Deterministic bytes: text-like when compressible, else noise.
 inline std::string makeData(std::size_t size, std::uint32_t seed, bool compressible = true)
@@ -80,18 +56,38 @@ struct RunResult {
     std::string output;
 };
 
+// Runs a command line through the system's shell (sh, or cmd on Windows)
+// with its error output joined to its output.
 inline RunResult run(const std::string &command)
 {
     RunResult r;
+#ifdef _WIN32
+    // cmd /c strips the outer quotes of a line that begins with one.
+    const std::string line = "\"" + command + " 2>&1\"";
+    const int n = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), n);
+    FILE *p = ::_wpopen(wide.c_str(), L"rb");
+#else
     FILE *p = ::popen((command + " 2>&1").c_str(), "r");
+#endif
     if (!p)
         return r;
     char buf[4096];
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
         r.output.append(buf, n);
+#ifdef _WIN32
+    r.status = ::_pclose(p);
+    std::string text;  // cmd's line ends, as sh's
+    for (char c : r.output)
+        if (c != '\r')
+            text += c;
+    r.output = text;
+#else
     const int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+#endif
     return r;
 }
 
@@ -99,6 +95,15 @@ inline RunResult run(const std::string &command)
 // this test executable lives in (build/tests/cabinet/test_cabinet).
 inline std::string qvcabPath()
 {
+#ifdef _WIN32
+    // The build tree as Windows sees it: beside this program.
+    wchar_t self[4096];
+    const DWORD len = GetModuleFileNameW(nullptr, self, 4096);
+    std::string utf8(static_cast<std::size_t>(len) * 3, '\0');
+    utf8.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, self, static_cast<int>(len), utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr)));
+    return qv::ExpandFileName(qv::ExtractFilePath(utf8) + "..\\..\\tools\\qvcab\\qvcab.exe");
+#else
     if (const char *bin = std::getenv("QV_BINARY_DIR"))
         return std::string(bin) + "/tools/qvcab/qvcab";
     char self[4096];
@@ -107,6 +112,7 @@ inline std::string qvcabPath()
         return "qvcab";
     self[n] = 0;
     return qv::ExpandFileName(qv::ExtractFilePath(self) + "../../tools/qvcab/qvcab");
+#endif
 }
 
 // The reference cabinets written by other compressors: beside the project
@@ -114,17 +120,27 @@ inline std::string qvcabPath()
 // when neither is there.
 inline std::string referenceCabinets()
 {
-    for (const std::string &dir : {std::string(QV_SOURCE_DIR) + "/../shared/testdata/cab",
+    const char *source = std::getenv("QV_SOURCE_DIR");
+    for (const std::string &dir : {std::string(source ? source : QV_SOURCE_DIR) + "/../shared/testdata/cab",
                                   std::string("/work/shared/testdata/cab")})
         if (qv::FileExists(dir + "/expected.json"))
             return qv::ExpandFileName(dir);
     return {};
 }
 
-inline bool haveTool(const std::string &name) { return run("command -v " + name + " >/dev/null").status == 0; }
+// The Linux tools (cabextract, gcab, bsdtar, 7zz) the interoperability tests
+// check against; never there on Windows.
+inline bool haveTool(const std::string &name)
+{
+    return !qv::test::kWindows && run("command -v " + name + " >/dev/null").status == 0;
+}
 
+// One argument for run()'s shell.
 inline std::string quote(const std::string &s)
 {
+#ifdef _WIN32
+    return "\"" + s + "\"";  // names never hold a double quote there
+#else
     std::string out = "'";
     for (char c : s) {
         if (c == '\'')
@@ -133,6 +149,7 @@ inline std::string quote(const std::string &s)
             out += c;
     }
     return out + "'";
+#endif
 }
 
 // File entries of a cabinet read straight from its bytes, independent of
@@ -188,15 +205,21 @@ inline RawCabinet parseCabinet(const std::string &path)
 }
 
 // Names of every file below a folder, relative, with "/" between parts.
-inline std::vector<std::string> listTree(const std::string &root)
+inline std::vector<std::string> listTree(const std::string &root) { return qv::test::ListTree(root); }
+
+// Two folders hold the same names with the same bytes ("diff -r").
+inline bool sameTree(const std::string &a, const std::string &b)
 {
-    std::vector<std::string> out;
-    const RunResult r = run("cd " + quote(root) + " && find . -mindepth 1 | sed 's|^\\./||' | LC_ALL=C sort");
-    std::istringstream in(r.output);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty())
-            out.push_back(line);
-    return out;
+    const std::vector<std::string> names = listTree(a);
+    if (names != listTree(b))
+        return false;
+    for (std::string name : names) {
+        std::replace(name.begin(), name.end(), '/', qv::PathDelim);
+        const std::string x = a + qv::PathDelim + name, y = b + qv::PathDelim + name;
+        if (qv::FileExists(x) != qv::FileExists(y) || (qv::FileExists(x) && readFile(x) != readFile(y)))
+            return false;
+    }
+    return true;
 }
 
 inline std::uint16_t dosDate(int y, int m, int d) { return static_cast<std::uint16_t>(((y - 1980) << 9) | (m << 5) | d); }
@@ -205,25 +228,25 @@ inline std::uint16_t dosTime(int h, int mi, int s) { return static_cast<std::uin
 // Sets a file's last-write time to a local date and time.
 inline void setLocalMTime(const std::string &path, int y, int m, int d, int h, int mi, int s)
 {
-    struct tm t = {};
-    t.tm_year = y - 1900;
-    t.tm_mon = m - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = s;
-    t.tm_isdst = -1;
-    const time_t when = ::mktime(&t);
-    const std::string cmd = "touch -m -d @" + std::to_string(static_cast<long long>(when)) + " " + quote(path);
-    if (std::system(cmd.c_str()) != 0)
-        throw std::runtime_error("touch failed");
+    // Days since 1970-01-01 of the civil date (proleptic Gregorian).
+    const std::int64_t yy = y - (m <= 2), era = (yy >= 0 ? yy : yy - 399) / 400;
+    const std::int64_t yoe = yy - era * 400, doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    const qv::FileTime local = qv::FileTimeFromUnix(days * 86400 + h * 3600 + mi * 60 + s);
+    qv::FileTime utc = 0;
+    const qv::FileHandle f = qv::FileOpen(path, qv::FileAccess::Write, qv::FileShare::ReadWrite, qv::FileDisposition::OpenExisting);
+    const bool ok = f != qv::InvalidFileHandle && qv::LocalFileTimeToFileTime(local, utc) && qv::FileSetTimes(f, nullptr, nullptr, &utc);
+    if (f != qv::InvalidFileHandle)
+        qv::FileClose(f);
+    if (!ok)
+        throw std::runtime_error("cannot set the time of " + path);
 }
 
 inline bool dosAttributesKept(const std::string &folder)
 {
-    const std::string probe = folder + "/.probe_attr";
+    const std::string probe = folder + qv::PathDelim + ".probe_attr";
     writeFile(probe, "x");
-    const std::string plain = folder + "/probe_attr";
+    const std::string plain = folder + qv::PathDelim + "probe_attr";
     writeFile(plain, "x");
     const bool ok = qv::FileSetAttributes(plain, qv::faHidden) && (qv::FileGetAttributes(plain) & qv::faHidden);
     qv::FileDelete(probe);

@@ -1,0 +1,50 @@
+// Helpers of the core's tests that hold on every system: a scratch folder,
+// whole-file reads and writes and a folder listing, all through the file
+// layer (so names with Polish letters work on Windows, where the C library's
+// narrow calls would take them in the ANSI code page).
+#pragma once
+
+#include "platform/files.h"
+
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// A fresh folder in the system's temporary folder, removed with everything in
+// it (read-only entries too) when the object goes.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string &lead = "qvtest");
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // path() joined with rel by the platform's separator.
+    std::string operator/(const std::string &rel) const { return path_ + PathDelim + rel; }
+
+private:
+    std::string path_;
+};
+
+// Writes data as the whole file, making missing folders; raises on failure.
+void WriteBytes(const std::string &path, const std::string &data);
+// The whole file, or "<missing PATH>" when it cannot be read.
+std::string ReadBytes(const std::string &path);
+// Every name below root, relative, "/" between parts, in byte order; links
+// are listed, never followed.
+std::vector<std::string> ListTree(const std::string &root);
+// Removes a file or folder tree even where read-only attributes or
+// permissions stand in the way.
+void RemoveTree(const std::string &path);
+
+// True on the system whose behaviour a test pins down.
+constexpr bool kWindows =
+#ifdef _WIN32
+    true;
+#else
+    false;
+#endif
+
+}  // namespace qv::test
