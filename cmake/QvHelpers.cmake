@@ -1,11 +1,13 @@
 # One file per operating system: NAME_posix.cpp and NAME_windows.cpp stand
-# behind one header, and the build takes the one for the system it builds for.
+# behind one header, and the build takes the one for the system it builds for;
+# likewise the tests of one system's own behaviour (NAME_posix_test.cpp,
+# NAME_windows_test.cpp).
 function(qv_filter_other_systems var)
   set(_list ${${var}})
   if(WIN32)
-    list(FILTER _list EXCLUDE REGEX ".*_posix\\.cpp$")
+    list(FILTER _list EXCLUDE REGEX ".*_posix(_test)?\\.cpp$")
   else()
-    list(FILTER _list EXCLUDE REGEX ".*_windows\\.cpp$")
+    list(FILTER _list EXCLUDE REGEX ".*_windows(_test)?\\.cpp$")
   endif()
   set(${var} ${_list} PARENT_SCOPE)
 endfunction()
@@ -53,6 +55,7 @@ function(qv_test name)
       list(FILTER _src EXCLUDE REGEX ".*/${_stem}\\.cpp$")
     endforeach()
   endif()
+  qv_filter_other_systems(_src)
   if(NOT _src)
     return()
   endif()

@@ -242,6 +242,21 @@ inline void setLocalMTime(const std::string &path, int y, int m, int d, int h, i
         throw std::runtime_error("cannot set the time of " + path);
 }
 
+// A file's last-write time on the local clock face: year, month, day, hour,
+// minute, second (to two seconds, as DOS keeps it); empty when unreadable.
+inline std::vector<int> localMTime(const std::string &path)
+{
+    const qv::FileHandle h = qv::FileOpen(path, qv::FileAccess::Read, qv::FileShare::ReadWrite, qv::FileDisposition::OpenExisting);
+    qv::FileTime written = 0, local = 0;
+    const bool known = h != qv::InvalidFileHandle && qv::FileGetTimes(h, nullptr, nullptr, &written);
+    if (h != qv::InvalidFileHandle)
+        qv::FileClose(h);
+    std::uint16_t d = 0, t = 0;
+    if (!known || !qv::FileTimeToLocalFileTime(written, local) || !qv::FileTimeToDosDateTime(local, d, t))
+        return {};
+    return {1980 + (d >> 9), (d >> 5) & 15, d & 31, t >> 11, (t >> 5) & 63, (t & 31) * 2};
+}
+
 inline bool dosAttributesKept(const std::string &folder)
 {
     const std::string probe = folder + qv::PathDelim + ".probe_attr";

@@ -175,13 +175,7 @@ TEST_F(ReaderFixture, ExtractedFilesCarryCabinetDatesAndAttributes)
     r.OnCloseFile = [&](TSTCabReader &, const std::string &src, std::uint16_t, std::uint16_t, std::uint16_t,
                         std::uint16_t, bool &exec, const std::string &, bool &) { execs[src] = exec; };
     r.ExtractFiles(cab, dir / "x", true);
-    auto mtime = [&](const std::string &p) {
-        struct stat st;
-        ::stat(p.c_str(), &st);
-        struct tm lt;
-        localtime_r(&st.st_mtime, &lt);
-        return std::vector<int>{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
-    };
+    const auto mtime = [](const std::string &p) { return localMTime(p); };
     EXPECT_EQ(mtime(dir / "x/RO.TXT"), (std::vector<int>{1999, 12, 31, 23, 59, 58}));
     EXPECT_EQ(mtime(dir / "x/HID.TXT"), (std::vector<int>{2024, 2, 29, 0, 0, 0}));
     EXPECT_EQ(FileGetAttributes(dir / "x/RO.TXT") & faReadOnly, faReadOnly);
@@ -247,18 +241,20 @@ TEST_F(ReaderFixture, EveryDestinationStaysInsideTheExtractionFolder)
 {
     writeFile(dir / "out/target.txt", "keep");
     ForceDirectories(dir / "x");
-    ASSERT_EQ(::symlink((dir / "out").c_str(), (dir / "x/link").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "out/target.txt").c_str(), (dir / "x/filelink.txt").c_str()), 0);
     const std::string cab = rawCab("R.CAB", {{"OK.TXT", "ok"}, {"F\\EVIL.TXT", "pwned"}});
-    const std::vector<std::pair<const char *, std::string>> redirects = {
+    std::vector<std::pair<const char *, std::string>> redirects = {
         {"beside the folder", dir / "outside.txt"},
         {"up with ..", dir / "x/../outside.txt"},
         {"down and further up", dir / "x/a/../../outside.txt"},
         {"another absolute place", dir / "out/abs.txt"},
-        {"through a link to a folder outside", dir / "x/link/through.txt"},
-        {"over a link to a file outside", dir / "x/filelink.txt"},
         {"a sibling sharing the folder's name as prefix", dir / "xy/prefix.txt"},
     };
+#ifndef _WIN32
+    ASSERT_EQ(::symlink((dir / "out").c_str(), (dir / "x/link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "out/target.txt").c_str(), (dir / "x/filelink.txt").c_str()), 0);
+    redirects.emplace_back("through a link to a folder outside", dir / "x/link/through.txt");
+    redirects.emplace_back("over a link to a file outside", dir / "x/filelink.txt");
+#endif
     auto expectRefused = [&](TSTCabReader &reader, const std::string &entry) {
         try {
             reader.ExtractFiles(cab, dir / "x", true);
@@ -287,11 +283,16 @@ TEST_F(ReaderFixture, EveryDestinationStaysInsideTheExtractionFolder)
         expectRefused(reader, "F\\EVIL.TXT");
     }
 
+#ifdef _WIN32
+    GTEST_SKIP() << "the redirections through links were not tried: making a symbolic link takes a privilege on "
+                    "Windows (the others were checked)";
+#else
     // The reader's own proposal through a company folder that is a link leading out.
     ASSERT_EQ(::symlink((dir / "out").c_str(), (dir / "x/F").c_str()), 0);
     TSTCabReader reader;
     expectRefused(reader, "F\\EVIL.TXT");
     EXPECT_EQ(readFile(dir / "x/OK.TXT"), "ok") << "what came before the refused entry stays";
+#endif
 }
 
 TEST_F(ReaderFixture, DamagedDataKeepsTheOldDestinationAndLeavesNoTemporaryFile)

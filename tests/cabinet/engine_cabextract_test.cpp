@@ -15,7 +15,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool haveCabextract() { return std::system("cabextract --version > /dev/null 2>&1") == 0; }
+// Linux tools: never there on Windows, where the tests say so and skip.
+bool haveCabextract()
+{
+#ifdef _WIN32
+    return false;
+#else
+    return std::system("cabextract --version > /dev/null 2>&1") == 0;
+#endif
+}
+
+bool haveGcab()
+{
+#ifdef _WIN32
+    return false;
+#else
+    return std::system("gcab --version > /dev/null 2>&1") == 0;
+#endif
+}
 
 fs::path workDir(const std::string &name)
 {
@@ -89,7 +106,7 @@ TEST(Cabextract, AcceptsOurCabinets)
 
 TEST(Gcab, OurReaderTakesItsCabinets)
 {
-    if (std::system("gcab --version > /dev/null 2>&1") != 0)
+    if (!haveGcab())
         GTEST_SKIP() << "gcab not installed";
     const fs::path dir = workDir("gcab");
     const std::vector<std::pair<std::string, Bytes>> files = {

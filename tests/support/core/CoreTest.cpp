@@ -3,6 +3,14 @@
 #include <algorithm>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace qv::test {
 
 namespace {
@@ -111,6 +119,93 @@ std::vector<std::string> ListTree(const std::string &root)
     listInto(root, "", out);
     std::sort(out.begin(), out.end());
     return out;
+}
+
+#ifdef _WIN32
+
+namespace {
+// cmd.exe, which every Windows (and Wine) has, created suspended: it runs no
+// instruction until resumed or ended.
+PROCESS_INFORMATION startSuspended()
+{
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    std::wstring line = L"cmd.exe /c exit 0";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot start cmd.exe");
+    CloseHandle(pi.hThread);
+    return pi;
+}
+}  // namespace
+
+std::uint32_t EndedProcessId()
+{
+    const PROCESS_INFORMATION pi = startSuspended();
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+}
+
+RunningProcess::RunningProcess()
+{
+    const PROCESS_INFORMATION pi = startSuspended();
+    pid_ = pi.dwProcessId;
+    handle_ = pi.hProcess;
+}
+
+RunningProcess::~RunningProcess()
+{
+    TerminateProcess(static_cast<HANDLE>(handle_), 0);
+    WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
+    CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+#else
+
+std::uint32_t EndedProcessId()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return static_cast<std::uint32_t>(child);
+}
+
+RunningProcess::RunningProcess()
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    if (child < 0)
+        throw std::runtime_error("cannot fork");
+    pid_ = static_cast<std::uint32_t>(child);
+}
+
+RunningProcess::~RunningProcess()
+{
+    ::kill(static_cast<pid_t>(pid_), SIGKILL);
+    int status = 0;
+    ::waitpid(static_cast<pid_t>(pid_), &status, 0);
+}
+
+#endif
+
+void SetLastWriteTime(const std::string &path, FileTime utc)
+{
+    const FileHandle h = FileOpen(path, FileAccess::Write, FileShare::ReadWrite, FileDisposition::OpenExisting);
+    const bool ok = h != InvalidFileHandle && FileSetTimes(h, nullptr, nullptr, &utc);
+    if (h != InvalidFileHandle)
+        FileClose(h);
+    if (!ok)
+        throw std::runtime_error("cannot set the time of " + path);
 }
 
 }  // namespace qv::test

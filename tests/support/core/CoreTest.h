@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,28 @@ std::vector<std::string> ListTree(const std::string &root);
 // Removes a file or folder tree even where read-only attributes or
 // permissions stand in the way.
 void RemoveTree(const std::string &path);
+
+// The number of a process that has ended (and been reaped, or its handle
+// closed), so no process has it until the system reuses it.
+std::uint32_t EndedProcessId();
+
+// A process that runs until the object goes (a child that waits: paused on
+// POSIX, created suspended on Windows).
+class RunningProcess {
+public:
+    RunningProcess();
+    ~RunningProcess();
+    RunningProcess(const RunningProcess &) = delete;
+    RunningProcess &operator=(const RunningProcess &) = delete;
+    std::uint32_t pid() const { return pid_; }
+
+private:
+    std::uint32_t pid_ = 0;
+    void *handle_ = nullptr;
+};
+
+// Sets a file's last-write time; raises on failure.
+void SetLastWriteTime(const std::string &path, FileTime utc);
 
 // True on the system whose behaviour a test pins down.
 constexpr bool kWindows =
