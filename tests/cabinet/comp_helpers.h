@@ -64,9 +64,9 @@ inline RunResult run(const std::string &command)
 #ifdef _WIN32
     // cmd /c strips the outer quotes of a line that begins with one.
     const std::string line = "\"" + command + " 2>&1\"";
-    const int n = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), n);
+    const int units = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), units);
     FILE *p = ::_wpopen(wide.c_str(), L"rb");
 #else
     FILE *p = ::popen((command + " 2>&1").c_str(), "r");

@@ -4,6 +4,7 @@
 // UTF-16 boundary, temporary files and renaming over an existing file.
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/tempfiles.h"
 
 #include "CoreTest.h"
