@@ -18,9 +18,7 @@
 
 #include "CoreTest.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -62,12 +60,8 @@ inline RunResult run(const std::string &command)
 {
     RunResult r;
 #ifdef _WIN32
-    // cmd /c strips the outer quotes of a line that begins with one.
-    const std::string line = "\"" + command + " 2>&1\"";
-    const int units = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), units);
-    FILE *p = ::_wpopen(wide.c_str(), L"rb");
+    r.output = qv::test::RunCaptured(command, r.status);
+    return r;
 #else
     FILE *p = ::popen((command + " 2>&1").c_str(), "r");
 #endif
@@ -77,18 +71,10 @@ inline RunResult run(const std::string &command)
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
         r.output.append(buf, n);
-#ifdef _WIN32
-    r.status = ::_pclose(p);
-    std::string text;  // cmd's line ends, as sh's
-    for (char c : r.output)
-        if (c != '\r')
-            text += c;
-    r.output = text;
-#else
     const int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-#endif
     return r;
+#endif
 }
 
 // QV_BINARY_DIR when the test runner passes it; otherwise the build tree
@@ -97,12 +83,7 @@ inline std::string qvcabPath()
 {
 #ifdef _WIN32
     // The build tree as Windows sees it: beside this program.
-    wchar_t self[4096];
-    const DWORD len = GetModuleFileNameW(nullptr, self, 4096);
-    std::string utf8(static_cast<std::size_t>(len) * 3, '\0');
-    utf8.resize(static_cast<std::size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, self, static_cast<int>(len), utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr)));
-    return qv::ExpandFileName(qv::ExtractFilePath(utf8) + "..\\..\\tools\\qvcab\\qvcab.exe");
+    return qv::ExpandFileName(qv::ExtractFilePath(qv::test::ThisProgramPath()) + "..\\..\\tools\\qvcab\\qvcab.exe");
 #else
     if (const char *bin = std::getenv("QV_BINARY_DIR"))
         return std::string(bin) + "/tools/qvcab/qvcab";

@@ -1,6 +1,7 @@
 #include "CoreTest.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -141,6 +142,38 @@ PROCESS_INFORMATION startSuspended()
     return pi;
 }
 }  // namespace
+
+std::string RunCaptured(const std::string &command, int &status)
+{
+    // cmd /c strips the outer quotes of a line that begins with one.
+    const std::string line = "\"" + command + " 2>&1\"";
+    const int units = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), units);
+    status = -1;
+    FILE *p = ::_wpopen(wide.c_str(), L"rb");
+    if (!p)
+        return {};
+    std::string out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        for (std::size_t i = 0; i < n; ++i)
+            if (buf[i] != '\r')  // cmd's line ends, as sh's
+                out += buf[i];
+    status = ::_pclose(p);
+    return out;
+}
+
+std::string ThisProgramPath()
+{
+    wchar_t self[4096];
+    const DWORD len = GetModuleFileNameW(nullptr, self, 4096);
+    std::string utf8(static_cast<std::size_t>(len) * 3 + 1, '\0');
+    utf8.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, self, static_cast<int>(len), utf8.data(),
+                                                             static_cast<int>(utf8.size()), nullptr, nullptr)));
+    return utf8;
+}
 
 std::uint32_t EndedProcessId()
 {

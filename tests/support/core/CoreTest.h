@@ -62,6 +62,14 @@ private:
 // Sets a file's last-write time; raises on failure.
 void SetLastWriteTime(const std::string &path, FileTime utc);
 
+#ifdef _WIN32
+// Runs a command line through cmd with its error output joined to its output
+// (line ends as "\n"); status receives the exit code.
+std::string RunCaptured(const std::string &command, int &status);
+// The full name of the running program.
+std::string ThisProgramPath();
+#endif
+
 // True on the system whose behaviour a test pins down.
 constexpr bool kWindows =
 #ifdef _WIN32
