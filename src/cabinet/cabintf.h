@@ -7,6 +7,12 @@
 // with the platform's own typedefs.
 #pragma once
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 #include <cstdint>
 
 namespace cab {
@@ -47,12 +53,9 @@ constexpr TCOMP tcompQUANTUM_MEM_HI = 0x1500;
 constexpr int tcompSHIFT_QUANTUM_MEM = 8;
 
 #ifdef _WIN32
-// The C runtime's headers define these names as macros of the same values;
-// they are taken in here once (their guards keep them from coming back) and
-// give way to the interface's own constants.
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
+// The C runtime's headers (taken in at the top, whose guards keep them from
+// coming back) define these names as macros of the same values; they give
+// way to the interface's own constants.
 #undef _A_RDONLY
 #undef _A_HIDDEN
 #undef _A_SYSTEM
