@@ -32,10 +32,11 @@ std::string text(std::size_t n, unsigned seed)
 }
 
 void cabinet(const std::string &out, const std::string &src, TSTCabCompressionType type, std::uint32_t reserve,
-             std::uint32_t maxCab, std::size_t size)
+             std::uint32_t maxCab, std::size_t size, TSTCabLzxLevel lzxWindow = 15)
 {
     TSTCabWriter w;
     w.SetCompressionType(type);
+    w.SetCompressionLzxLevel(lzxWindow);
     w.ReservePerCabinetSize = reserve;
     w.ReservePerFolderSize = reserve ? 3 : 0;
     w.ReservePerDataSize = reserve ? 5 : 0;
@@ -149,6 +150,10 @@ int main(int argc, char **argv)
         cabinet(dir + "/mszip.cab", src, cctMsZip, 0, 0, 40000);
         cabinet(dir + "/reserve.cab", src, cctMsZip, 16, 0, 500);
         cabinet(dir + "/span.cab", src, cctNone, 0, 1200, 3000);
+        // What our own LZX encoder writes: matches, repeats, several frames.
+        cabinet(dir + "/lzx15.cab", src, cctLzx, 0, 0, 70000, 15);
+        cabinet(dir + "/lzx21.cab", src, cctLzx, 8, 0, 3000, 21);
+        cabinet(dir + "/lzxspan.cab", src, cctLzx, 0, 2000, 9000, 16);
         lzxSeeds(dir);
         if (argc == 3)
             referenceSeeds(dir, argv[2]);

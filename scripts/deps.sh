@@ -14,7 +14,7 @@ if [[ "${1:-}" == "windows" ]]; then
 elif [[ "${1:-}" == "test" ]]; then
   # python3-openssl gives pyftpdlib its TLS; python3-cryptography makes the
   # test certificates.
-  qv_packages+=(cabextract gcab libarchive-tools python3-pyftpdlib python3-openssl python3-cryptography
+  qv_packages+=(cabextract gcab libarchive-tools 7zip python3-pyftpdlib python3-openssl python3-cryptography
                 clang libclang-rt-14-dev xvfb xauth)
 else
   qv_packages+=(xvfb xauth)

@@ -6,13 +6,23 @@
 // when the cabinet is written. When a cabinet fills up, the block that does
 // not fit is cut in two and the folder goes on in the next cabinet; the folder
 // is then closed after the file being added, so the continued folder of a
-// cabinet holds only files that started in an earlier one.
+// cabinet holds only files that started in an earlier one. A folder that goes
+// on in the next cabinet always ends in this one with such a cut block: when
+// the cabinet fills up right behind a whole block, that block is cut after
+// all, since other readers take a folder that ends on a whole block as
+// complete.
+//
+// Each compression method has its own encoder behind a narrow interface
+// (mszip.h, lzxencoder.h); a change of method between files closes the
+// folder, so one cabinet can mix stored, MSZIP and LZX folders.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "cabinet/cabformat.h"
 #include "cabinet/cabintf.h"
+#include "cabinet/lzxencoder.h"
 #include "cabinet/mszip.h"
 
 namespace cab {
@@ -28,6 +38,7 @@ constexpr std::uint32_t kCopyBufferSize = 65536;
 // Measured on ledger-like data: level 5 with the previous block as history
 // packs better than gcab's output and is faster; level 6 costs a third more time.
 constexpr int kDeflateLevel = 5;
+constexpr std::uint32_t kMaxDataBlock = std::max(kMaxMszipBlock, lzx::kMaxFrameCompressed);
 constexpr std::uint32_t kNextNamesRoom = CB_MAX_CABINET_NAME + CB_MAX_DISK_NAME;
 constexpr std::uint32_t kMaxHeader =
     kHeaderFixed + kHeaderReserveFields + kMaxHeaderReserve + 2 * (CB_MAX_CABINET_NAME + CB_MAX_DISK_NAME);
@@ -36,6 +47,15 @@ struct Temp {
     char name[kTempNameSize] = {};
     INT_PTR hf = -1;
     std::uint32_t pos = 0;  // where the file pointer of the callback stands
+};
+
+// The open folder's last data block in this cabinet while it stands whole:
+// the one to cut when the cabinet fills up right behind it.
+struct LastBlock {
+    bool whole = false;
+    std::uint32_t offset = 0;  // in the data area
+    std::uint32_t size = 0;    // compressed bytes, without the block header
+    std::uint32_t uncompressed = 0;
 };
 
 struct FolderRecord {
@@ -86,6 +106,7 @@ struct Fci {
     std::uint32_t folderCompressed = 0;  // bytes of its data blocks
     std::uint32_t folderEntries = 0;     // offset of its first entry in this cabinet's entry file
     bool cutInFile = false;
+    LastBlock last;
     std::uint32_t pendingLen = 0;
     std::uint32_t historyLen = 0;
     std::uint8_t *pending = bufA;
@@ -93,10 +114,12 @@ struct Fci {
 
     ZAlloc mem;
     MszipEncoder encoder;
+    LzxEncoder lzx;
     std::uint8_t bufA[kBlockSize];
     std::uint8_t bufB[kBlockSize];
-    std::uint8_t compressed[kMaxMszipBlock];
-    std::uint8_t block[kDataFixed + kMaxSmallReserve + kMaxMszipBlock];
+    std::uint8_t compressed[kMaxDataBlock];
+    std::uint8_t recut[kMaxDataBlock];
+    std::uint8_t block[kDataFixed + kMaxSmallReserve + kMaxDataBlock];
     std::uint8_t header[kMaxHeader];
     std::uint8_t copy[kCopyBufferSize];
 };
@@ -392,6 +415,7 @@ bool writeCabinet(Fci &f, const CCAB *next, ULONG &actual)
 
 void resetCabinet(Fci &f)
 {
+    f.last.whole = false;
     f.dataBytes = 0;
     f.filesBytes = 0;
     f.fileCount = 0;
@@ -487,43 +511,77 @@ bool writeBlock(Fci &f, const std::uint8_t *p, std::uint32_t n, std::uint32_t un
     const std::uint32_t total = kDataFixed + reserve + n;
     if (!tempWrite(f, f.data, f.dataBytes, b, total))
         return false;
+    f.last = LastBlock{uncompressed != 0, f.dataBytes, n, uncompressed};
     f.dataBytes += total;
     f.folderCompressed += total;
     folder.blocks += 1;
     return true;
 }
 
+std::uint64_t roomLeft(const Fci &f)
+{
+    const std::uint64_t size = cabinetEstimate(f);
+    const std::uint64_t limit = cabinetLimit(f);
+    return size < limit ? limit - size : 0;
+}
+
+bool cutLastBlock(Fci &f);
+
 // Puts a compressed block into the cabinet, cutting it where the cabinet is
-// full: every part but the last says 0 uncompressed bytes.
-bool placeBlock(Fci &f, const std::uint8_t *p, std::uint32_t n, std::uint32_t uncompressed)
+// full: every part but the last says 0 uncompressed bytes. With mustCut, at
+// least the block's last byte goes on in the next cabinet.
+bool placeBlock(Fci &f, const std::uint8_t *p, std::uint32_t n, std::uint32_t uncompressed, bool mustCut = false)
 {
     const std::uint32_t hdr = dataHeaderSize(f);
     std::uint32_t done = 0;
     bool fresh = false;
     for (;;) {
-        const std::uint64_t size = cabinetEstimate(f);
-        const std::uint64_t limit = cabinetLimit(f);
-        const std::uint64_t room = size < limit ? limit - size : 0;
+        const std::uint64_t room = roomLeft(f);
         const std::uint32_t rest = n - done;
-        if (hdr + std::uint64_t{rest} <= room) {
+        if (!mustCut && hdr + std::uint64_t{rest} <= room) {
             if (!writeBlock(f, p + done, rest, uncompressed))
                 return false;
             f.folderPlaced += uncompressed;
             return true;
         }
-        if (room > hdr) {
-            const auto part = static_cast<std::uint32_t>(room - hdr);
-            if (!writeBlock(f, p + done, part, 0))
+        if (room <= hdr) {
+            if (fresh || mustCut || done > 0)
+                return fail(f, FCIERR_CAB_FORMAT_LIMIT);  // not even one byte fits into a new cabinet
+            // Not one byte fits behind the folder's last block: that one is cut instead.
+            if (!cutLastBlock(f))
                 return false;
-            done += part;
-        } else if (fresh) {
-            return fail(f, FCIERR_CAB_FORMAT_LIMIT);  // not even one byte fits into a new cabinet
+            fresh = true;
+            continue;
         }
+        const std::uint64_t fitting = room - hdr;
+        const auto part = static_cast<std::uint32_t>(std::min<std::uint64_t>(fitting, rest - (mustCut ? 1 : 0)));
+        if (!writeBlock(f, p + done, part, 0))
+            return false;
+        done += part;
         if (!cutCabinet(f, true))
             return false;
         f.cutInFile = true;
         fresh = true;
+        mustCut = false;
     }
+}
+
+// Takes the folder's last whole block back out of the full cabinet and puts
+// it in again cut, its last byte going on in the next cabinet.
+bool cutLastBlock(Fci &f)
+{
+    const LastBlock b = f.last;
+    if (!b.whole || b.size < 2 || f.folderCount == 0)
+        return fail(f, FCIERR_CAB_FORMAT_LIMIT);
+    const std::uint32_t total = dataHeaderSize(f) + b.size;
+    if (!tempRead(f, f.data, b.offset + dataHeaderSize(f), f.recut, b.size))
+        return false;
+    f.dataBytes -= total;
+    f.folderCompressed -= total;
+    f.folders[f.folderCount - 1].blocks -= 1;
+    f.folderPlaced -= b.uncompressed;
+    f.last.whole = false;
+    return placeBlock(f, f.recut, b.size, b.uncompressed, true);
 }
 
 bool emitBlock(Fci &f)
@@ -533,6 +591,9 @@ bool emitBlock(Fci &f)
     const std::uint8_t *out;
     if (f.folderType == tcompTYPE_MSZIP) {
         cb = f.encoder.encode(f.pending, n, f.history, f.historyLen, f.compressed);
+        out = f.compressed;
+    } else if (f.folderType != tcompTYPE_NONE) {
+        cb = f.lzx.encodeFrame(f.pending, n, f.compressed);
         out = f.compressed;
     } else {
         cb = n;
@@ -550,8 +611,21 @@ bool emitBlock(Fci &f)
     return true;
 }
 
-void openFolder(Fci &f, TCOMP type)
+// The window exponent of an LZX type, or 0 for any other type.
+int lzxWindowBits(TCOMP type)
 {
+    if ((type & tcompMASK_TYPE) != tcompTYPE_LZX || (type & ~(tcompMASK_TYPE | tcompMASK_LZX_WINDOW)) != 0)
+        return 0;
+    const int bits = (type & tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW;
+    return bits >= lzx::kMinWindowBits && bits <= lzx::kMaxWindowBits ? bits : 0;
+}
+
+bool knownType(TCOMP type) { return type == tcompTYPE_NONE || type == tcompTYPE_MSZIP || lzxWindowBits(type) != 0; }
+
+bool openFolder(Fci &f, TCOMP type)
+{
+    if (const int bits = lzxWindowBits(type); bits && !f.lzx.reset(bits))
+        return fail(f, FCIERR_ALLOC_FAIL, 0, false);
     f.folders[f.folderCount++] = FolderRecord{f.dataBytes, 0, type};
     f.folderOpen = true;
     f.folderType = type;
@@ -560,8 +634,10 @@ void openFolder(Fci &f, TCOMP type)
     f.folderCompressed = 0;
     f.folderEntries = f.filesBytes;
     f.cutInFile = false;
+    f.last.whole = false;
     f.pendingLen = 0;
     f.historyLen = 0;
+    return true;
 }
 
 bool closeFolder(Fci &f)
@@ -658,6 +734,7 @@ HFCI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFRE
     f->ccab.szDisk[CB_MAX_DISK_NAME - 1] = '\0';
     f->ccab.szCabPath[CB_MAX_CAB_PATH - 1] = '\0';
     f->mem = ZAlloc{pfna, pfnf};
+    f->lzx.init(f->mem);
     f->folders = static_cast<FolderRecord *>(pfna(sizeof(FolderRecord) * kMaxRealFolders));
     if (!f->folders || !f->encoder.init(f->mem, kDeflateLevel)) {
         destroy(f);
@@ -679,7 +756,7 @@ BOOL FCIAddFile(HFCI hfci, char *pszSourceFile, char *pszFileName, BOOL fExecute
     if (!beginCall(pf, pfnfcignc, pfnfcis))
         return kFalse;
     Fci &f = *pf;
-    if (typeCompress != tcompTYPE_NONE && typeCompress != tcompTYPE_MSZIP)
+    if (!knownType(typeCompress))
         return fail(f, FCIERR_BAD_COMPR_TYPE, 0, false);
     if (!pszSourceFile || !pszFileName || !pfnfcigoi)
         return fail(f, FCIERR_OPEN_SRC, 0, false);
@@ -737,8 +814,10 @@ BOOL FCIAddFile(HFCI hfci, char *pszSourceFile, char *pszFileName, BOOL fExecute
             return fail(f, FCIERR_CAB_FORMAT_LIMIT, 0, false);
         }
     }
-    if (!f.folderOpen)
-        openFolder(f, typeCompress);
+    if (!f.folderOpen && !openFolder(f, typeCompress)) {
+        closeSource();
+        return kFalse;
+    }
 
     Entry e;
     put32(e.raw, size);

@@ -33,8 +33,8 @@ enum BlockType : int { kBlockVerbatim = 1, kBlockAligned = 2, kBlockUncompressed
 // Position slots for window sizes 2^15 .. 2^21.
 constexpr int positionSlots(int windowBits)
 {
-    constexpr int slots[] = {30, 32, 34, 36, 38, 42, 50};
-    return windowBits < kMinWindowBits || windowBits > kMaxWindowBits ? 0 : slots[windowBits - kMinWindowBits];
+    constexpr int counts[] = {30, 32, 34, 36, 38, 42, 50};
+    return windowBits < kMinWindowBits || windowBits > kMaxWindowBits ? 0 : counts[windowBits - kMinWindowBits];
 }
 constexpr int mainTreeSize(int windowBits) { return kNumChars + 8 * positionSlots(windowBits); }
 // Offsets reach back at most this far.

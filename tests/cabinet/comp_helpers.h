@@ -64,7 +64,6 @@ inline RunResult run(const std::string &command)
     return r;
 #else
     FILE *p = ::popen((command + " 2>&1").c_str(), "r");
-#endif
     if (!p)
         return r;
     char buf[4096];

@@ -11,7 +11,7 @@ using namespace cabtest;
 
 namespace {
 
-// Writer with MSZIP, since the library knows no LZX yet.
+// Writer with MSZIP: these tests are about layout, names and events, not the method.
 struct WriterFixture : ::testing::Test {
     TempDir dir;
     TSTCabWriter w;

@@ -67,8 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WriterRefuses, UnsupportedCompressionTypesWithoutSpoilingTheCabinet)
 {
-    for (TCOMP bad : {tcompTYPE_LZX, TCOMPfromLZXWindow(21), TCOMPfromLZXWindow(15), tcompTYPE_QUANTUM, tcompBAD,
-                      TCOMP{0x0101}, TCOMP{0x0010}}) {
+    // LZX only with windows 15..21 and nothing else in the code; no Quantum.
+    for (TCOMP bad : {tcompTYPE_LZX, TCOMPfromLZXWindow(14), TCOMPfromLZXWindow(22), TCOMP{0x2F03}, tcompTYPE_QUANTUM,
+                      tcompBAD, TCOMP{0x0101}, TCOMP{0x0010}}) {
         MemFs fs;
         std::vector<Source> s = someFiles(fs);
         s.insert(s.begin() + 1, Source{"src/b", "BAD.DAT", false, bad});
@@ -256,6 +257,40 @@ TEST(WriterAlloc, OutOfMemoryAtCreate)
     EXPECT_EQ(w.erf.erfOper, FCIERR_ALLOC_FAIL);
     fs.failIf = nullptr;
     expectClean(fs);
+}
+
+// The LZX window is had when its first folder opens: without it that file is
+// refused, and the cabinet goes on with the others.
+TEST(WriterAlloc, LzxWindowThatCannotBeHadRefusesOnlyThatFile)
+{
+    MemFs fs;
+    g_fs = &fs;
+    std::vector<Source> s = someFiles(fs);
+    s.insert(s.begin() + 1, Source{"src/b", "LZX.DAT", false, TCOMPfromLZXWindow(21)});
+    ERF erf{};
+    CCAB c = makeCcab("t.cab");
+    HFCI h = FCICreate(&erf, [](PCCAB, char *, LONG, BOOL, void *) { return 0; }, fciAlloc, fciFree, fciOpen, fciRead,
+                       fciWrite, fciClose, fciSeek, fciDelete, fciTemp, &c, &fs);
+    ASSERT_NE(h, nullptr);
+    fs.failIf = [](const std::string &op, const std::string &size) { return op == "alloc" && std::stoul(size) > (1u << 20); };
+    for (const Source &src : s) {
+        std::string p = src.path, n = src.name;
+        const BOOL ok = FCIAddFile(h, p.data(), n.data(), 0, nullptr, nullptr, fciOpenInfo, src.type);
+        if (src.name == "LZX.DAT") {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(erf.erfOper, FCIERR_ALLOC_FAIL);
+        } else {
+            EXPECT_TRUE(ok) << src.name;
+        }
+    }
+    fs.failIf = nullptr;
+    EXPECT_TRUE(FCIFlushCabinet(h, 0, nullptr, nullptr));
+    EXPECT_TRUE(FCIDestroy(h));
+    expectClean(fs);
+    const ReadResult r = readCabinet(fs, "t.cab");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.files.size(), 3u);
+    EXPECT_EQ(r.files.count("LZX.DAT"), 0u);
 }
 
 TEST(WriterEmpty, FlushWithoutFilesStillLeavesAnEmptyCabinet)

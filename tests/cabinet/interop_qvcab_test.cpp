@@ -77,6 +77,30 @@ TEST_F(QvcabFixture, SpannedSetAndFolderFilesOptions)
     EXPECT_EQ(parseCabinet(dir / "F.CAB").folders, 3);
 }
 
+// --lzx alone means the 2 MiB window; other windows by number, 15 to 21.
+TEST_F(QvcabFixture, LzxOptionChoosesTheWindow)
+{
+    for (const auto &[option, type] : {std::pair<std::string, int>{"--lzx", 0x1503}, {"--lzx=15", 0x0F03},
+                                       {"--lzx=18", 0x1203}}) {
+        const std::string cab = dir / ("L" + std::to_string(type) + ".CAB");
+        const RunResult c = q("create " + quote(cab) + " " + option + " " + quote(dir / "FIRMA1"));
+        ASSERT_EQ(c.status, 0) << option << ": " << c.output;
+        const std::string b = readFile(cab);
+        EXPECT_EQ(le16(b, le32(b, 16) - 2), type) << option << ": the folder's method";
+        if (haveTool("cabextract")) {
+            ASSERT_EQ(run("cabextract -q -d " + quote(dir / ("x" + option)) + " " + quote(cab)).status, 0);
+            EXPECT_EQ(run("diff -r " + quote(dir / "FIRMA1") + " " + quote(dir / ("x" + option + "/FIRMA1"))).status, 0)
+                << option;
+        }
+    }
+    for (const char *bad : {"--lzx=14", "--lzx=22", "--lzx=", "--lzx=x", "--lzx21"}) {
+        const RunResult r = q("create " + quote(dir / "B.CAB") + " " + bad + " " + quote(dir / "FIRMA1"));
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.output.find("--lzx"), std::string::npos) << r.output;
+        EXPECT_FALSE(FileExists(dir / "B.CAB")) << bad;
+    }
+}
+
 TEST_F(QvcabFixture, FailuresGiveMessagesAndExitCodes)
 {
     EXPECT_EQ(q("").status, 2);

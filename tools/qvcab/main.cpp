@@ -19,7 +19,8 @@ namespace {
 int usage()
 {
     std::fputs("usage:\n"
-               "  qvcab create OUT.cab [--none|--mszip] [--max-cabinet BYTES] [--folder-files N] [-v] DIR...\n"
+               "  qvcab create OUT.cab [--none|--mszip|--lzx[=15..21]] [--max-cabinet BYTES] [--folder-files N] [-v]\n"
+               "               DIR...\n"
                "  qvcab list X.cab\n"
                "  qvcab extract X.cab DEST\n"
                "  qvcab test X.cab\n",
@@ -59,6 +60,14 @@ int create(int argc, char **argv)
             writer.SetCompressionType(cctNone);
         } else if (a == "--mszip") {
             writer.SetCompressionType(cctMsZip);
+        } else if (a == "--lzx" || a.rfind("--lzx=", 0) == 0) {
+            std::uint32_t level = 21;
+            if (a.size() > 5 && (!parseNumber(a.c_str() + 6, level) || level < 15 || level > 21)) {
+                std::fprintf(stderr, "qvcab: --lzx takes a window of 15 to 21\n");
+                return 2;
+            }
+            writer.SetCompressionType(cctLzx);
+            writer.SetCompressionLzxLevel(static_cast<TSTCabLzxLevel>(level));
         } else if (a == "--max-cabinet" || a == "--folder-files") {
             std::uint32_t v = 0;
             if (i + 1 >= argc || !parseNumber(argv[i + 1], v)) {

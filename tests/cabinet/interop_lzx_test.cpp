@@ -1,0 +1,193 @@
+// Our LZX cabinets, read back byte for byte by cabextract, 7-Zip and bsdtar
+// (bsdtar reads no sets): every window, single and spanned, folders whose
+// sizes sit on the edges of the 32 KiB frames, ledger data, and stored, MSZIP
+// and LZX folders mixed in one cabinet.
+// Before any Qt header: Qt's "slots" macro would eat a name in lzxformat.h.
+#include "cabinet/cabintf.h"
+#include "cabinet/lzxformat.h"
+
+#include "lzx_helpers.h"
+
+using namespace qv;
+using namespace cabtest;
+
+namespace {
+
+// Each edge case is a folder of its own, so that its size is the folder's;
+// the empty file shares the 1-byte file's folder, since bsdtar refuses a
+// cabinet with a folder of no data blocks, whatever its method. The ledger
+// files share one folder.
+const Files &edgeFolders()
+{
+    static const Files files = {
+        {"EDGE\\EMPTY.DAT", ""},
+        {"EDGE\\ONE.DAT", "x"},
+        {"EDGE\\B32767.DAT", ledgerText(32767, 1)},
+        {"EDGE\\B32768.DAT", ledgerText(32768, 2)},
+        {"EDGE\\B32769.DAT", ledgerText(32769, 3)},
+        {"EDGE\\B65536.DAT", ledgerText(65536, 4)},
+        {"EDGE\\ZERA.DAT", std::string(3 << 20, '0')},
+        {"EDGE\\NOISE.BIN", makeData(100000, 5, false)},
+    };
+    return files;
+}
+
+const Files &ledgerFolder()
+{
+    static const Files files = {
+        {"FIRMA1\\KSIEGA.DBF", ledgerTable(4000, 6)},
+        {"FIRMA1\\REJESTR.TXT", ledgerText(250000, 7)},
+        {"FIRMA1\\KONTRAH.DBF", ledgerTable(300, 8)},
+        {"FIRMA1\\SKAN.BIN", makeData(40000, 9, false)},
+    };
+    return files;
+}
+
+void addAll(TSTCabWriter &w, const TempDir &dir, const Files &files, bool folderEach)
+{
+    for (const auto &[name, data] : files) {
+        std::string path = name;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        writeFile(dir / ("src/" + path), data);
+        w.AddFile(dir / ("src/" + path), name, false);
+        if (folderEach && !data.empty())
+            w.FlushFolder();
+    }
+}
+
+std::vector<std::string> setOf(const TSTCabWriter &w, const std::string &first)
+{
+    std::vector<std::string> all{first};
+    for (int i = 1; FileExists(ExtractFilePath(first) + w.CabinetFileName(i)); ++i)
+        all.push_back(ExtractFilePath(first) + w.CabinetFileName(i));
+    return all;
+}
+
+struct WindowCase {
+    int window;
+    bool spanned;
+};
+
+class LzxWindows : public ::testing::TestWithParam<WindowCase> {};
+
+}  // namespace
+
+TEST_P(LzxWindows, OutsideReadersExtractEveryFileByteExact)
+{
+    const WindowCase c = GetParam();
+    TempDir dir;
+    TSTCabWriter w;
+    w.SetCompressionType(cctLzx);
+    w.SetCompressionLzxLevel(static_cast<TSTCabLzxLevel>(c.window));
+    if (c.spanned)
+        w.CabinetSizeThreshold = 60000;
+    const std::string cab = dir / "out/ARCH.CAB";
+    w.Open(cab);
+    addAll(w, dir, edgeFolders(), true);
+    addAll(w, dir, ledgerFolder(), false);
+    w.Close(true);
+    const std::vector<std::string> set = setOf(w, cab);
+    Files files = edgeFolders();
+    files.insert(files.end(), ledgerFolder().begin(), ledgerFolder().end());
+
+    if (c.spanned) {
+        ASSERT_GE(set.size(), 3u);
+    } else {
+        // Frames as every reader expects them: 32 KiB but the folder's last,
+        // an even size, never past the format's bound.
+        ASSERT_EQ(set.size(), 1u);
+        const RawLayout l = parseLayout(cab);
+        ASSERT_EQ(l.folders.size(), edgeFolders().size());
+        for (const RawFolder &f : l.folders) {
+            EXPECT_EQ(f.type, cab::TCOMPfromLZXWindow(c.window));
+            for (std::size_t k = 0; k < f.blocks.size(); ++k) {
+                if (k + 1 < f.blocks.size()) {
+                    EXPECT_EQ(f.blocks[k].cbUncomp, 32768);
+                }
+                EXPECT_EQ(f.blocks[k].cbData % 2, 0);
+                EXPECT_LE(f.blocks[k].cbData, cab::detail::lzx::kMaxFrameCompressed);
+            }
+        }
+    }
+    for (const Reader r : {Reader::Ours, Reader::Cabextract, Reader::SevenZip, Reader::Bsdtar}) {
+        if (r == Reader::Bsdtar && c.spanned)
+            continue;
+        if (r != Reader::Ours && !haveTool(readerTool(r))) {
+            ADD_FAILURE() << readerTool(r) << " is not installed";
+            continue;
+        }
+        const std::string dest = dir / (std::string("x-") + readerTool(r));
+        const RunResult x = extractWith(r, cab, dest);
+        EXPECT_EQ(x.status, 0) << readerTool(r) << ": " << x.output;
+        EXPECT_EQ(differences(files, dest), "") << readerTool(r);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, LzxWindows,
+                         ::testing::Values(WindowCase{15, false}, WindowCase{16, false}, WindowCase{17, false},
+                                           WindowCase{18, false}, WindowCase{19, false}, WindowCase{20, false},
+                                           WindowCase{21, false}, WindowCase{15, true}, WindowCase{16, true},
+                                           WindowCase{17, true}, WindowCase{18, true}, WindowCase{19, true},
+                                           WindowCase{20, true}, WindowCase{21, true}),
+                         [](const ::testing::TestParamInfo<WindowCase> &i) {
+                             return std::string(i.param.spanned ? "Spanned" : "Single") +
+                                    std::to_string(i.param.window);
+                         });
+
+// A change of method between files closes the folder, so every method keeps
+// its own folder, and the readers take each with its own decoder.
+TEST(LzxMixed, StoredMszipAndLzxFoldersShareOneCabinet)
+{
+    TempDir dir;
+    TSTCabWriter w;
+    const std::string cab = dir / "MIX.CAB";
+    w.Open(cab);
+    const Files files = {{"A.DAT", ledgerText(50000, 1)},  {"B.DAT", ledgerText(70000, 2)},
+                         {"C.DBF", ledgerTable(900, 3)},   {"D.TXT", ledgerText(40000, 4)},
+                         {"E.DBF", ledgerTable(1200, 5)}, {"F.DAT", makeData(30000, 6, false)},
+                         {"G.DAT", ledgerText(1000, 7)}};
+    const std::pair<TSTCabCompressionType, int> methods[] = {{cctNone, 0},   {cctMsZip, 0}, {cctLzx, 15},
+                                                              {cctLzx, 15},  {cctLzx, 21},  {cctMsZip, 0},
+                                                              {cctNone, 0}};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        w.SetCompressionType(methods[i].first);
+        if (methods[i].second)
+            w.SetCompressionLzxLevel(static_cast<TSTCabLzxLevel>(methods[i].second));
+        writeFile(dir / ("src/" + files[i].first), files[i].second);
+        w.AddFile(dir / ("src/" + files[i].first), files[i].first, false);
+    }
+    w.Close(true);
+
+    const RawLayout l = parseLayout(cab);
+    std::vector<std::uint16_t> types;
+    for (const RawFolder &f : l.folders)
+        types.push_back(f.type);
+    EXPECT_EQ(types, (std::vector<std::uint16_t>{0x0000, 0x0001, 0x0F03, 0x1503, 0x0001, 0x0000}));
+    EXPECT_EQ(l.fileFolders, (std::vector<std::uint16_t>{0, 1, 2, 2, 3, 4, 5}));
+    for (const Reader r : {Reader::Ours, Reader::Cabextract, Reader::SevenZip, Reader::Bsdtar}) {
+        const std::string dest = dir / (std::string("x-") + readerTool(r));
+        const RunResult x = extractWith(r, cab, dest);
+        EXPECT_EQ(x.status, 0) << readerTool(r) << ": " << x.output;
+        EXPECT_EQ(differences(files, dest), "") << readerTool(r);
+    }
+}
+
+// The writer as constructed compresses with LZX and a 2 MiB window.
+TEST(LzxDefaults, WriterWithItsDefaultsWritesACabinetOthersRead)
+{
+    TempDir dir;
+    TSTCabWriter w;
+    const std::string cab = dir / "DEF.CAB";
+    w.Open(cab);
+    addAll(w, dir, ledgerFolder(), false);
+    w.Close(true);
+    const RawLayout l = parseLayout(cab);
+    ASSERT_EQ(l.folders.size(), 1u);
+    EXPECT_EQ(l.folders[0].type, 0x1503);
+    for (const Reader r : {Reader::Ours, Reader::Cabextract, Reader::SevenZip}) {
+        const std::string dest = dir / (std::string("x-") + readerTool(r));
+        const RunResult x = extractWith(r, cab, dest);
+        EXPECT_EQ(x.status, 0) << readerTool(r) << ": " << x.output;
+        EXPECT_EQ(differences(ledgerFolder(), dest), "") << readerTool(r);
+    }
+}
