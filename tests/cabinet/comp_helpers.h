@@ -115,6 +115,14 @@ inline bool haveTool(const std::string &name)
     return !qv::test::kWindows && run("command -v " + name + " >/dev/null").status == 0;
 }
 
+// Why a check with one of those tools cannot run here; empty when it can.
+inline std::string toolAbsent(const std::string &name)
+{
+    if (qv::test::kWindows)
+        return name + " is a Linux tool: that check runs in the Linux build";
+    return haveTool(name) ? std::string() : name + " is not installed";
+}
+
 // One argument for run()'s shell.
 inline std::string quote(const std::string &s)
 {
