@@ -29,8 +29,14 @@ cleanup() {
 }
 trap cleanup EXIT
 echo "== Wine: preparing a fresh prefix"
+# One server for all the test programs, started before anything else runs in
+# the prefix (it refuses to start beside one) and ended by cleanup. Debian's
+# wineserver wrapper passes -p0 itself and then refuses another -p: ask the
+# server binary.
+server=wineserver
+[[ -x /usr/lib/wine/wineserver64 ]] && server=/usr/lib/wine/wineserver64
+"$server" -p
 wine wineboot --init >/dev/null 2>&1 || true
-wineserver -p  # one server for all the test programs, ended by cleanup
 
 echo "== Cross-building the core, qvcab.exe and the core's tests"
 cmake -S . -B "$out/tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

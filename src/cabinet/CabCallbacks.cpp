@@ -117,7 +117,10 @@ void CheckFDI(bool ok, cab::ERF &erf, cab::HFDI context)
 
 // ---------------------------------------------------------------- JoinPath
 
-std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
+namespace {
+
+template <typename IsDelim>
+std::string joinParts(char delim, IsDelim isDelim, std::initializer_list<std::string> parts)
 {
     std::string result;
     bool first = true;
@@ -129,8 +132,8 @@ std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
             first = false;
             continue;
         }
-        const bool endsWith = !result.empty() && result.back() == delim;
-        const bool beginsWith = part.front() == delim;
+        const bool endsWith = !result.empty() && isDelim(result.back());
+        const bool beginsWith = isDelim(part.front());
         if (endsWith && beginsWith)
             result.pop_back();
         else if (!endsWith && !beginsWith)
@@ -138,6 +141,18 @@ std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
         result += part;
     }
     return result;
+}
+
+}  // namespace
+
+std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
+{
+    return joinParts(delim, [delim](char c) { return c == delim; }, parts);
+}
+
+std::string JoinPath(std::initializer_list<std::string> parts)
+{
+    return joinParts(PathDelim, [](char c) { return IsPathDelimiter(c); }, parts);
 }
 
 // ---------------------------------------------------------------- names

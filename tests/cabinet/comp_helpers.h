@@ -2,9 +2,11 @@
 #pragma once
 
 #include "cabinet/CabSTComps.h"
+#include "platform/errors.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,50 @@ namespace cabtest {
 
 // A fresh folder under the temporary folder, removed with everything in it.
 using TempDir = qv::test::ScratchDir;
+
+// A path as the components give it back: with the system's delimiter (the
+// tests write "dir / \"out/A.CAB\"", which Windows takes but normalises).
+inline std::string native(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', qv::PathDelim);
+    return path;
+}
+
+// The codes the system gives for the failures the tests provoke: errno on
+// POSIX, GetLastError's on Windows.
+#ifdef _WIN32
+constexpr int kErrNoFile = 2;            // ERROR_FILE_NOT_FOUND
+constexpr int kErrNoFolder = 3;          // ERROR_PATH_NOT_FOUND
+constexpr int kErrExists = 80;           // ERROR_FILE_EXISTS
+constexpr int kErrIsFolder = 5;          // ERROR_ACCESS_DENIED: a file to be made where a folder is
+constexpr int kErrReadOnlyHandle = 5;    // ERROR_ACCESS_DENIED: a write through a handle opened to read
+constexpr int kErrNegativeSeek = 131;    // ERROR_NEGATIVE_SEEK
+#else
+constexpr int kErrNoFile = ENOENT;
+constexpr int kErrNoFolder = ENOENT;
+constexpr int kErrExists = EEXIST;
+constexpr int kErrIsFolder = EISDIR;
+constexpr int kErrReadOnlyHandle = EBADF;
+constexpr int kErrNegativeSeek = EINVAL;
+#endif
+
+// The system's text for a code as a cabinet error carries it: without its
+// trailing full stops and spaces (Windows ends its texts with one).
+inline std::string cabSystemText(int code)
+{
+    std::string text = qv::SysErrorMessage(code);
+    while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+// The line a cabinet error gives the system's failure: "TEXT [0x0005]."
+inline std::string cabSystemLine(int code)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(code));
+    return cabSystemText(code) + " [0x" + hex + "].";
+}
 
 inline void writeFile(const std::string &path, const std::string &data) { qv::test::WriteBytes(path, data); }
 inline std::string readFile(const std::string &path) { return qv::test::ReadBytes(path); }

@@ -165,6 +165,47 @@ std::string RunCaptured(const std::string &command, int &status)
     return out;
 }
 
+namespace {
+std::wstring wideOf(const std::string &s)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
+    w.resize(w.size() - 1);
+    return w;
+}
+}  // namespace
+
+bool MakeSymbolicLink(const std::string &target, const std::string &link, bool folder)
+{
+    // A link's target is kept as written, unnormalised: "\\" only.
+    std::string to = target;
+    std::replace(to.begin(), to.end(), '/', '\\');
+    const DWORD kind = folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+    // Developer mode lets anyone make links with this flag; systems before
+    // Windows 10 1703 refuse the flag itself, so once more without it.
+    if (!CreateSymbolicLinkW(wideOf(link).c_str(), wideOf(to).c_str(), kind | 0x2) &&
+        !CreateSymbolicLinkW(wideOf(link).c_str(), wideOf(to).c_str(), kind))
+        return false;
+    // Wine answers yes and makes nothing.
+    return PathIsLink(link);
+}
+
+bool UnderWine()
+{
+    // Wine's ntdll names its version; Windows' does not.
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+bool UnderWineAsRoot()
+{
+    // Wine takes the Unix user's name for the Windows one.
+    wchar_t name[256];
+    DWORD size = 256;
+    return UnderWine() && GetUserNameW(name, &size) && std::wstring(name) == L"root";
+}
+
 std::string ThisProgramPath()
 {
     wchar_t self[4096];
@@ -230,6 +271,18 @@ RunningProcess::~RunningProcess()
 }
 
 #endif
+
+#ifndef _WIN32
+bool MakeSymbolicLink(const std::string &target, const std::string &link, bool)
+{
+    return ::symlink(target.c_str(), link.c_str()) == 0;
+}
+
+bool UnderWine() { return false; }
+bool UnderWineAsRoot() { return false; }
+#endif
+
+std::uint32_t AttributesAsRead(std::uint32_t bits) { return UnderWine() ? bits | faArchive : bits; }
 
 void SetLastWriteTime(const std::string &path, FileTime utc)
 {

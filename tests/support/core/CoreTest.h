@@ -59,6 +59,11 @@ private:
     void *handle_ = nullptr;
 };
 
+// Makes link a symbolic link to target (a folder when folder is set). False
+// where the system makes none: Windows asks a privilege for it, or developer
+// mode, and Wine makes none at all.
+bool MakeSymbolicLink(const std::string &target, const std::string &link, bool folder);
+
 // Sets a file's last-write time; raises on failure.
 void SetLastWriteTime(const std::string &path, FileTime utc);
 
@@ -69,6 +74,16 @@ std::string RunCaptured(const std::string &command, int &status);
 // The full name of the running program.
 std::string ThisProgramPath();
 #endif
+
+// Wine, which runs the Windows tests in the cross-build, departs from
+// Windows where no program can change it: it reports every regular file with
+// the archive bit, keeps read-only as the Unix write permission (which does
+// not stop root) and on Linux has no creation time to keep. Tests expect
+// those departures only where they happen, and say so when they skip.
+bool UnderWine();
+bool UnderWineAsRoot();
+// The DOS attributes a regular file reads back with after it was given bits.
+std::uint32_t AttributesAsRead(std::uint32_t bits);
 
 // True on the system whose behaviour a test pins down.
 constexpr bool kWindows =
