@@ -170,7 +170,18 @@ bool FileFlushAll(const std::vector<std::string> &paths)
 }
 
 // NTFS journals its folder entries; MoveFileEx writes a rename through itself.
-bool FlushDirectory(const std::string &) { return true; }
+// What is left is to fail, as POSIX does, where there is no folder to flush.
+bool FlushDirectory(const std::string &folder)
+{
+    const DWORD a = ::GetFileAttributesW(wide(folder.empty() ? "." : folder).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    return true;
+}
 
 bool FileClose(FileHandle h) { return CloseHandle(reinterpret_cast<HANDLE>(h)) != 0; }
 

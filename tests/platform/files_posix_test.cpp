@@ -1,6 +1,6 @@
-// The file layer on POSIX systems: dispositions, attributes kept in
-// permissions and an extended attribute, times, search, unique names, the
-// case-insensitive lookup, flushing and links.
+// The file layer on POSIX systems: names and expansion, attributes kept in
+// permissions and an extended attribute, times in a named time zone, the
+// case-insensitive lookup, unique folders and links.
 #include "platform/errors.h"
 #include "platform/files.h"
 
@@ -39,30 +39,6 @@ void touch(const std::string &p, const std::string &data = "x")
 
 }  // namespace
 
-TEST(FileOpen, DispositionsAndErrors)
-{
-    Dir d;
-    const std::string f = d / "a";
-    EXPECT_EQ(FileOpen(f, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting), InvalidFileHandle);
-    EXPECT_EQ(LastOSError(), osErrorFileNotFound);
-    FileHandle h = FileOpen(f, FileAccess::Write, FileShare::None, FileDisposition::CreateNew);
-    ASSERT_NE(h, InvalidFileHandle);
-    EXPECT_GE(h, 3) << "never one of the standard streams";
-    EXPECT_EQ(FileWrite(h, "abcdef", 6), 6);
-    EXPECT_EQ(FileSeek(h, 2, 0), 2);
-    EXPECT_TRUE(FileTruncateHere(h));
-    EXPECT_TRUE(FileClose(h));
-    EXPECT_EQ(FileOpen(f, FileAccess::Write, FileShare::None, FileDisposition::CreateNew), InvalidFileHandle);
-    EXPECT_EQ(LastOSError(), osErrorFileExists);
-    h = FileOpen(f, FileAccess::Read, FileShare::Read, FileDisposition::OpenAlways);
-    char buf[8] = {};
-    EXPECT_EQ(FileRead(h, buf, 8), 2);
-    EXPECT_EQ(std::string(buf), "ab");
-    FileClose(h);
-    EXPECT_EQ(FileOpen(d.path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting), InvalidFileHandle)
-        << "a folder is not a file";
-}
-
 TEST(FileNames, PartsAndExpansion)
 {
     EXPECT_EQ(ExtractFilePath("/a/b/c.cab"), "/a/b/");
@@ -71,27 +47,6 @@ TEST(FileNames, PartsAndExpansion)
     EXPECT_EQ(ExpandFileName("/a/./b/../c"), "/a/c");
     EXPECT_EQ(ExpandFileName("/a/b/"), "/a/b/");
     EXPECT_EQ(ExpandFileName("x.cab"), CurrentDirectory() + "/x.cab");
-}
-
-TEST(FileFolders, ForceDirectoriesRenameDelete)
-{
-    Dir d;
-    EXPECT_TRUE(ForceDirectories(d / "p/q/r/"));
-    EXPECT_TRUE(DirectoryExists(d / "p/q/r"));
-    EXPECT_TRUE(ForceDirectories(d / "p/q"));
-    touch(d / "p/file");
-    EXPECT_FALSE(ForceDirectories(d / "p/file/sub"));
-    touch(d / "p/one", "1");
-    touch(d / "p/two", "2");
-    EXPECT_TRUE(FileRename(d / "p/one", d / "p/two")) << "rename replaces";
-    EXPECT_FALSE(FileExists(d / "p/one"));
-    std::ifstream in(d / "p/two");
-    std::string s;
-    in >> s;
-    EXPECT_EQ(s, "1");
-    EXPECT_TRUE(FileDelete(d / "p/two"));
-    EXPECT_FALSE(FileDelete(d / "p/two"));
-    EXPECT_EQ(LastOSError(), osErrorFileNotFound);
 }
 
 TEST(FileAttributes, ReadOnlyHiddenSystemArchive)
@@ -158,58 +113,6 @@ TEST(FileTimes, LocalRoundTripAndFileStamps)
     ::tzset();
 }
 
-TEST(FileSearchTest, MasksOrderAndErrors)
-{
-    Dir d;
-    touch(d / "A.DAT");
-    touch(d / "b.dat");
-    touch(d / "c.txt");
-    touch(d / "noext");
-    ForceDirectories(d / "SUB.DAT");
-    std::set<std::string> found;
-    FileSearch s;
-    SearchEntry e;
-    ASSERT_TRUE(s.First(d / "*.dat", e));
-    do
-        found.insert(e.name + ((e.attributes & faDirectory) ? "/" : ""));
-    while (s.Next(e));
-    EXPECT_EQ(LastOSError(), osErrorNoMoreFiles);
-    EXPECT_EQ(found, (std::set<std::string>{"A.DAT", "b.dat", "SUB.DAT/"}));
-
-    found.clear();
-    ASSERT_TRUE(s.First(d / "*.*", e));
-    do
-        found.insert(e.name);
-    while (s.Next(e));
-    EXPECT_TRUE(found.count("noext")) << "*.* matches names without a dot";
-    EXPECT_TRUE(found.count(".") && found.count(".."));
-
-    EXPECT_FALSE(s.First(d / "*.none", e));
-    EXPECT_TRUE(s.NothingMatched());
-    EXPECT_FALSE(s.First(d / "missing/*.*", e));
-    EXPECT_FALSE(s.NothingMatched());
-    EXPECT_EQ(LastOSError(), ENOENT);
-}
-
-TEST(FileUniqueNames, CreatesDistinctFiles)
-{
-    Dir d;
-    std::set<std::string> names;
-    for (int i = 0; i < 20; ++i) {
-        std::string path;
-        const FileHandle h = CreateUniqueFile(d.path, "~x", ".tmp", path);
-        ASSERT_NE(h, InvalidFileHandle);
-        EXPECT_EQ(ExtractFilePath(path), d.path + "/");
-        EXPECT_EQ(ExtractFileName(path).rfind("~x", 0), 0u);
-        FileClose(h);
-        names.insert(path);
-    }
-    EXPECT_EQ(names.size(), 20u);
-    std::string path;
-    EXPECT_EQ(CreateUniqueFile(d / "missing", "x", "", path), InvalidFileHandle);
-    EXPECT_EQ(TempDirectory().back(), '/');
-}
-
 TEST(FileCase, FindsPathIgnoringCase)
 {
     Dir d;
@@ -221,34 +124,6 @@ TEST(FileCase, FindsPathIgnoringCase)
     EXPECT_EQ(FindPathIgnoringCase(d / "Firma1/Dane/Plik.DBF"), d / "Firma1/Dane/Plik.DBF");
     EXPECT_EQ(FindPathIgnoringCase(d / "FIRMA1/nothing"), "");
     EXPECT_EQ(FindPathIgnoringCase(""), "");
-}
-
-TEST(FileFlush, FlushesAnOpenFileAndAFolder)
-{
-    Dir d;
-    const FileHandle h = FileOpen(d / "f", FileAccess::Write, FileShare::Read, FileDisposition::CreateNew);
-    ASSERT_NE(h, InvalidFileHandle);
-    ASSERT_EQ(FileWrite(h, "abc", 3), 3);
-    EXPECT_TRUE(FileFlush(h));
-    FileClose(h);
-    EXPECT_FALSE(FileFlush(h));
-    EXPECT_TRUE(FlushDirectory(d.path));
-    EXPECT_FALSE(FlushDirectory(d / "missing"));
-    EXPECT_FALSE(FlushDirectory(d / "f"));  // not a folder
-}
-
-TEST(FileFlush, FlushesClosedFilesByNameAndAsABatch)
-{
-    Dir d;
-    touch(d / "a");
-    touch(d / "ro");
-    ::chmod((d / "ro").c_str(), 0444);
-    EXPECT_TRUE(FileFlushByName(d / "a"));
-    EXPECT_TRUE(FileFlushByName(d / "ro")) << "a read-only file too";
-    EXPECT_FALSE(FileFlushByName(d / "missing"));
-    EXPECT_TRUE(FileFlushAll({d / "a", d / "ro"}));
-    EXPECT_TRUE(FileFlushAll({}));
-    EXPECT_FALSE(FileFlushAll({d / "a", d / "missing"}));
 }
 
 TEST(FileFolders, UniqueFoldersAndTreesRemovedWithoutFollowingLinks)
