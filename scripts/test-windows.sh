@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the Qt-free core for 64-bit Windows (MinGW-w64): qvcab.exe and
-# the core's GoogleTest programs, runs those under Wine through CTest, then
-# checks qvcab.exe's cabinets with cabextract (byte for byte) and reads gcab's
-# and the Linux qvcab's cabinets with qvcab.exe. Leaves the statically linked
-# build/windows/qvcab.exe. Installs what is missing first.
+# the core's GoogleTest programs; checks qvcab.exe's cabinets with cabextract
+# (byte for byte) and reads gcab's and the Linux qvcab's cabinets with
+# qvcab.exe; then runs the test programs under Wine through CTest. Leaves the
+# statically linked build/windows/qvcab.exe. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -35,7 +35,7 @@ echo "== Wine: preparing a fresh prefix"
 # server binary.
 server=wineserver
 [[ -x /usr/lib/wine/wineserver64 ]] && server=/usr/lib/wine/wineserver64
-"$server" -p
+"$server" -p || { echo "wineserver would not start for $WINEPREFIX" >&2; exit 1; }
 wine wineboot --init >/dev/null 2>&1 || true
 
 echo "== Cross-building the core, qvcab.exe and the core's tests"
