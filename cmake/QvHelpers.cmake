@@ -1,9 +1,34 @@
-# One static library per source folder: every .cpp/.h in the folder belongs to it.
+# One file per operating system: NAME_posix.cpp and NAME_windows.cpp stand
+# behind one header, and the build takes the one for the system it builds for;
+# likewise the tests of one system's own behaviour (NAME_posix_test.cpp,
+# NAME_windows_test.cpp).
+function(qv_filter_other_systems var)
+  set(_list ${${var}})
+  if(WIN32)
+    list(FILTER _list EXCLUDE REGEX ".*_posix(_test)?\\.cpp$")
+  else()
+    list(FILTER _list EXCLUDE REGEX ".*_windows(_test)?\\.cpp$")
+  endif()
+  set(${var} ${_list} PARENT_SCOPE)
+endfunction()
+
+# One static library per source folder: every .cpp/.h in the folder belongs to
+# it, unless the folder is split in two (src/platform, src/upload: a Qt-free
+# core and the Qt part above it), which FILES (the files of one part) or
+# EXCLUDE (names, without extension, of the other part's files) say.
 function(qv_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
-       ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
-  list(FILTER _src EXCLUDE REGEX ".*/main\\.cpp$")
+  cmake_parse_arguments(ARG "" "" "DEPS;FILES;EXCLUDE" ${ARGN})
+  if(ARG_FILES)
+    list(TRANSFORM ARG_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE _src)
+  else()
+    file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+         ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+    list(FILTER _src EXCLUDE REGEX ".*/main\\.cpp$")
+    foreach(_stem IN LISTS ARG_EXCLUDE)
+      list(FILTER _src EXCLUDE REGEX ".*/${_stem}\\.(cpp|h)$")
+    endforeach()
+  endif()
+  qv_filter_other_systems(_src)
   if(NOT _src)  # a folder still being written
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/..)
@@ -15,16 +40,34 @@ function(qv_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# One GoogleTest executable per test folder; every .cpp in it is a test source.
+# One GoogleTest executable per test folder; every .cpp in it is a test source
+# (FILES or EXCLUDE split a folder as for qv_library). A CORE test program
+# links no Qt (its main is tests/support/core's), so it also builds for
+# Windows with the core alone.
 include(GoogleTest)
 function(qv_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "CORE" "" "DEPS;FILES;EXCLUDE" ${ARGN})
+  if(ARG_FILES)
+    list(TRANSFORM ARG_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE _src)
+  else()
+    file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    foreach(_stem IN LISTS ARG_EXCLUDE)
+      list(FILTER _src EXCLUDE REGEX ".*/${_stem}\\.cpp$")
+    endforeach()
+  endif()
+  qv_filter_other_systems(_src)
   if(NOT _src)
     return()
   endif()
+  if(NOT ARG_CORE AND QV_CORE_ONLY)
+    return()
+  endif()
   add_executable(${name} ${_src})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest qv_testsupport)
+  if(ARG_CORE)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest qv_testmain_core)
+  else()
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest qv_testsupport)
+  endif()
   target_compile_definitions(${name} PRIVATE QV_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              QV_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name}

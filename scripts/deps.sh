@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need,
-# only when some are missing. Source it; pass "test" for the test tools too.
+# only when some are missing. Source it; pass "test" for the test tools too,
+# "windows" for the Windows cross-build and Wine instead.
 set -euo pipefail
 
 qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev zlib1g-dev
              libssl-dev libgtest-dev googletest python3 fonts-liberation2 fonts-dejavu-core)
-if [[ "${1:-}" == "test" ]]; then
+if [[ "${1:-}" == "windows" ]]; then
+  # MinGW-w64 (POSIX threads), its zlib, GoogleTest's sources to build with
+  # it, Wine to run the programs; cabextract and gcab check the cabinets.
+  qv_packages=(cmake ninja-build g++ zlib1g-dev googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+               wine wine64 cabextract gcab)
+elif [[ "${1:-}" == "test" ]]; then
   # python3-openssl gives pyftpdlib its TLS; python3-cryptography makes the
   # test certificates.
   # bsdutils has script(1), which gives the command-line tests a terminal.

@@ -3,8 +3,8 @@
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
 #include "cabinet/cabformat.h"
-#include "platform/cp1250.h"
 #include "platform/tempfiles.h"
+#include "platform/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -117,7 +117,10 @@ void CheckFDI(bool ok, cab::ERF &erf, cab::HFDI context)
 
 // ---------------------------------------------------------------- JoinPath
 
-std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
+namespace {
+
+template <typename IsDelim>
+std::string joinParts(char delim, IsDelim isDelim, std::initializer_list<std::string> parts)
 {
     std::string result;
     bool first = true;
@@ -129,8 +132,8 @@ std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
             first = false;
             continue;
         }
-        const bool endsWith = !result.empty() && result.back() == delim;
-        const bool beginsWith = part.front() == delim;
+        const bool endsWith = !result.empty() && isDelim(result.back());
+        const bool beginsWith = isDelim(part.front());
         if (endsWith && beginsWith)
             result.pop_back();
         else if (!endsWith && !beginsWith)
@@ -138,6 +141,18 @@ std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
         result += part;
     }
     return result;
+}
+
+}  // namespace
+
+std::string JoinPathWith(char delim, std::initializer_list<std::string> parts)
+{
+    return joinParts(delim, [delim](char c) { return c == delim; }, parts);
+}
+
+std::string JoinPath(std::initializer_list<std::string> parts)
+{
+    return joinParts(PathDelim, [](char c) { return IsPathDelimiter(c); }, parts);
 }
 
 // ---------------------------------------------------------------- names
@@ -154,7 +169,7 @@ std::string CabNameToUtf8(const char *raw, bool isUtf8)
         ascii = static_cast<unsigned char>(raw[i]) < 0x80;
     if (ascii)
         return std::string(raw, n);
-    return FromCP1250(QByteArray(raw, static_cast<qsizetype>(n))).toStdString();
+    return Cp1250ToUtf8(std::string_view(raw, n));
 }
 
 // ---------------------------------------------------------------- callbacks

@@ -65,8 +65,10 @@ extern thread_local int LastFDIIOError;
 
 // Joins paths with exactly one separator between non-empty parts.
 std::string JoinPathWith(char delim, std::initializer_list<std::string> parts);
-inline std::string JoinPath(std::initializer_list<std::string> parts) { return JoinPathWith(PathDelim, parts); }
-// Names inside a cabinet.
+// Paths of the file system: where "/" is a delimiter too (Windows), a part
+// ending or beginning with it counts as delimited.
+std::string JoinPath(std::initializer_list<std::string> parts);
+// Names inside a cabinet, which know only "\".
 inline std::string JoinCabName(std::initializer_list<std::string> parts) { return JoinPathWith('\\', parts); }
 
 // ---------------------------------------------------------------- callbacks

@@ -9,8 +9,7 @@
 #include "cabinet/CabSTConsts.h"
 #include "platform/shell.h"
 #include "platform/tempfiles.h"
-
-#include <QString>
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,11 +28,6 @@ std::string formatText(const char *pattern, const std::string &arg)
     return out;
 }
 
-bool sameTextIgnoringCase(const std::string &a, const std::string &b)
-{
-    return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
-}
-
 // A name inside the cabinet in the platform's own spelling.
 // Names in notifications come from the library as UTF-8; bytes that are not
 // valid UTF-8 are taken as Windows-1250.
@@ -41,11 +35,8 @@ std::string notifiedName(const char *raw)
 {
     if (!raw)
         return {};
-    const QByteArray bytes(raw);
-    const QString text = QString::fromUtf8(bytes);
-    if (text.toUtf8() == bytes)
-        return bytes.toStdString();
-    return CabNameToUtf8(raw, false);
+    const std::string bytes(raw);
+    return IsValidUtf8(bytes) ? bytes : CabNameToUtf8(raw, false);
 }
 
 std::string toLocalName(std::string name)
@@ -149,7 +140,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
     std::string current = cabFileName_;
     while (!current.empty()) {
         const bool seen = std::any_of(visited.begin(), visited.end(),
-                                      [&](const std::string &v) { return sameTextIgnoringCase(v, current); });
+                                      [&](const std::string &v) { return SameTextIgnoringCase(v, current); });
         if (seen || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
             throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
         visited.push_back(current);
@@ -168,7 +159,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
         // continued file, to that cabinet's end; what follows is the next
         // cabinet named by the last one it entered. Going back to the
         // requested cabinet would extract its files a second time.
-        if (!sameTextIgnoringCase(current, announcedNext_))
+        if (!SameTextIgnoringCase(current, announcedNext_))
             current = announcedNext_;
         else
             current.clear();
@@ -203,7 +194,7 @@ cab::INT_PTR TSTCabReader::notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIF
         const std::string name = notifiedName(pfdin->psz1);
         std::string dest;
         for (const OpenEntry &e : open_)
-            if (sameTextIgnoringCase(e.name, name)) {
+            if (SameTextIgnoringCase(e.name, name)) {
                 dest = e.dest;
                 break;
             }
@@ -286,7 +277,7 @@ cab::INT_PTR TSTCabReader::closeFile(cab::PFDINOTIFICATION pfdin)
     auto it = std::find_if(open_.begin(), open_.end(), [&](const OpenEntry &e) { return e.handle == pfdin->hf; });
     if (it == open_.end())
         it = std::find_if(open_.begin(), open_.end(),
-                          [&](const OpenEntry &e) { return sameTextIgnoringCase(e.name, name); });
+                          [&](const OpenEntry &e) { return SameTextIgnoringCase(e.name, name); });
     std::string dest;
     if (it != open_.end()) {
         OpenEntry e = *it;

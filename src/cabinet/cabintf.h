@@ -7,6 +7,12 @@
 // with the platform's own typedefs.
 #pragma once
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 #include <cstdint>
 
 namespace cab {
@@ -45,6 +51,32 @@ constexpr TCOMP tcompMASK_QUANTUM_MEM = 0x1F00;
 constexpr TCOMP tcompQUANTUM_MEM_LO = 0x0A00;
 constexpr TCOMP tcompQUANTUM_MEM_HI = 0x1500;
 constexpr int tcompSHIFT_QUANTUM_MEM = 8;
+
+#ifdef _WIN32
+// The C runtime's headers (taken in at the top, whose guards keep them from
+// coming back) define these names as macros of the same values; they give
+// way to the interface's own constants.
+#undef _A_RDONLY
+#undef _A_HIDDEN
+#undef _A_SYSTEM
+#undef _A_ARCH
+#undef _A_EXEC
+#undef _A_NAME_IS_UTF
+#undef _O_RDONLY
+#undef _O_WRONLY
+#undef _O_RDWR
+#undef _O_APPEND
+#undef _O_RANDOM
+#undef _O_SEQUENTIAL
+#undef _O_TEMPORARY
+#undef _O_CREAT
+#undef _O_TRUNC
+#undef _O_EXCL
+#undef _O_SHORT_LIVED
+#undef _O_BINARY
+#undef _S_IREAD
+#undef _S_IWRITE
+#endif
 
 // Attribute bits of a cabinet file entry.
 constexpr USHORT _A_RDONLY = 0x01;

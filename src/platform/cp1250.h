@@ -1,5 +1,5 @@
-// Windows-1250, the code page of every text the ledger program and the
-// settings file hold, to and from Unicode.
+// Windows-1250 between Qt's strings and the bytes the ledger program and the
+// settings file hold; the table itself is the core's (platform/text.h).
 #pragma once
 
 #include <QByteArray>

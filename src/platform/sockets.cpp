@@ -1,32 +1,15 @@
+// TCP sockets, the part every system shares: the error texts, addresses and
+// names, and the Socket class over the calls of sockets_native.h, which
+// sockets_posix.cpp or sockets_windows.cpp (whichever the build takes)
+// provide.
 #include "platform/sockets.h"
 
+#include "platform/sockets_native.h"
+
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <utility>
-
-#ifdef _WIN32
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601  // getaddrinfo, getnameinfo and IPv6 names
-#endif
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#ifdef _MSC_VER
-#pragma comment(lib, "ws2_32.lib")
-#endif
-#include <mutex>
-#else
-#include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-#endif
 
 namespace qv::net {
 
@@ -86,33 +69,11 @@ std::string formatSocketError(int code)
     return head + SocketErrorDescription(code);
 }
 
-#ifdef _WIN32
-using SockLen = int;
-SOCKET sock(std::uintptr_t h) { return static_cast<SOCKET>(h); }
+using native::SockLen;
+using native::sock;
 
-void startup()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        WSADATA data;
-        int rc = WSAStartup(MAKEWORD(2, 2), &data);
-        if (rc != 0)
-            throw ESocketError(rc);
-    });
-}
-
-int lastNative() { return WSAGetLastError(); }
-bool interrupted(int native) { return native == WSAEINTR; }
-bool wouldBlock(int native) { return native == WSAEWOULDBLOCK || native == WSAETIMEDOUT; }
-#else
-using SockLen = socklen_t;
-int sock(std::uintptr_t h) { return static_cast<int>(h); }
-
-void startup() {}
-int lastNative() { return errno; }
-bool interrupted(int native) { return native == EINTR; }
-bool wouldBlock(int native) { return native == EAGAIN || native == EWOULDBLOCK; }
-#endif
+void startup() { native::Startup(); }
+int lastNative() { return native::LastError(); }
 
 [[noreturn]] void raiseLast() { throw ESocketError(SocketErrorFromNative(lastNative())); }
 
@@ -226,28 +187,6 @@ int portOf(const sockaddr_storage &ss)
     return ntohs(reinterpret_cast<const sockaddr_in6 *>(&ss)->sin6_port);
 }
 
-// Name-service failures have numbers of their own, outside the socket table.
-int lookupError(int rc)
-{
-#ifdef _WIN32
-    return rc;
-#else
-    switch (rc) {
-    case EAI_NONAME:
-        return kErrHostNotFound;
-    case EAI_AGAIN:
-        return 11002;
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-        return 11004;
-#endif
-    case EAI_SYSTEM:
-        return SocketErrorFromNative(errno);
-    default:
-        return 11003;
-    }
-#endif
-}
 
 // The host's first IPv4 address for TCP, or its first IPv6 one when it has
 // none, looked up in one family or both (AF_UNSPEC).
@@ -260,7 +199,7 @@ std::string firstAddress(const std::string &host, int family)
     addrinfo *list = nullptr;
     int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
     if (rc != 0)
-        throw ESocketError(lookupError(rc));
+        throw ESocketError(native::LookupError(rc));
     const addrinfo *chosen = nullptr;
     for (addrinfo *a = list; a && !chosen; a = a->ai_next)
         if (a->ai_addr && a->ai_family == AF_INET)
@@ -278,21 +217,6 @@ std::string firstAddress(const std::string &host, int family)
     return out;
 }
 
-void setNonBlocking(std::uintptr_t h, bool on)
-{
-#ifdef _WIN32
-    u_long value = on ? 1 : 0;
-    if (ioctlsocket(sock(h), FIONBIO, &value) != 0)
-        raiseLast();
-#else
-    int flags = ::fcntl(sock(h), F_GETFL);
-    if (flags < 0)
-        raiseLast();
-    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    if (::fcntl(sock(h), F_SETFL, flags) != 0)
-        raiseLast();
-#endif
-}
 
 }  // namespace
 
@@ -304,63 +228,6 @@ std::string SocketErrorDescription(int code)
         if (d.code == code)
             return d.text;
     return {};
-}
-
-int SocketErrorFromNative(int nativeCode)
-{
-#ifdef _WIN32
-    return nativeCode;
-#else
-    switch (nativeCode) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case EAGAIN: return 10035;
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK: return 10035;
-#endif
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-#if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
-    case ENOTSUP: return 10045;
-#endif
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    // Writing to a connection the peer has reset: Winsock reports a reset.
-    case EPIPE: return 10054;
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    default: return nativeCode;
-    }
-#endif
 }
 
 bool IsDottedIPv4(const std::string &text)
@@ -421,21 +288,10 @@ Socket Socket::CreateTcp(Family family)
 {
     startup();
     const int af = family == Family::IPv6 ? AF_INET6 : AF_INET;
-#ifdef _WIN32
-    SOCKET s = ::socket(af, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
+    const Handle s = native::OpenTcp(af);
+    if (s == kInvalid)
         raiseLast();
-    Socket out(static_cast<Handle>(s), family);
-#else
-#ifdef SOCK_CLOEXEC
-    int s = ::socket(af, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-#else
-    int s = ::socket(af, SOCK_STREAM, IPPROTO_TCP);
-#endif
-    if (s < 0)
-        raiseLast();
-    Socket out(static_cast<Handle>(s), family);
-#endif
+    Socket out(s, family);
     if (family == Family::IPv6) {
         // IPv6 only: an IPv4 peer gets a socket of its own family, so every
         // address this socket reports is a plain IPv6 one.
@@ -457,11 +313,7 @@ void Socket::Close(bool abortive)
         lg.l_linger = 0;
         ::setsockopt(sock(handle_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&lg), sizeof lg);
     }
-#ifdef _WIN32
-    ::closesocket(sock(handle_));
-#else
-    ::close(sock(handle_));
-#endif
+    native::CloseSocket(handle_);
     handle_ = kInvalid;
 }
 
@@ -484,12 +336,10 @@ void Socket::Connect(const std::string &ip, int port, int timeoutMs)
     if (timeoutMs <= 0) {
         if (::connect(sock(handle_), a.get(), a.length) == 0)
             return;
-        int native = lastNative();
-#ifndef _WIN32
+        const int error = lastNative();
         // An interrupted connect goes on in the background; wait for it below.
-        if (native != EINTR)
-#endif
-            throw ESocketError(SocketErrorFromNative(native));
+        if (!native::ConnectContinues(error))
+            throw ESocketError(SocketErrorFromNative(error));
     } else {
         bool done = StartConnect(ip, port);
         SetNonBlocking(false);
@@ -507,14 +357,9 @@ bool Socket::StartConnect(const std::string &ip, int port)
     SetNonBlocking(true);
     if (::connect(sock(handle_), a.get(), a.length) == 0)
         return true;
-    int native = lastNative();
-#ifdef _WIN32
-    bool pending = native == WSAEWOULDBLOCK;
-#else
-    bool pending = native == EINPROGRESS || native == EINTR;
-#endif
-    if (!pending)
-        throw ESocketError(SocketErrorFromNative(native));
+    const int error = lastNative();
+    if (!native::ConnectPending(error))
+        throw ESocketError(SocketErrorFromNative(error));
     return false;
 }
 
@@ -528,7 +373,11 @@ void Socket::FinishConnect()
         throw ESocketError(SocketErrorFromNative(err));
 }
 
-void Socket::SetNonBlocking(bool on) { setNonBlocking(handle_, on); }
+void Socket::SetNonBlocking(bool on)
+{
+    if (!native::SetNonBlocking(handle_, on))
+        raiseLast();
+}
 
 bool Socket::Poll(bool forWrite, int timeoutMs)
 {
@@ -540,33 +389,14 @@ bool Socket::Poll(bool forWrite, int timeoutMs)
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
-#ifdef _WIN32
-        // select() rather than WSAPoll(): older WSAPoll() never reports a
-        // connection attempt that failed. A failed connect shows in the
-        // exception set.
-        fd_set readable, writable, failed;
-        FD_ZERO(&readable);
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(sock(handle_), forWrite ? &writable : &readable);
-        FD_SET(sock(handle_), &failed);
-        timeval tv{};
-        tv.tv_sec = wait / 1000;
-        tv.tv_usec = (wait % 1000) * 1000;
-        int rc = ::select(0, &readable, &writable, &failed, wait < 0 ? nullptr : &tv);
-#else
-        pollfd p{};
-        p.fd = sock(handle_);
-        p.events = forWrite ? POLLOUT : POLLIN;
-        int rc = ::poll(&p, 1, wait);
-#endif
+        const int rc = native::WaitReady(handle_, forWrite, wait);
         if (rc > 0)
             return true;  // ready, or an error the next call will report
         if (rc == 0)
             return false;
-        int native = lastNative();
-        if (!interrupted(native))
-            throw ESocketError(SocketErrorFromNative(native));
+        const int error = lastNative();
+        if (!native::Interrupted(error))
+            throw ESocketError(SocketErrorFromNative(error));
     }
 }
 
@@ -575,36 +405,18 @@ std::optional<Socket> Socket::Accept(int timeoutMs)
     for (;;) {
         if (timeoutMs > 0 && !Poll(false, timeoutMs))
             return std::nullopt;
-#ifdef _WIN32
-        SOCKET s = ::accept(sock(handle_), nullptr, nullptr);
-        if (s != INVALID_SOCKET) {
-            Socket out(static_cast<Handle>(s), family_);
-            out.SetNonBlocking(false);  // Winsock passes the listener's mode on
+        const Handle s = native::AcceptOne(handle_);
+        if (s != kInvalid) {
+            Socket out(s, family_);
+            out.SetNonBlocking(false);  // Winsock and some systems pass the listener's mode on
             return out;
         }
-#else
-#ifdef SOCK_CLOEXEC
-        int s = ::accept4(sock(handle_), nullptr, nullptr, SOCK_CLOEXEC);
-#else
-        int s = ::accept(sock(handle_), nullptr, nullptr);
-#endif
-        if (s >= 0) {
-            Socket out(static_cast<Handle>(s), family_);
-            out.SetNonBlocking(false);  // some systems pass the listener's mode on
-            return out;
-        }
-#endif
-        int native = lastNative();
-        // A connection that went away between the wait and the accept: wait again.
-        if (interrupted(native))
+        const int error = lastNative();
+        if (native::AcceptRetry(error))
             continue;
-#ifndef _WIN32
-        if (native == ECONNABORTED)
-            continue;
-#endif
-        if (wouldBlock(native))
+        if (native::WouldBlock(error))
             return std::nullopt;
-        throw ESocketError(SocketErrorFromNative(native));
+        throw ESocketError(SocketErrorFromNative(error));
     }
 }
 
@@ -612,73 +424,45 @@ void Socket::SetSendTimeout(int timeoutMs)
 {
     if (timeoutMs < 0)
         timeoutMs = 0;
-#ifdef _WIN32
-    DWORD value = static_cast<DWORD>(timeoutMs);
-#else
-    timeval value{};
-    value.tv_sec = timeoutMs / 1000;
-    value.tv_usec = (timeoutMs % 1000) * 1000;
-#endif
-    if (::setsockopt(sock(handle_), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&value), sizeof value) != 0)
+    if (!native::SetSendTimeout(handle_, timeoutMs))
         raiseLast();
 }
 
 std::optional<std::size_t> Socket::Send(const char *data, std::size_t length)
 {
-#ifdef _WIN32
-    const int flags = 0;
-    int chunk = length > std::size_t(INT_MAX) ? INT_MAX : static_cast<int>(length);
-#else
-#ifdef MSG_NOSIGNAL
-    const int flags = MSG_NOSIGNAL;  // a reset peer is an error, not a signal
-#else
-    const int flags = 0;
-#endif
-    std::size_t chunk = length;
-#endif
     for (;;) {
-        auto sent = ::send(sock(handle_), data, chunk, flags);
+        const long long sent = native::SendSome(handle_, data, length);
         if (sent >= 0)
             return static_cast<std::size_t>(sent);
-        int native = lastNative();
-        if (interrupted(native))
+        const int error = lastNative();
+        if (native::Interrupted(error))
             continue;
-        if (wouldBlock(native))
+        if (native::WouldBlock(error))
             return std::nullopt;
-        throw ESocketError(SocketErrorFromNative(native));
+        throw ESocketError(SocketErrorFromNative(error));
     }
 }
 
 std::optional<std::size_t> Socket::Receive(char *buffer, std::size_t length, int timeoutMs)
 {
-#ifdef _WIN32
-    int chunk = length > std::size_t(INT_MAX) ? INT_MAX : static_cast<int>(length);
-#else
-    std::size_t chunk = length;
-#endif
     for (;;) {
         if (timeoutMs > 0 && !Poll(false, timeoutMs))
             return std::nullopt;
-        auto got = ::recv(sock(handle_), buffer, chunk, 0);
+        const long long got = native::ReceiveSome(handle_, buffer, length);
         if (got >= 0)
             return static_cast<std::size_t>(got);
-        int native = lastNative();
-        if (interrupted(native))
+        const int error = lastNative();
+        if (native::Interrupted(error))
             continue;
-        if (wouldBlock(native))
+        if (native::WouldBlock(error))
             return std::nullopt;
-        throw ESocketError(SocketErrorFromNative(native));
+        throw ESocketError(SocketErrorFromNative(error));
     }
 }
 
 void Socket::ShutdownSend()
 {
-#ifdef _WIN32
-    const int how = SD_SEND;
-#else
-    const int how = SHUT_WR;
-#endif
-    if (::shutdown(sock(handle_), how) != 0)
+    if (!native::ShutdownSend(handle_))
         raiseLast();
 }
 

@@ -2,60 +2,80 @@
 #pragma once
 
 #include "cabinet/CabSTComps.h"
+#include "platform/errors.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
+#include "CoreTest.h"
+
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace cabtest {
 
 // A fresh folder under the temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string tmpl = qv::TempDirectory() + "qvcabtest.XXXXXX";
-        char *p = ::mkdtemp(tmpl.data());
-        if (!p)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = p;
-    }
-    ~TempDir() { std::system(("chmod -R u+w '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'").c_str()); }
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &rel) const { return path_ + "/" + rel; }
+using TempDir = qv::test::ScratchDir;
 
-private:
-    std::string path_;
-};
-
-inline void writeFile(const std::string &path, const std::string &data)
+// A path as the components give it back: with the system's delimiter (the
+// tests write "dir / \"out/A.CAB\"", which Windows takes but normalises).
+inline std::string native(std::string path)
 {
-    qv::ForceDirectories(qv::ExtractFilePath(path));
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-    if (!f)
-        throw std::runtime_error("cannot write " + path);
+    std::replace(path.begin(), path.end(), '/', qv::PathDelim);
+    return path;
 }
 
-inline std::string readFile(const std::string &path)
+// The codes the system gives for the failures the tests provoke: errno on
+// POSIX, GetLastError's on Windows.
+#ifdef _WIN32
+constexpr int kErrNoFile = 2;            // ERROR_FILE_NOT_FOUND
+constexpr int kErrNoFolder = 3;          // ERROR_PATH_NOT_FOUND
+constexpr int kErrExists = 80;           // ERROR_FILE_EXISTS
+constexpr int kErrIsFolder = 5;          // ERROR_ACCESS_DENIED: a file to be made where a folder is
+constexpr int kErrReadOnlyHandle = 5;    // ERROR_ACCESS_DENIED: a write through a handle opened to read
+constexpr int kErrNegativeSeek = 131;    // ERROR_NEGATIVE_SEEK
+#else
+constexpr int kErrNoFile = ENOENT;
+constexpr int kErrNoFolder = ENOENT;
+constexpr int kErrExists = EEXIST;
+constexpr int kErrIsFolder = EISDIR;
+constexpr int kErrReadOnlyHandle = EBADF;
+constexpr int kErrNegativeSeek = EINVAL;
+#endif
+
+// The system's text for a code as a cabinet error carries it: without its
+// trailing full stops and spaces (Windows ends its texts with one).
+inline std::string cabSystemText(int code)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
-        return "<missing " + path + ">";
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    std::string text = qv::SysErrorMessage(code);
+    while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return text;
 }
+
+// The line a cabinet error gives the system's failure: "TEXT [0x0005]."
+inline std::string cabSystemLine(int code)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(code));
+    return cabSystemText(code) + " [0x" + hex + "].";
+}
+
+inline void writeFile(const std::string &path, const std::string &data) { qv::test::WriteBytes(path, data); }
+inline std::string readFile(const std::string &path) { return qv::test::ReadBytes(path); }
 
 // Deterministic bytes: text-like when compressible, else noise.
 inline std::string makeData(std::size_t size, std::uint32_t seed, bool compressible = true)
@@ -80,9 +100,15 @@ struct RunResult {
     std::string output;
 };
 
+// Runs a command line through the system's shell (sh, or cmd on Windows)
+// with its error output joined to its output.
 inline RunResult run(const std::string &command)
 {
     RunResult r;
+#ifdef _WIN32
+    r.output = qv::test::RunCaptured(command, r.status);
+    return r;
+#else
     FILE *p = ::popen((command + " 2>&1").c_str(), "r");
     if (!p)
         return r;
@@ -93,12 +119,17 @@ inline RunResult run(const std::string &command)
     const int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
+#endif
 }
 
 // QV_BINARY_DIR when the test runner passes it; otherwise the build tree
 // this test executable lives in (build/tests/cabinet/test_cabinet).
 inline std::string qvcabPath()
 {
+#ifdef _WIN32
+    // The build tree as Windows sees it: beside this program.
+    return qv::ExpandFileName(qv::ExtractFilePath(qv::test::ThisProgramPath()) + "..\\..\\tools\\qvcab\\qvcab.exe");
+#else
     if (const char *bin = std::getenv("QV_BINARY_DIR"))
         return std::string(bin) + "/tools/qvcab/qvcab";
     char self[4096];
@@ -107,6 +138,7 @@ inline std::string qvcabPath()
         return "qvcab";
     self[n] = 0;
     return qv::ExpandFileName(qv::ExtractFilePath(self) + "../../tools/qvcab/qvcab");
+#endif
 }
 
 // The reference cabinets written by other compressors: beside the project
@@ -114,17 +146,35 @@ inline std::string qvcabPath()
 // when neither is there.
 inline std::string referenceCabinets()
 {
-    for (const std::string &dir : {std::string(QV_SOURCE_DIR) + "/../shared/testdata/cab",
+    const char *source = std::getenv("QV_SOURCE_DIR");
+    for (const std::string &dir : {std::string(source ? source : QV_SOURCE_DIR) + "/../shared/testdata/cab",
                                   std::string("/work/shared/testdata/cab")})
         if (qv::FileExists(dir + "/expected.json"))
             return qv::ExpandFileName(dir);
     return {};
 }
 
-inline bool haveTool(const std::string &name) { return run("command -v " + name + " >/dev/null").status == 0; }
+// The Linux tools (cabextract, gcab, bsdtar, 7zz) the interoperability tests
+// check against; never there on Windows.
+inline bool haveTool(const std::string &name)
+{
+    return !qv::test::kWindows && run("command -v " + name + " >/dev/null").status == 0;
+}
 
+// Why a check with one of those tools cannot run here; empty when it can.
+inline std::string toolAbsent(const std::string &name)
+{
+    if (qv::test::kWindows)
+        return name + " is a Linux tool: that check runs in the Linux build";
+    return haveTool(name) ? std::string() : name + " is not installed";
+}
+
+// One argument for run()'s shell.
 inline std::string quote(const std::string &s)
 {
+#ifdef _WIN32
+    return "\"" + s + "\"";  // names never hold a double quote there
+#else
     std::string out = "'";
     for (char c : s) {
         if (c == '\'')
@@ -133,6 +183,7 @@ inline std::string quote(const std::string &s)
             out += c;
     }
     return out + "'";
+#endif
 }
 
 // File entries of a cabinet read straight from its bytes, independent of
@@ -188,15 +239,21 @@ inline RawCabinet parseCabinet(const std::string &path)
 }
 
 // Names of every file below a folder, relative, with "/" between parts.
-inline std::vector<std::string> listTree(const std::string &root)
+inline std::vector<std::string> listTree(const std::string &root) { return qv::test::ListTree(root); }
+
+// Two folders hold the same names with the same bytes ("diff -r").
+inline bool sameTree(const std::string &a, const std::string &b)
 {
-    std::vector<std::string> out;
-    const RunResult r = run("cd " + quote(root) + " && find . -mindepth 1 | sed 's|^\\./||' | LC_ALL=C sort");
-    std::istringstream in(r.output);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty())
-            out.push_back(line);
-    return out;
+    const std::vector<std::string> names = listTree(a);
+    if (names != listTree(b))
+        return false;
+    for (std::string name : names) {
+        std::replace(name.begin(), name.end(), '/', qv::PathDelim);
+        const std::string x = a + qv::PathDelim + name, y = b + qv::PathDelim + name;
+        if (qv::FileExists(x) != qv::FileExists(y) || (qv::FileExists(x) && readFile(x) != readFile(y)))
+            return false;
+    }
+    return true;
 }
 
 inline std::uint16_t dosDate(int y, int m, int d) { return static_cast<std::uint16_t>(((y - 1980) << 9) | (m << 5) | d); }
@@ -205,25 +262,40 @@ inline std::uint16_t dosTime(int h, int mi, int s) { return static_cast<std::uin
 // Sets a file's last-write time to a local date and time.
 inline void setLocalMTime(const std::string &path, int y, int m, int d, int h, int mi, int s)
 {
-    struct tm t = {};
-    t.tm_year = y - 1900;
-    t.tm_mon = m - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = s;
-    t.tm_isdst = -1;
-    const time_t when = ::mktime(&t);
-    const std::string cmd = "touch -m -d @" + std::to_string(static_cast<long long>(when)) + " " + quote(path);
-    if (std::system(cmd.c_str()) != 0)
-        throw std::runtime_error("touch failed");
+    // Days since 1970-01-01 of the civil date (proleptic Gregorian).
+    const std::int64_t yy = y - (m <= 2), era = (yy >= 0 ? yy : yy - 399) / 400;
+    const std::int64_t yoe = yy - era * 400, doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    const qv::FileTime local = qv::FileTimeFromUnix(days * 86400 + h * 3600 + mi * 60 + s);
+    qv::FileTime utc = 0;
+    const qv::FileHandle f = qv::FileOpen(path, qv::FileAccess::Write, qv::FileShare::ReadWrite, qv::FileDisposition::OpenExisting);
+    const bool ok = f != qv::InvalidFileHandle && qv::LocalFileTimeToFileTime(local, utc) && qv::FileSetTimes(f, nullptr, nullptr, &utc);
+    if (f != qv::InvalidFileHandle)
+        qv::FileClose(f);
+    if (!ok)
+        throw std::runtime_error("cannot set the time of " + path);
+}
+
+// A file's last-write time on the local clock face: year, month, day, hour,
+// minute, second (to two seconds, as DOS keeps it); empty when unreadable.
+inline std::vector<int> localMTime(const std::string &path)
+{
+    const qv::FileHandle h = qv::FileOpen(path, qv::FileAccess::Read, qv::FileShare::ReadWrite, qv::FileDisposition::OpenExisting);
+    qv::FileTime written = 0, local = 0;
+    const bool known = h != qv::InvalidFileHandle && qv::FileGetTimes(h, nullptr, nullptr, &written);
+    if (h != qv::InvalidFileHandle)
+        qv::FileClose(h);
+    std::uint16_t d = 0, t = 0;
+    if (!known || !qv::FileTimeToLocalFileTime(written, local) || !qv::FileTimeToDosDateTime(local, d, t))
+        return {};
+    return {1980 + (d >> 9), (d >> 5) & 15, d & 31, t >> 11, (t >> 5) & 63, (t & 31) * 2};
 }
 
 inline bool dosAttributesKept(const std::string &folder)
 {
-    const std::string probe = folder + "/.probe_attr";
+    const std::string probe = folder + qv::PathDelim + ".probe_attr";
     writeFile(probe, "x");
-    const std::string plain = folder + "/probe_attr";
+    const std::string plain = folder + qv::PathDelim + "probe_attr";
     writeFile(plain, "x");
     const bool ok = qv::FileSetAttributes(plain, qv::faHidden) && (qv::FileGetAttributes(plain) & qv::faHidden);
     qv::FileDelete(probe);

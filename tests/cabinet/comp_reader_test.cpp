@@ -62,7 +62,7 @@ TEST_F(ReaderFixture, ExtractsEveryFileThroughTheEvents)
         ++infos;
         EXPECT_EQ(next, "");
         EXPECT_EQ(no, 0);
-        EXPECT_EQ(path, dir.path() + "/");
+        EXPECT_EQ(path, native(dir.path() + "/"));
     };
     r.OnCopyFile = [&](TSTCabReader &, const std::string &src, std::int32_t size, std::uint16_t, std::uint16_t,
                        std::uint16_t, std::uint16_t, std::string &dst, bool &) {
@@ -70,7 +70,7 @@ TEST_F(ReaderFixture, ExtractsEveryFileThroughTheEvents)
         EXPECT_EQ(size, static_cast<std::int32_t>(files.at(src).size()));
         std::string local = src;
         std::replace(local.begin(), local.end(), '\\', '/');
-        EXPECT_EQ(dst, dir / ("x/" + local));
+        EXPECT_EQ(dst, native(dir / ("x/" + local)));
     };
     r.OnCloseFile = [&](TSTCabReader &, const std::string &src, std::uint16_t, std::uint16_t, std::uint16_t,
                         std::uint16_t, bool &exec, const std::string &dst, bool &) {
@@ -175,19 +175,13 @@ TEST_F(ReaderFixture, ExtractedFilesCarryCabinetDatesAndAttributes)
     r.OnCloseFile = [&](TSTCabReader &, const std::string &src, std::uint16_t, std::uint16_t, std::uint16_t,
                         std::uint16_t, bool &exec, const std::string &, bool &) { execs[src] = exec; };
     r.ExtractFiles(cab, dir / "x", true);
-    auto mtime = [&](const std::string &p) {
-        struct stat st;
-        ::stat(p.c_str(), &st);
-        struct tm lt;
-        localtime_r(&st.st_mtime, &lt);
-        return std::vector<int>{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec};
-    };
+    const auto mtime = [](const std::string &p) { return localMTime(p); };
     EXPECT_EQ(mtime(dir / "x/RO.TXT"), (std::vector<int>{1999, 12, 31, 23, 59, 58}));
     EXPECT_EQ(mtime(dir / "x/HID.TXT"), (std::vector<int>{2024, 2, 29, 0, 0, 0}));
     EXPECT_EQ(FileGetAttributes(dir / "x/RO.TXT") & faReadOnly, faReadOnly);
     EXPECT_EQ(FileGetAttributes(dir / "x/RUN.TXT") & faReadOnly, 0u);
     if (dosAttrs) {
-        EXPECT_EQ(FileGetAttributes(dir / "x/HID.TXT") & 0x27, 0x06u);
+        EXPECT_EQ(FileGetAttributes(dir / "x/HID.TXT") & 0x27, qv::test::AttributesAsRead(0x06u));
         EXPECT_EQ(FileGetAttributes(dir / "x/RO.TXT") & 0x27, 0x21u);
     }
     EXPECT_TRUE(execs["RUN.TXT"]);
@@ -247,18 +241,21 @@ TEST_F(ReaderFixture, EveryDestinationStaysInsideTheExtractionFolder)
 {
     writeFile(dir / "out/target.txt", "keep");
     ForceDirectories(dir / "x");
-    ASSERT_EQ(::symlink((dir / "out").c_str(), (dir / "x/link").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "out/target.txt").c_str(), (dir / "x/filelink.txt").c_str()), 0);
     const std::string cab = rawCab("R.CAB", {{"OK.TXT", "ok"}, {"F\\EVIL.TXT", "pwned"}});
-    const std::vector<std::pair<const char *, std::string>> redirects = {
+    std::vector<std::pair<const char *, std::string>> redirects = {
         {"beside the folder", dir / "outside.txt"},
         {"up with ..", dir / "x/../outside.txt"},
         {"down and further up", dir / "x/a/../../outside.txt"},
         {"another absolute place", dir / "out/abs.txt"},
-        {"through a link to a folder outside", dir / "x/link/through.txt"},
-        {"over a link to a file outside", dir / "x/filelink.txt"},
         {"a sibling sharing the folder's name as prefix", dir / "xy/prefix.txt"},
     };
+    const bool links = qv::test::MakeSymbolicLink(dir / "out", dir / "x/link", true) &&
+                       qv::test::MakeSymbolicLink(dir / "out/target.txt", dir / "x/filelink.txt", false);
+    ASSERT_TRUE(links || qv::test::kWindows) << "a POSIX system makes links for anyone";
+    if (links) {
+        redirects.emplace_back("through a link to a folder outside", dir / "x/link/through.txt");
+        redirects.emplace_back("over a link to a file outside", dir / "x/filelink.txt");
+    }
     auto expectRefused = [&](TSTCabReader &reader, const std::string &entry) {
         try {
             reader.ExtractFiles(cab, dir / "x", true);
@@ -287,8 +284,11 @@ TEST_F(ReaderFixture, EveryDestinationStaysInsideTheExtractionFolder)
         expectRefused(reader, "F\\EVIL.TXT");
     }
 
+    if (!links)
+        GTEST_SKIP() << "the redirections through links were not tried: making a symbolic link takes a privilege "
+                        "or developer mode on Windows, and Wine makes none (the others were checked)";
     // The reader's own proposal through a company folder that is a link leading out.
-    ASSERT_EQ(::symlink((dir / "out").c_str(), (dir / "x/F").c_str()), 0);
+    ASSERT_TRUE(qv::test::MakeSymbolicLink(dir / "out", dir / "x/F", true));
     TSTCabReader reader;
     expectRefused(reader, "F\\EVIL.TXT");
     EXPECT_EQ(readFile(dir / "x/OK.TXT"), "ok") << "what came before the refused entry stays";
@@ -349,9 +349,8 @@ TEST_F(ReaderFixture, DestinationThatCannotBeReplacedReportsTheSystemError)
         FAIL();
     } catch (const ESTCabinet &e) {
         EXPECT_EQ(e.ErrorCode(), cab::FDIERROR_TARGET_FILE);
-        EXPECT_EQ(e.SystemErrorCode(), EISDIR) << e.what();
-        EXPECT_EQ(std::string(e.what()), "Failure writing to target file [0x0008].\r\n" + SysErrorMessage(EISDIR) +
-                                             " [0x0015].");
+        EXPECT_EQ(e.SystemErrorCode(), kErrIsFolder) << e.what();
+        EXPECT_EQ(std::string(e.what()), "Failure writing to target file [0x0008].\r\n" + cabSystemLine(kErrIsFolder));
     }
     EXPECT_EQ(readFile(dir / "x/F/ONE/inside"), "a folder stands where the file goes");
     EXPECT_TRUE(temporaries(dir.path()).empty());

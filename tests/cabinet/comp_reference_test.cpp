@@ -8,9 +8,8 @@
 
 #include "cabinet/CabSTConsts.h"
 
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
+
+#include <cctype>
 
 using namespace qv;
 using namespace cabtest;
@@ -28,21 +27,80 @@ struct Reference {
     std::vector<Member> members;
 };
 
+// expected.json is objects of objects down to "size" (a number) and
+// "sha256" (a string); a reader for that much JSON and no more. Keys come out
+// in order, as the file's listing does not matter.
+struct Json {
+    std::string number, text;
+    std::map<std::string, Json> members;
+};
+
+struct JsonReader {
+    const std::string &s;
+    std::size_t at = 0;
+
+    void space()
+    {
+        while (at < s.size() && std::isspace(static_cast<unsigned char>(s[at])))
+            ++at;
+    }
+    bool take(char c)
+    {
+        space();
+        if (at < s.size() && s[at] == c) {
+            ++at;
+            return true;
+        }
+        return false;
+    }
+    std::string string()
+    {
+        if (!take('"'))
+            throw std::runtime_error("expected.json: a string expected at " + std::to_string(at));
+        std::string out;
+        while (at < s.size() && s[at] != '"')
+            out += s[at] == '\\' ? s[++at] : s[at], ++at;
+        ++at;
+        return out;
+    }
+    Json value()
+    {
+        Json v;
+        space();
+        if (take('{')) {
+            if (take('}'))
+                return v;
+            do {
+                const std::string key = string();
+                if (!take(':'))
+                    throw std::runtime_error("expected.json: ':' expected at " + std::to_string(at));
+                v.members[key] = value();
+            } while (take(','));
+            if (!take('}'))
+                throw std::runtime_error("expected.json: '}' expected at " + std::to_string(at));
+        } else if (at < s.size() && s[at] == '"') {
+            v.text = string();
+        } else {
+            while (at < s.size() && (std::isdigit(static_cast<unsigned char>(s[at])) || s[at] == '-'))
+                v.number += s[at++];
+        }
+        return v;
+    }
+};
+
 std::vector<Reference> loadReferences(const std::string &dir)
 {
-    QFile f(QString::fromStdString(dir + "/expected.json"));
-    if (!f.open(QIODevice::ReadOnly))
+    const std::string text = readFile(dir + "/expected.json");
+    if (text.rfind("<missing ", 0) == 0)
         return {};
-    const QJsonObject all = QJsonDocument::fromJson(f.readAll()).object();
+    JsonReader reader{text};
+    const Json all = reader.value();
     std::vector<Reference> out;
-    for (auto cab = all.begin(); cab != all.end(); ++cab) {
-        Reference r{dir + "/" + cab.key().toStdString(), {}};
-        const QJsonObject members = cab.value().toObject();
-        for (auto m = members.begin(); m != members.end(); ++m) {
-            const QJsonObject v = m.value().toObject();
-            r.members.push_back(Member{m.key().toStdString(), static_cast<std::uint32_t>(v["size"].toInt()),
-                                       v["sha256"].toString().toStdString()});
-        }
+    for (const auto &[cab, members] : all.members) {
+        Reference r{dir + "/" + cab, {}};
+        for (const auto &[name, v] : members.members)
+            r.members.push_back(Member{name, static_cast<std::uint32_t>(std::stoul(v.members.at("size").number)),
+                                       v.members.at("sha256").text});
         out.push_back(r);
     }
     return out;

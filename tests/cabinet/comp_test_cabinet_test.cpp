@@ -186,7 +186,7 @@ TEST_F(TestCabinetFixture, DamageIsReportedWithTheLibrarysError)
         EXPECT_EQ(errorOf([&] { r.TestCabinet(dir / "bad.cab"); }), c.error);
     }
     EXPECT_EQ(errorOf([&] { r.TestCabinet(dir / "missing.cab"); }),
-              "Cabinet not found [0x0001].\r\n" + SysErrorMessage(ENOENT) + " [0x0002].");
+              "Cabinet not found [0x0001].\r\n" + cabSystemLine(kErrNoFile));
 }
 
 TEST_F(TestCabinetFixture, AMissingCabinetThatHoldsPartOfAFileFailsAndAnAbortStops)

@@ -1,7 +1,8 @@
 // TSTCabWriter: what a caller needs to keep an archive safe. Special files
-// are skipped and reported, a failed file is named, a finished set is shown
-// to OnCabinetsComplete before anything is replaced, and the temporary files
-// carry this process's number and go with the run.
+// are skipped and reported, a failed file is named with the system's reason
+// (on Windows also a device name and a file another program holds), a
+// finished set is shown to OnCabinetsComplete before anything is replaced,
+// and the temporary files carry this process's number and go with the run.
 #include "comp_helpers.h"
 
 #include "cabinet/CabSTConsts.h"
@@ -12,7 +13,12 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <winioctl.h>
+#else
 #include <sys/stat.h>
+#endif
 
 using namespace qv;
 using namespace cabtest;
@@ -51,6 +57,9 @@ std::vector<std::string> ownTemporaries(const std::string &folder)
 
 TEST_F(SafetyFixture, SpecialFilesInAFolderAreSkippedAndReported)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a FIFO, which Windows does not have";
+#else
     src("A.DBF", 3000);
     src("B.TXT", 10);
     ASSERT_EQ(::mkfifo((dir / "src/KOLEJKA").c_str(), 0666), 0);
@@ -70,29 +79,51 @@ TEST_F(SafetyFixture, SpecialFilesInAFolderAreSkippedAndReported)
         stored.push_back(e.name);
     std::sort(stored.begin(), stored.end());
     EXPECT_EQ(stored, (std::vector<std::string>{"FIRMA\\A.DBF", "FIRMA\\B.TXT"}));
+#endif
 }
 
 TEST_F(SafetyFixture, AFileThatCannotBeAddedIsNamedWithTheSystemsReason)
 {
     ASSERT_TRUE(ForceDirectories(dir / "src"));
-    ASSERT_EQ(::mkfifo((dir / "src/KOLEJKA").c_str(), 0666), 0);
-    // Sparse: one byte over what a cabinet folder holds, and no disk used.
+    // One byte over what a cabinet folder holds, and no disk used: sparse.
     const std::string huge = dir / "src/HUGE.DBF";
-    writeFile(huge, "");
-    ASSERT_EQ(::truncate(huge.c_str(), 0x7FFF8001), 0) << std::strerror(errno);
-    const struct {
-        const char *what;
+    {
+        const FileHandle h = FileOpen(huge, FileAccess::Write, FileShare::Read, FileDisposition::CreateNew);
+        ASSERT_NE(h, InvalidFileHandle);
+#ifdef _WIN32
+        DWORD unused = 0;
+        DeviceIoControl(reinterpret_cast<HANDLE>(h), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &unused, nullptr);
+#endif
+        ASSERT_EQ(FileSeek(h, 0x7FFF8001, 0), 0x7FFF8001);
+        ASSERT_TRUE(FileTruncateHere(h));
+        FileClose(h);
+    }
+    struct Case {
+        std::string what;
         std::string file;
         std::string nameInCab;
         int code;
         int systemCode;
-    } cases[] = {
-        {"missing", dir / "src/NIEMA", "NIEMA", cab::FCIERR_OPEN_SRC, ENOENT},
-        {"a FIFO, given by name", dir / "src/KOLEJKA", "KOLEJKA", cab::FCIERR_OPEN_SRC, osErrorNotRegularFile},
+    };
+    std::vector<Case> cases = {
+        {"missing", dir / "src/NIEMA", "NIEMA", cab::FCIERR_OPEN_SRC, kErrNoFile},
         {"over the format's size limit", huge, "HUGE.DBF", cab::FCIERR_OPEN_SRC, osErrorFileTooLarge},
         {"a name too long for a cabinet", src("ok", 5), std::string(256, 'N'), cab::FCIERR_CAB_FORMAT_LIMIT, 0},
     };
-    for (const auto &c : cases) {
+#ifdef _WIN32
+    // A device name opens the device in any folder; the ledger program holds
+    // its files open without sharing while it writes them.
+    cases.push_back({"a device, given by name", dir / "src/NUL", "NUL", cab::FCIERR_OPEN_SRC, osErrorNotRegularFile});
+    const std::string held = src("HELD.DBF", 50);
+    const FileHandle holder = FileOpen(held, FileAccess::ReadWrite, FileShare::None, FileDisposition::OpenExisting);
+    ASSERT_NE(holder, InvalidFileHandle);
+    cases.push_back({"held by another program", held, "HELD.DBF", cab::FCIERR_OPEN_SRC, ERROR_SHARING_VIOLATION});
+#else
+    ASSERT_EQ(::mkfifo((dir / "src/KOLEJKA").c_str(), 0666), 0);
+    cases.push_back({"a FIFO, given by name", dir / "src/KOLEJKA", "KOLEJKA", cab::FCIERR_OPEN_SRC,
+                     osErrorNotRegularFile});
+#endif
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         writeFile(dir / "out/K.CAB", "keep me");
         w.Open(dir / "out/K.CAB");
@@ -108,6 +139,9 @@ TEST_F(SafetyFixture, AFileThatCannotBeAddedIsNamedWithTheSystemsReason)
         w.Close(false);
         EXPECT_EQ(readFile(dir / "out/K.CAB"), "keep me");
     }
+#ifdef _WIN32
+    FileClose(holder);
+#endif
     // A stop is no file's fault.
     w.OnFileStatus = [](TSTCabWriter &, std::uint32_t, std::uint32_t, bool &a) { a = true; };
     w.Open(dir / "out/K.CAB");
@@ -150,7 +184,7 @@ TEST_F(SafetyFixture, AFinishedSetIsShownWholeBeforeItReplacesAnything)
     ASSERT_GE(shown.size(), 3u);
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const std::string expectedName = i == 0 ? "SP.CAB" : "SP" + std::to_string(i) + ".CAB";
-        EXPECT_EQ(shown[i].FileName, dir / ("out/" + expectedName));
+        EXPECT_EQ(shown[i].FileName, native(dir / ("out/" + expectedName)));
         EXPECT_EQ(parseCabinet(shown[i].FileName).iCabinet, i) << "in place after the event";
     }
     EXPECT_EQ(targetsDuring[0], "stary out/SP.CAB") << "nothing is replaced before the event returns";

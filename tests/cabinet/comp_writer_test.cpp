@@ -72,7 +72,7 @@ TEST_F(WriterFixture, OpenFillsDescriptorAndTemplatesNameTheSet)
             EXPECT_EQ(c.iCab, 0);
             EXPECT_STREQ(c.szDisk, "Disk1");
             EXPECT_STREQ(c.szCab, "ARCH.CAB");
-            EXPECT_EQ(std::string(c.szCabPath), dir / "out/");
+            EXPECT_EQ(std::string(c.szCabPath), native(dir / "out/"));
         }
     };
     w.SetID = 0x4242;
@@ -84,7 +84,7 @@ TEST_F(WriterFixture, OpenFillsDescriptorAndTemplatesNameTheSet)
     w.CabinetNameTemplate = "PART*-*.CAB";
     EXPECT_EQ(w.CabinetFileName(12), "PART12-12.CAB");
     w.CabinetPathTemplate = dir / "disk*";
-    EXPECT_EQ(w.CabinetFolder(4), dir / "disk4/");
+    EXPECT_EQ(w.CabinetFolder(4), native(dir / "disk4/"));
     w.Close(false);
 
     TSTCabWriter bare;
@@ -198,8 +198,10 @@ TEST_F(WriterFixture, AddFilesOnMissingFolderRaisesOSError)
         w.AddFiles(dir / "nothere/*.*", "K", false);
         FAIL() << "no exception";
     } catch (const EOSError &e) {
-        EXPECT_EQ(e.code(), ENOENT);
-        EXPECT_NE(std::string(e.what()).find("System Error.  Code: 2.\r\n"), std::string::npos) << e.what();
+        EXPECT_EQ(e.code(), kErrNoFolder);
+        EXPECT_NE(std::string(e.what()).find("System Error.  Code: " + std::to_string(kErrNoFolder) + ".\r\n"),
+                  std::string::npos)
+            << e.what();
     }
     w.Close(false);
 }
@@ -319,10 +321,8 @@ TEST_F(WriterFixture, FailedSourceKeepsOldCabinet)
         FAIL();
     } catch (const ESTCabinet &e) {
         EXPECT_EQ(e.ErrorCode(), cab::FCIERR_OPEN_SRC);
-        EXPECT_EQ(e.SystemErrorCode(), ENOENT);
-        const std::string expected = "Failure opening file to be stored in cabinet [0x0001].\r\n" +
-                                     std::string("No such file or directory [0x0002].");
-        EXPECT_EQ(e.what(), expected);
+        EXPECT_EQ(e.SystemErrorCode(), kErrNoFile);
+        EXPECT_EQ(e.what(), "Failure opening file to be stored in cabinet [0x0001].\r\n" + cabSystemLine(kErrNoFile));
     }
     w.Close(false);
     EXPECT_EQ(readFile(dir / "out/K.CAB"), "keep me");
@@ -338,9 +338,8 @@ TEST_F(WriterFixture, CabinetThatCannotTakeItsPlaceIsReportedAndCleanedUp)
         FAIL() << "the cabinet could not be put in place, yet no error";
     } catch (const ESTCabinet &e) {
         EXPECT_EQ(e.ErrorCode(), cab::FCIERR_CAB_FILE);
-        EXPECT_EQ(e.SystemErrorCode(), EISDIR);
-        EXPECT_EQ(std::string(e.what()), "Could not create cabinet file [0x0006].\r\n" + SysErrorMessage(EISDIR) +
-                                             " [0x0015].");
+        EXPECT_EQ(e.SystemErrorCode(), kErrIsFolder);
+        EXPECT_EQ(std::string(e.what()), "Could not create cabinet file [0x0006].\r\n" + cabSystemLine(kErrIsFolder));
     }
     w.Close(false);
     EXPECT_EQ(listTree(dir / "out"), (std::vector<std::string>{"DIR.CAB", "DIR.CAB/inside"}));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "comp_helpers.h"
 #include "engine_memfs.h"
 
 using namespace cab;
@@ -14,8 +15,6 @@ using namespace enginetest;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool haveCabextract() { return std::system("cabextract --version > /dev/null 2>&1") == 0; }
 
 fs::path workDir(const std::string &name)
 {
@@ -63,8 +62,8 @@ void check(const std::string &label, CCAB ccab, TCOMP type, const std::vector<st
 
 TEST(Cabextract, AcceptsOurCabinets)
 {
-    if (!haveCabextract())
-        GTEST_SKIP() << "cabextract not installed";
+    if (const std::string why = cabtest::toolAbsent("cabextract"); !why.empty())
+        GTEST_SKIP() << why;
     const std::vector<std::pair<std::string, Bytes>> files = {
         {"EMPTY.TXT", {}},
         {"A.DAT", pattern(32767, 1, true)},
@@ -89,8 +88,8 @@ TEST(Cabextract, AcceptsOurCabinets)
 
 TEST(Gcab, OurReaderTakesItsCabinets)
 {
-    if (std::system("gcab --version > /dev/null 2>&1") != 0)
-        GTEST_SKIP() << "gcab not installed";
+    if (const std::string why = cabtest::toolAbsent("gcab"); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path dir = workDir("gcab");
     const std::vector<std::pair<std::string, Bytes>> files = {
         {"EMPTY.TXT", {}}, {"A.DAT", pattern(32768, 1, false)}, {"B.DAT", pattern(200000, 2, true)}};

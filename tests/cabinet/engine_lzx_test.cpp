@@ -220,7 +220,7 @@ TEST(LzxFolders, OtherReadersDecodeTheTestStreamsAsWeDo)
     if (cabtest::haveTool("7zz"))
         tools.push_back("7zz x -y -oOUT CAB");
     if (tools.empty())
-        GTEST_SKIP() << "neither cabextract nor 7zz is installed";
+        GTEST_SKIP() << cabtest::toolAbsent("cabextract") << "; " << cabtest::toolAbsent("7zz");
     cabtest::TempDir dir;
     for (const auto &[what, s, content] : streamsForOtherReaders()) {
         std::vector<DataBlock> blocks;

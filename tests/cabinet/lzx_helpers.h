@@ -4,18 +4,14 @@
 
 #include "comp_helpers.h"
 
-#include "DemoData.h"
+#include "DbaseTable.h"
 
 #include <utility>
 
 namespace cabtest {
 
 // A dBase table of the demo ledger (95-byte records).
-inline std::string ledgerTable(int records, unsigned seed)
-{
-    const QByteArray t = qv::demo::DbaseTable(records, seed);
-    return std::string(t.constData(), static_cast<std::size_t>(t.size()));
-}
+inline std::string ledgerTable(int records, unsigned seed) { return qv::demo::DbaseTable(records, seed); }
 
 // A register as the ledger prints it: date, account, counterparty, amount.
 inline std::string ledgerText(std::size_t size, std::uint32_t seed)

@@ -1,128 +1,39 @@
-// The file layer: dispositions, attributes, times, search, unique names and
-// the case-insensitive lookup.
+// The file layer's contract, the same on every system: DOS date-time
+// arithmetic, wildcard masks whose letter case covers Polish letters, how
+// files open, folders are made, files renamed over others, searched, named
+// uniquely and flushed, and whether a path lies inside a folder. Errors are
+// the system's own codes.
 #include "platform/errors.h"
 #include "platform/files.h"
+
+#include "CoreTest.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
-#include <fstream>
+#include <cerrno>
 #include <set>
-#include <string>
-#include <vector>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace qv;
+using qv::test::ReadBytes;
+using qv::test::ScratchDir;
+using qv::test::WriteBytes;
 
 namespace {
 
-struct Dir {
-    std::string path;
-    Dir()
-    {
-        std::string t = TempDirectory() + "qvfiles.XXXXXX";
-        path = ::mkdtemp(t.data());
-    }
-    ~Dir() { std::system(("chmod -R u+w '" + path + "'; rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string &r) const { return path + "/" + r; }
-};
+#ifdef _WIN32
+constexpr int kErrNoFolder = 3;  // ERROR_PATH_NOT_FOUND
+#else
+constexpr int kErrNoFolder = ENOENT;
+#endif
 
-void touch(const std::string &p, const std::string &data = "x")
+std::string native(std::string path)
 {
-    std::ofstream(p, std::ios::binary) << data;
+    std::replace(path.begin(), path.end(), '/', PathDelim);
+    return path;
 }
 
 }  // namespace
-
-TEST(FileOpen, DispositionsAndErrors)
-{
-    Dir d;
-    const std::string f = d / "a";
-    EXPECT_EQ(FileOpen(f, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting), InvalidFileHandle);
-    EXPECT_EQ(LastOSError(), osErrorFileNotFound);
-    FileHandle h = FileOpen(f, FileAccess::Write, FileShare::None, FileDisposition::CreateNew);
-    ASSERT_NE(h, InvalidFileHandle);
-    EXPECT_GE(h, 3) << "never one of the standard streams";
-    EXPECT_EQ(FileWrite(h, "abcdef", 6), 6);
-    EXPECT_EQ(FileSeek(h, 2, 0), 2);
-    EXPECT_TRUE(FileTruncateHere(h));
-    EXPECT_TRUE(FileClose(h));
-    EXPECT_EQ(FileOpen(f, FileAccess::Write, FileShare::None, FileDisposition::CreateNew), InvalidFileHandle);
-    EXPECT_EQ(LastOSError(), osErrorFileExists);
-    h = FileOpen(f, FileAccess::Read, FileShare::Read, FileDisposition::OpenAlways);
-    char buf[8] = {};
-    EXPECT_EQ(FileRead(h, buf, 8), 2);
-    EXPECT_EQ(std::string(buf), "ab");
-    FileClose(h);
-    EXPECT_EQ(FileOpen(d.path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting), InvalidFileHandle)
-        << "a folder is not a file";
-}
-
-TEST(FileNames, PartsAndExpansion)
-{
-    EXPECT_EQ(ExtractFilePath("/a/b/c.cab"), "/a/b/");
-    EXPECT_EQ(ExtractFileName("/a/b/c.cab"), "c.cab");
-    EXPECT_EQ(ExtractFilePath("c.cab"), "");
-    EXPECT_EQ(ExpandFileName("/a/./b/../c"), "/a/c");
-    EXPECT_EQ(ExpandFileName("/a/b/"), "/a/b/");
-    EXPECT_EQ(ExpandFileName("x.cab"), CurrentDirectory() + "/x.cab");
-}
-
-TEST(FileFolders, ForceDirectoriesRenameDelete)
-{
-    Dir d;
-    EXPECT_TRUE(ForceDirectories(d / "p/q/r/"));
-    EXPECT_TRUE(DirectoryExists(d / "p/q/r"));
-    EXPECT_TRUE(ForceDirectories(d / "p/q"));
-    touch(d / "p/file");
-    EXPECT_FALSE(ForceDirectories(d / "p/file/sub"));
-    touch(d / "p/one", "1");
-    touch(d / "p/two", "2");
-    EXPECT_TRUE(FileRename(d / "p/one", d / "p/two")) << "rename replaces";
-    EXPECT_FALSE(FileExists(d / "p/one"));
-    std::ifstream in(d / "p/two");
-    std::string s;
-    in >> s;
-    EXPECT_EQ(s, "1");
-    EXPECT_TRUE(FileDelete(d / "p/two"));
-    EXPECT_FALSE(FileDelete(d / "p/two"));
-    EXPECT_EQ(LastOSError(), osErrorFileNotFound);
-}
-
-TEST(FileAttributes, ReadOnlyHiddenSystemArchive)
-{
-    Dir d;
-    const std::string f = d / "f";
-    touch(f);
-    EXPECT_EQ(FileGetAttributes(f), faArchive) << "no stored bits: archive";
-    EXPECT_EQ(FileGetAttributes(d.path) & faDirectory, faDirectory);
-    EXPECT_EQ(FileGetAttributes(d / "none"), InvalidFileAttributes);
-    touch(d / ".dot");
-    EXPECT_EQ(FileGetAttributes(d / ".dot") & faHidden, faHidden);
-
-    ASSERT_TRUE(FileSetAttributes(f, faReadOnly | faArchive));
-    struct stat st;
-    ::stat(f.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0222, 0u);
-    EXPECT_EQ(FileGetAttributes(f) & faReadOnly, faReadOnly);
-    ASSERT_TRUE(FileSetAttributes(f, 0));
-    ::stat(f.c_str(), &st);
-    EXPECT_NE(st.st_mode & 0200, 0u);
-
-    ASSERT_TRUE(FileSetAttributes(f, faHidden | faSystem));
-    const std::uint32_t a = FileGetAttributes(f);
-    if (a & faHidden) {  // the file system keeps extended attributes
-        EXPECT_EQ(a & 0x27, faHidden | faSystem);
-        ASSERT_TRUE(FileSetAttributes(f, faHidden | faReadOnly));
-        EXPECT_EQ(FileGetAttributes(f) & 0x27, faHidden | faReadOnly) << "bits survive the loss of write permission";
-        ASSERT_TRUE(FileSetAttributes(f, 0));
-        EXPECT_EQ(FileGetAttributes(f), faNormal) << "stored as none: no bit at all";
-    }
-}
 
 TEST(FileTimes, DosConversionsAndRange)
 {
@@ -143,46 +54,85 @@ TEST(FileTimes, DosConversionsAndRange)
     EXPECT_FALSE(FileTimeToDosDateTime(FileTimeFromUnix(4354819200LL), date, time)) << "2108";
 }
 
-TEST(FileTimes, LocalRoundTripAndFileStamps)
+TEST(FileMasks, WildcardsIgnoreLetterCaseOfEveryPolishLetter)
 {
-    const char *old = std::getenv("TZ");
-    const std::string saved = old ? old : "";
-    ::setenv("TZ", "Europe/Warsaw", 1);
-    ::tzset();
-    const FileTime summerUtc = FileTimeFromUnix(1120000000);  // 2005-06-28 23:06:40 UTC
-    FileTime local, back;
-    ASSERT_TRUE(FileTimeToLocalFileTime(summerUtc, local));
-    EXPECT_EQ(local - summerUtc, 2LL * 3600 * 10000000) << "CEST is two hours ahead";
-    ASSERT_TRUE(LocalFileTimeToFileTime(local, back));
-    EXPECT_EQ(back, summerUtc);
-    const FileTime winterUtc = FileTimeFromUnix(1104537600);  // 2005-01-01 00:00 UTC
-    ASSERT_TRUE(FileTimeToLocalFileTime(winterUtc, local));
-    EXPECT_EQ(local - winterUtc, 1LL * 3600 * 10000000);
+    struct Case {
+        const char *name, *mask;
+        bool matches;
+    };
+    for (const Case &c : std::initializer_list<Case>{
+             {"ABC.DBF", "a?c.*", true},
+             {"ŻÓŁĆ.TXT", "żó*", true},
+             {"zażółć gęślą jaźń.txt", "ZAŻÓŁĆ*JAŹŃ.TXT", true},
+             {"ĄĘŚ.DBF", "?ęś.dbf", true},  // '?' is one letter, not one byte
+             {"ABC.DBF", "*.TXT", false},
+             {"AB", "A?C", false},
+             {"A.B.C", "*.C", true},
+             {"noext", "*.*", true},
+             {"Łódź", "lodz", false},
+         })
+        EXPECT_EQ(MatchesMask(c.name, c.mask), c.matches) << c.name << " ~ " << c.mask;
+}
 
-    Dir d;
-    touch(d / "t");
-    FileHandle h = FileOpen(d / "t", FileAccess::ReadWrite, FileShare::Read, FileDisposition::OpenExisting);
+TEST(FileOpen, DispositionsAndErrors)
+{
+    ScratchDir d;
+    const std::string f = d / "a";
+    EXPECT_EQ(FileOpen(f, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting), InvalidFileHandle);
+    EXPECT_EQ(LastOSError(), osErrorFileNotFound);
+    FileHandle h = FileOpen(f, FileAccess::Write, FileShare::None, FileDisposition::CreateNew);
     ASSERT_NE(h, InvalidFileHandle);
-    const FileTime when = FileTimeFromUnix(1000000000, 500000000);
-    ASSERT_TRUE(FileSetTimes(h, &when, nullptr, &when));
-    FileTime w = 0;
-    ASSERT_TRUE(FileGetTimes(h, nullptr, nullptr, &w));
-    EXPECT_EQ(w, when);
+    if (!qv::test::kWindows) {
+        EXPECT_GE(h, 3) << "never one of the standard streams";
+    }
+    EXPECT_EQ(FileWrite(h, "abcdef", 6), 6);
+    EXPECT_EQ(FileSeek(h, 2, 0), 2);
+    EXPECT_TRUE(FileTruncateHere(h));
+    EXPECT_TRUE(FileClose(h));
+    EXPECT_EQ(FileOpen(f, FileAccess::Write, FileShare::None, FileDisposition::CreateNew), InvalidFileHandle);
+    EXPECT_EQ(LastOSError(), osErrorFileExists);
+    h = FileOpen(f, FileAccess::Read, FileShare::Read, FileDisposition::OpenAlways);
+    char buf[8] = {};
+    EXPECT_EQ(FileRead(h, buf, 8), 2);
+    EXPECT_EQ(std::string(buf), "ab");
     FileClose(h);
-    if (old)
-        ::setenv("TZ", saved.c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
+    h = FileOpen(f, FileAccess::Write, FileShare::Read, FileDisposition::TruncateExisting);
+    ASSERT_NE(h, InvalidFileHandle);
+    FileClose(h);
+    EXPECT_EQ(ReadBytes(f), "");
+    EXPECT_EQ(FileOpen(d / "b", FileAccess::Write, FileShare::Read, FileDisposition::TruncateExisting),
+              InvalidFileHandle)
+        << "truncating creates nothing";
+    EXPECT_FALSE(PathExists(d / "b"));
+    EXPECT_EQ(FileOpen(d.path(), FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting), InvalidFileHandle)
+        << "a folder is not a file";
+}
+
+TEST(FileFolders, ForceDirectoriesRenameDelete)
+{
+    ScratchDir d;
+    EXPECT_TRUE(ForceDirectories(d / "p/q/r/"));
+    EXPECT_TRUE(DirectoryExists(d / "p/q/r"));
+    EXPECT_TRUE(ForceDirectories(d / "p/q"));
+    WriteBytes(d / "p/file", "x");
+    EXPECT_FALSE(ForceDirectories(d / "p/file/sub"));
+    WriteBytes(d / "p/one", "1");
+    WriteBytes(d / "p/two", "2");
+    EXPECT_TRUE(FileRename(d / "p/one", d / "p/two")) << "rename replaces";
+    EXPECT_FALSE(FileExists(d / "p/one"));
+    EXPECT_EQ(ReadBytes(d / "p/two"), "1");
+    EXPECT_TRUE(FileDelete(d / "p/two"));
+    EXPECT_FALSE(FileDelete(d / "p/two"));
+    EXPECT_EQ(LastOSError(), osErrorFileNotFound);
 }
 
 TEST(FileSearchTest, MasksOrderAndErrors)
 {
-    Dir d;
-    touch(d / "A.DAT");
-    touch(d / "b.dat");
-    touch(d / "c.txt");
-    touch(d / "noext");
+    ScratchDir d;
+    WriteBytes(d / "A.DAT", "x");
+    WriteBytes(d / "b.dat", "x");
+    WriteBytes(d / "c.txt", "x");
+    WriteBytes(d / "noext", "x");
     ForceDirectories(d / "SUB.DAT");
     std::set<std::string> found;
     FileSearch s;
@@ -206,24 +156,18 @@ TEST(FileSearchTest, MasksOrderAndErrors)
     EXPECT_TRUE(s.NothingMatched());
     EXPECT_FALSE(s.First(d / "missing/*.*", e));
     EXPECT_FALSE(s.NothingMatched());
-    EXPECT_EQ(LastOSError(), ENOENT);
-
-    EXPECT_TRUE(MatchesMask("ABC.DBF", "a?c.*"));
-    EXPECT_TRUE(MatchesMask("\xC5\xBB\xC3\x93\xC5\x81\xC4\x86.TXT", "\xC5\xBC\xC3\xB3*"));
-    EXPECT_FALSE(MatchesMask("ABC.DBF", "*.TXT"));
-    EXPECT_FALSE(MatchesMask("AB", "A?C"));
-    EXPECT_TRUE(MatchesMask("A.B.C", "*.C"));
+    EXPECT_EQ(LastOSError(), kErrNoFolder);
 }
 
 TEST(FileUniqueNames, CreatesDistinctFiles)
 {
-    Dir d;
+    ScratchDir d;
     std::set<std::string> names;
     for (int i = 0; i < 20; ++i) {
         std::string path;
-        const FileHandle h = CreateUniqueFile(d.path, "~x", ".tmp", path);
+        const FileHandle h = CreateUniqueFile(d.path(), "~x", ".tmp", path);
         ASSERT_NE(h, InvalidFileHandle);
-        EXPECT_EQ(ExtractFilePath(path), d.path + "/");
+        EXPECT_EQ(ExtractFilePath(path), d.path() + PathDelim);
         EXPECT_EQ(ExtractFileName(path).rfind("~x", 0), 0u);
         FileClose(h);
         names.insert(path);
@@ -231,106 +175,58 @@ TEST(FileUniqueNames, CreatesDistinctFiles)
     EXPECT_EQ(names.size(), 20u);
     std::string path;
     EXPECT_EQ(CreateUniqueFile(d / "missing", "x", "", path), InvalidFileHandle);
-    EXPECT_EQ(TempDirectory().back(), '/');
-}
-
-TEST(FileCase, FindsPathIgnoringCase)
-{
-    Dir d;
-    ForceDirectories(d / "Firma1/Dane");
-    touch(d / "Firma1/Dane/Plik.DBF");
-    touch(d / "Firma1/\xC5\xBB\xC3\xB3\xC5\x82\x77.txt");  // Żółw.txt
-    EXPECT_EQ(FindPathIgnoringCase(d / "FIRMA1/dane/PLIK.dbf"), d / "Firma1/Dane/Plik.DBF");
-    EXPECT_EQ(FindPathIgnoringCase(d / "firma1/\xC5\xBC\xC3\x93\xC5\x81W.TXT"), d / "Firma1/\xC5\xBB\xC3\xB3\xC5\x82\x77.txt");
-    EXPECT_EQ(FindPathIgnoringCase(d / "Firma1/Dane/Plik.DBF"), d / "Firma1/Dane/Plik.DBF");
-    EXPECT_EQ(FindPathIgnoringCase(d / "FIRMA1/nothing"), "");
-    EXPECT_EQ(FindPathIgnoringCase(""), "");
+    EXPECT_EQ(TempDirectory().back(), PathDelim);
 }
 
 TEST(FileFlush, FlushesAnOpenFileAndAFolder)
 {
-    Dir d;
+    ScratchDir d;
     const FileHandle h = FileOpen(d / "f", FileAccess::Write, FileShare::Read, FileDisposition::CreateNew);
     ASSERT_NE(h, InvalidFileHandle);
     ASSERT_EQ(FileWrite(h, "abc", 3), 3);
     EXPECT_TRUE(FileFlush(h));
     FileClose(h);
-    EXPECT_FALSE(FileFlush(h));
-    EXPECT_TRUE(FlushDirectory(d.path));
+    EXPECT_FALSE(FileFlush(h)) << "a closed handle";
+    EXPECT_TRUE(FlushDirectory(d.path()));
     EXPECT_FALSE(FlushDirectory(d / "missing"));
     EXPECT_FALSE(FlushDirectory(d / "f"));  // not a folder
 }
 
 TEST(FileFlush, FlushesClosedFilesByNameAndAsABatch)
 {
-    Dir d;
-    touch(d / "a");
-    touch(d / "ro");
-    ::chmod((d / "ro").c_str(), 0444);
+    ScratchDir d;
+    WriteBytes(d / "a", "x");
+    WriteBytes(d / "ro", "x");
+    ASSERT_TRUE(FileSetAttributes(d / "ro", faReadOnly));
     EXPECT_TRUE(FileFlushByName(d / "a"));
     EXPECT_TRUE(FileFlushByName(d / "ro")) << "a read-only file too";
+    EXPECT_EQ(FileGetAttributes(d / "ro") & faReadOnly, faReadOnly) << "and stays read-only";
     EXPECT_FALSE(FileFlushByName(d / "missing"));
     EXPECT_TRUE(FileFlushAll({d / "a", d / "ro"}));
     EXPECT_TRUE(FileFlushAll({}));
     EXPECT_FALSE(FileFlushAll({d / "a", d / "missing"}));
 }
 
-TEST(FileFolders, UniqueFoldersAndTreesRemovedWithoutFollowingLinks)
+// Where restore may write: inside the folder once ".." is folded, whether
+// or not the path exists yet. (Through links: the systems' own tests.)
+TEST(FilePaths, FoldedAndTestedForLyingInside)
 {
-    Dir d, outside;
-    std::string a, b;
-    ASSERT_TRUE(CreateUniqueDirectory(d.path, ".pre-", a));
-    ASSERT_TRUE(CreateUniqueDirectory(d.path + "/", ".pre-", b));
-    EXPECT_NE(a, b);
-    EXPECT_EQ(ExtractFilePath(a), d.path + "/");
-    EXPECT_EQ(ExtractFileName(a).rfind(".pre-", 0), 0u);
-    struct stat st;
-    ASSERT_EQ(::stat(a.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u) << "this user's only";
-
-    touch(outside / "keep");
-    ASSERT_TRUE(ForceDirectories(a + "/x/y"));
-    touch(a + "/x/y/f");
-    touch(a + "/ro");
-    ::chmod((a + "/ro").c_str(), 0444);
-    ASSERT_EQ(::symlink(outside.path.c_str(), (a + "/x/link").c_str()), 0);
-    ASSERT_EQ(::symlink((outside / "keep").c_str(), (a + "/filelink").c_str()), 0);
-    EXPECT_FALSE(DirectoryDelete(a)) << "not empty";
-    EXPECT_TRUE(DirectoryDeleteTree(a));
-    EXPECT_FALSE(PathExists(a));
-    EXPECT_TRUE(FileExists(outside / "keep")) << "links are removed, not followed";
-    EXPECT_TRUE(DirectoryDeleteTree(a)) << "already gone";
-    EXPECT_TRUE(DirectoryDelete(b));
-    EXPECT_FALSE(CreateUniqueDirectory(d / "missing/deeper", "x", a));
-}
-
-TEST(FilePaths, ResolvedThroughLinksAndTestedForLyingInside)
-{
-    Dir d;
+    ScratchDir d;
     ASSERT_TRUE(ForceDirectories(d / "dest/sub"));
     ASSERT_TRUE(ForceDirectories(d / "out"));
-    ASSERT_EQ(::symlink((d / "out").c_str(), (d / "dest/link").c_str()), 0);
-    ASSERT_EQ(::symlink((d / "dest/sub").c_str(), (d / "dest/inlink").c_str()), 0);
-    ASSERT_EQ(::symlink((d / "nowhere").c_str(), (d / "dest/dangling").c_str()), 0);
-    const std::string real = ResolvePath(d.path);  // the temporary folder may itself be a link
+    const std::string real = ResolvePath(d.path());  // the temporary folder may itself be a link
     ASSERT_FALSE(real.empty());
-    EXPECT_EQ(ResolvePath(d / "dest/sub/../sub/new/file"), real + "/dest/sub/new/file");
-    EXPECT_EQ(ResolvePath(d / "dest/link/x"), real + "/out/x");
-    EXPECT_EQ(ResolvePath(d / "dest/dangling/x"), "");
+    EXPECT_EQ(ResolvePath(d / "dest/sub/../sub/new/file"), real + native("/dest/sub/new/file"));
 
     const std::vector<std::pair<const char *, bool>> cases = {
         {"dest", true},           {"dest/", true},          {"dest/sub/f", true},     {"dest/new/deeper/f", true},
-        {"dest/inlink/f", true},  {"dest/x/../sub", true},  {"dest/../out/f", false}, {"dest/link/f", false},
-        {"dest/link", false},     {"dest/dangling", false}, {"destination/f", false}, {"out", false},
+        {"dest/x/../sub", true},  {"dest/../out/f", false}, {"destination/f", false}, {"out", false},
         {"dest/sub/../../out", false},
     };
     for (const auto &[path, inside] : cases)
         EXPECT_EQ(PathLiesInside(d / path, d / "dest"), inside) << path;
     EXPECT_TRUE(PathLiesInside(d / "dest/f", d / "out/../dest/")) << "the folder is normalised too";
     EXPECT_TRUE(PathLiesInside(d / "missing/f", d / "missing")) << "neither needs to exist";
-    EXPECT_FALSE(PathLiesInside(d / "dest/f", d / "dest/dangling"));
-    EXPECT_TRUE(PathIsLink(d / "dest/link"));
-    EXPECT_TRUE(PathIsLink(d / "dest/dangling"));
-    EXPECT_FALSE(PathIsLink(d / "dest/sub"));
-    EXPECT_FALSE(PathIsLink(d / "missing"));
+    EXPECT_EQ(PathLiesInside(d / "DEST/SUB/f", d / "dest"), qv::test::kWindows)
+        << "letter case counts where the system counts it";
 }

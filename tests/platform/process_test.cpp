@@ -1,9 +1,8 @@
 #include "platform/process.h"
 
-#include <gtest/gtest.h>
+#include "CoreTest.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 using namespace qv;
 
@@ -11,13 +10,10 @@ TEST(Process, TellsARunningProcessFromOneThatHasEnded)
 {
     EXPECT_TRUE(ProcessIsAlive(CurrentProcessId()));
     EXPECT_FALSE(ProcessIsAlive(0));
-
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-        ::_exit(0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    {
+        const qv::test::RunningProcess running;
+        EXPECT_TRUE(ProcessIsAlive(running.pid()));
+    }
     // Reaped: the number names no process until the system reuses it.
-    EXPECT_FALSE(ProcessIsAlive(static_cast<std::uint32_t>(child)));
+    EXPECT_FALSE(ProcessIsAlive(qv::test::EndedProcessId()));
 }

@@ -3,63 +3,26 @@
 #include "platform/process.h"
 #include "platform/tempfiles.h"
 
+#include "CoreTest.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <fstream>
+#include <chrono>
 #include <set>
 #include <string>
 
-#include <csignal>
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <utime.h>
+#endif
 
 using namespace qv;
+using qv::test::RunningProcess;
 
 namespace {
 
-struct Dir {
-    std::string path;
-    Dir()
-    {
-        std::string t = TempDirectory() + "qvtemps.XXXXXX";
-        path = ::mkdtemp(t.data());
-    }
-    ~Dir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string &r) const { return path + "/" + r; }
-};
+using Dir = qv::test::ScratchDir;
 
-// The number of a process that has ended (and been reaped).
-std::uint32_t endedProcess()
-{
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return static_cast<std::uint32_t>(child);
-}
-
-// A process that runs until the object goes.
-struct RunningProcess {
-    pid_t pid = ::fork();
-    RunningProcess()
-    {
-        if (pid == 0) {
-            ::pause();
-            ::_exit(0);
-        }
-    }
-    ~RunningProcess()
-    {
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
-};
+std::uint32_t endedProcess() { return qv::test::EndedProcessId(); }
 
 std::string own(const std::string &lead, std::uint32_t pid) { return lead + ".qv" + std::to_string(pid) + "-00C0FFEE.tmp"; }
 
@@ -68,7 +31,7 @@ std::set<std::string> names(const std::string &folder)
     std::set<std::string> out;
     FileSearch s;
     SearchEntry e;
-    if (s.First(folder + "/*", e)) {
+    if (s.First(folder + PathDelim + "*", e)) {
         do {
             if (e.name != "." && e.name != "..")
                 out.insert(e.name);
@@ -126,33 +89,37 @@ TEST(OwnTempFiles, SweepRemovesOnlyLeftoversOfEndedProcesses)
     const std::uint32_t ended = endedProcess();
     ASSERT_FALSE(ProcessIsAlive(ended));
     RunningProcess running;
-    ASSERT_GT(running.pid, 0);
+    ASSERT_GT(running.pid(), 0u);
     const std::uint32_t self = CurrentProcessId();
     for (const std::string &name :
-         {own("stc", ended), own("~A.CAB", ended), own("~stc", ended), own("stc", running.pid),
-          own("~A.CAB", static_cast<std::uint32_t>(running.pid)), own("~A.CAB", self), own("notes", ended),
+         {own("stc", ended), own("~A.CAB", ended), own("~stc", ended), own("stc", running.pid()),
+          own("~A.CAB", static_cast<std::uint32_t>(running.pid())), own("~A.CAB", self), own("notes", ended),
           std::string("stc0A1B2C3D.tmp"), std::string("A.CAB")})
-        std::ofstream(d / name) << "x";
-    // Named like ours, but a folder and a FIFO: never ours.
-    ASSERT_EQ(::mkdir((d / own("~dir", ended)).c_str(), 0777), 0);
+        qv::test::WriteBytes(d / name, "x");
+    // Named like ours, but a folder and (where there are such) a FIFO: never ours.
+    ASSERT_TRUE(ForceDirectories(d / own("~dir", ended)));
+#ifndef _WIN32
     ASSERT_EQ(::mkfifo((d / own("~fifo", ended)).c_str(), 0666), 0);
+#endif
     // This process's own number on a file older than the process: a number
     // reused after a restart.
     const std::string reused = own("~OLD.CAB", self);
-    std::ofstream(d / reused) << "x";
-    const utimbuf longAgo{std::time(nullptr) - 3600, std::time(nullptr) - 3600};
-    ASSERT_EQ(::utime((d / reused).c_str(), &longAgo), 0);
+    qv::test::WriteBytes(d / reused, "x");
+    const auto hourAgo = std::chrono::system_clock::now() - std::chrono::hours(1);
+    qv::test::SetLastWriteTime(
+        d / reused, FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(hourAgo.time_since_epoch()).count()));
 
-    EXPECT_EQ(RemoveStaleTempFiles(d.path), 4);
-    const std::set<std::string> expected = {own("stc", running.pid),
-                                            own("~A.CAB", static_cast<std::uint32_t>(running.pid)),
+    EXPECT_EQ(RemoveStaleTempFiles(d.path()), 4);
+    std::set<std::string> expected = {own("stc", running.pid()),
+                                            own("~A.CAB", static_cast<std::uint32_t>(running.pid())),
                                             own("~A.CAB", self),
                                             own("notes", ended),
                                             "stc0A1B2C3D.tmp",
                                             "A.CAB",
-                                            own("~dir", ended),
-                                            own("~fifo", ended)};
-    EXPECT_EQ(names(d.path), expected);
+                                            own("~dir", ended)};
+    if (!qv::test::kWindows)
+        expected.insert(own("~fifo", ended));
+    EXPECT_EQ(names(d.path()), expected);
     EXPECT_EQ(RemoveStaleTempFiles(d / "missing"), 0);
     EXPECT_EQ(RemoveStaleTempFiles(""), 0);
 }

@@ -85,7 +85,7 @@ protected:
     // text in error when anything fails.
     bool Store(const std::string &content, const std::string &name, std::string *error = nullptr)
     {
-        const std::string local = qvtest::WriteFile(files, "local.cab", content);
+        const std::string local = qvtest::WriteFile(files.path().toStdString(), "local.cab", content);
         std::string text = ErrorOf([&] {
             ftp.OpenSession(true);
             ftp.ChangeFolder("dane");

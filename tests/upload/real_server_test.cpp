@@ -90,7 +90,7 @@ protected:
 TEST_F(RealFtpServer, StoresTheFileByteExactUnderTheUploadName)
 {
     const std::string content = qvtest::Pattern(1000, 3);
-    const std::string local = qvtest::WriteFile(*files, "Arch2026-12-08_1415.cab", content);
+    const std::string local = qvtest::WriteFile(files->path().toStdString(), "Arch2026-12-08_1415.cab", content);
     const std::string remote = qv::RemoteFileName(qv::SenderIdentifier(), QDateTime::currentDateTime());
     Upload(local, remote);
     EXPECT_EQ(rec.events, SuccessfulUpload(1000, {1000}));
@@ -102,7 +102,7 @@ TEST_F(RealFtpServer, StoresTheFileByteExactUnderTheUploadName)
 TEST_F(RealFtpServer, SeventyThousandBytesGoInThreeBlocks)
 {
     const std::string content = qvtest::Pattern(70000, 4);
-    const std::string local = qvtest::WriteFile(*files, "seventy.cab", content);
+    const std::string local = qvtest::WriteFile(files->path().toStdString(), "seventy.cab", content);
     Upload(local, "seventy~2026-12-08_141502.cab");
     EXPECT_EQ(rec.events, SuccessfulUpload(70000, {32768, 65536, 70000}));
     EXPECT_EQ(Stored("seventy~2026-12-08_141502.cab"), content);
@@ -110,7 +110,7 @@ TEST_F(RealFtpServer, SeventyThousandBytesGoInThreeBlocks)
 
 TEST_F(RealFtpServer, EmptyFileIsStoredEmpty)
 {
-    const std::string local = qvtest::WriteFile(*files, "empty.cab", "");
+    const std::string local = qvtest::WriteFile(files->path().toStdString(), "empty.cab", "");
     const std::string remote = "empty~2026-12-08_141503.cab";
     Upload(local, remote);
     EXPECT_EQ(rec.events, SuccessfulUpload(0, {}));
@@ -121,8 +121,8 @@ TEST_F(RealFtpServer, EmptyFileIsStoredEmpty)
 TEST_F(RealFtpServer, TwoUploadsInARowWithOneSession)
 {
     const std::string first = qvtest::Pattern(40000, 5), second = qvtest::Pattern(12345, 6);
-    const std::string local1 = qvtest::WriteFile(*files, "first.cab", first);
-    const std::string local2 = qvtest::WriteFile(*files, "second.cab", second);
+    const std::string local1 = qvtest::WriteFile(files->path().toStdString(), "first.cab", first);
+    const std::string local2 = qvtest::WriteFile(files->path().toStdString(), "second.cab", second);
     const QDateTime now = QDateTime::currentDateTime();
     const std::string remote1 = qv::RemoteFileName(qv::SenderIdentifier(), now.addSecs(-3600));
     const std::string remote2 = qv::RemoteFileName(qv::SenderIdentifier(), now.addSecs(-3599));

@@ -3,7 +3,7 @@
 
 #include "upload/IdFTP.h"
 
-#include <QTemporaryDir>
+#include "CoreTest.h"
 
 #include <cstdint>
 #include <fstream>
@@ -91,17 +91,17 @@ inline std::string Pattern(std::size_t size, unsigned seed = 1)
     return out;
 }
 
-inline std::string WriteFile(const QTemporaryDir &dir, const std::string &name, const std::string &content)
+inline std::string WriteFile(const std::string &folder, const std::string &name, const std::string &content)
 {
-    std::string path = dir.path().toStdString() + "/" + name;
-    std::ofstream(path, std::ios::binary).write(content.data(), std::streamsize(content.size()));
+    const std::string path = folder + qv::PathDelim + name;
+    qv::test::WriteBytes(path, content);
     return path;
 }
 
 inline std::string ReadFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = qv::test::ReadBytes(path);
+    return bytes.rfind("<missing ", 0) == 0 ? std::string() : bytes;
 }
 
 }  // namespace qvtest

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <optional>
@@ -355,8 +354,8 @@ TEST(FtpCommands, RefusedChangeOfFolderLeavesSessionOpen)
 
 TEST(FtpCommands, LineBreaksInArgumentsAreRefusedBeforeSending)
 {
-    QTemporaryDir dir;
-    const std::string local = qvtest::WriteFile(dir, "a.cab", "abc");
+    qv::test::ScratchDir dir;
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", "abc");
     ScriptedServer server([](Peer &p) { p.Login(); });
     Session s(server.port());
     s.ftp.OpenSession(true);
@@ -372,9 +371,9 @@ TEST(FtpCommands, LineBreaksInArgumentsAreRefusedBeforeSending)
 
 TEST(FtpStore, RefusedStoreReportsTransferStatusesButNoProgress)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     const std::string content = qvtest::Pattern(5000);
-    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", content);
     std::string received;
     ScriptedServer server([&](Peer &p) {
         p.Login();
@@ -419,9 +418,9 @@ TEST(FtpStore, RefusedStoreReportsTransferStatusesButNoProgress)
 
 TEST(FtpStore, AbortReplyThenConfirmationEndsNormallyAsAborted)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     const std::string content = qvtest::Pattern(70000, 7);
-    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", content);
     const std::pair<int, int> cases[] = {{426, 226}, {450, 225}};
     for (auto [abort, confirm] : cases) {
         std::string received;
@@ -451,8 +450,8 @@ TEST(FtpStore, AbortReplyThenConfirmationEndsNormallyAsAborted)
 
 TEST(FtpStore, AbortReplyWithoutConfirmationFails)
 {
-    QTemporaryDir dir;
-    const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(10));
+    qv::test::ScratchDir dir;
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", qvtest::Pattern(10));
     ScriptedServer server([&](Peer &p) {
         p.Login();
         p.AcceptStore();
@@ -475,9 +474,9 @@ TEST(FtpStore, AbortReplyWithoutConfirmationFails)
 
 TEST(FtpStore, DataConnectionDroppedMidTransfer)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     const std::size_t size = 32u << 20;  // far more than the socket buffers hold
-    const std::string local = qvtest::WriteFile(dir, "big.cab", qvtest::Pattern(size));
+    const std::string local = qvtest::WriteFile(dir.path(), "big.cab", qvtest::Pattern(size));
     ScriptedServer server([&](Peer &p) {
         p.Login();
         p.AcceptStore();
@@ -509,8 +508,8 @@ TEST(FtpStore, DataConnectionDroppedMidTransfer)
 
 TEST(FtpStore, ControlConnectionClosedBeforeFinalReply)
 {
-    QTemporaryDir dir;
-    const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(100));
+    qv::test::ScratchDir dir;
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", qvtest::Pattern(100));
     ScriptedServer server([&](Peer &p) {
         p.Login();
         p.AcceptStore();
@@ -535,8 +534,8 @@ TEST(FtpStore, ControlConnectionClosedBeforeFinalReply)
 
 TEST(FtpStore, ServerThatNeverConnectsBackRunsIntoTimeLimit)
 {
-    QTemporaryDir dir;
-    const std::string local = qvtest::WriteFile(dir, "a.cab", qvtest::Pattern(100));
+    qv::test::ScratchDir dir;
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", qvtest::Pattern(100));
     ScriptedServer server([&](Peer &p) {
         p.Login();
         p.AcceptStore();
@@ -556,9 +555,9 @@ TEST(FtpStore, ServerThatNeverConnectsBackRunsIntoTimeLimit)
 
 TEST(FtpStore, ServerThatStopsReadingRunsIntoTimeLimit)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     const std::size_t size = 32u << 20;
-    const std::string local = qvtest::WriteFile(dir, "big.cab", qvtest::Pattern(size));
+    const std::string local = qvtest::WriteFile(dir.path(), "big.cab", qvtest::Pattern(size));
     ScriptedServer server([&](Peer &p) {
         p.Login();
         p.AcceptStore();
@@ -582,13 +581,13 @@ TEST(FtpStore, ServerThatStopsReadingRunsIntoTimeLimit)
 
 TEST(FtpStore, MissingLocalFileFailsBeforeAnythingIsSent)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     ScriptedServer server([](Peer &p) { p.Login(); });
     Session s(server.port());
     s.ftp.OpenSession(true);
-    std::string text = ErrorOf([&] { s.ftp.StoreFile(dir.path().toStdString() + "/missing.cab", "a.cab"); });
+    std::string text = ErrorOf([&] { s.ftp.StoreFile(dir / "missing.cab", "a.cab"); });
     EXPECT_EQ(text.rfind("System Error.  Code: 2.\r\n", 0), 0u) << text;
-    text = ErrorOf([&] { s.ftp.StoreFile(dir.path().toStdString(), "a.cab"); });  // a folder
+    text = ErrorOf([&] { s.ftp.StoreFile(dir.path(), "a.cab"); });  // a folder
     EXPECT_EQ(text.rfind("System Error.  Code: ", 0), 0u) << text;
     EXPECT_EQ(s.rec.events, kLoggedIn);
     EXPECT_TRUE(s.ftp.Connected());
@@ -598,8 +597,8 @@ TEST(FtpStore, MissingLocalFileFailsBeforeAnythingIsSent)
 
 TEST(FtpStore, StoringWithoutASessionFailsAsNotConnected)
 {
-    QTemporaryDir dir;
-    const std::string local = qvtest::WriteFile(dir, "a.cab", "abc");
+    qv::test::ScratchDir dir;
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", "abc");
     Session s(21);
     EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "a.cab"); }), "Not Connected");
     EXPECT_EQ(s.rec.events,
@@ -650,9 +649,9 @@ TEST(FtpPassive, PassiveRepliesYieldAPortOrNothing)
 
 TEST(FtpPassive, AddressInAPassiveReplyIsIgnoredForTheServersOwn)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     const std::string content = qvtest::Pattern(3000, 9);
-    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", content);
     std::string received;
     ScriptedServer server([&](Peer &p) {
         p.Login();
@@ -699,9 +698,9 @@ TEST(FtpPassive, AddressInAPassiveReplyIsIgnoredForTheServersOwn)
 
 TEST(FtpFallback, WaitingStoreIsAbortedBeforeThePassiveOne)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     const std::string content = qvtest::Pattern(5000, 10);
-    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", content);
     std::string received;
     ScriptedServer server([&](Peer &p) {
         p.Login();
@@ -743,9 +742,9 @@ TEST(FtpFallback, WaitingStoreIsAbortedBeforeThePassiveOne)
 
 TEST(FtpActive, OnlyTheServerMayConnectBack)
 {
-    QTemporaryDir dir;
+    qv::test::ScratchDir dir;
     const std::string content = qvtest::Pattern(2000, 11);
-    const std::string local = qvtest::WriteFile(dir, "a.cab", content);
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", content);
     std::string received;
     bool intruderRefused = false;
     ScriptedServer server([&](Peer &p) {

@@ -130,3 +130,48 @@ TEST(SocketWaits, NonBlockingConnectionOverIPv6ReportsBothEnds)
         EXPECT_EQ(e.code(), 10061);
     }
 }
+
+// Against a server on this machine, through the system's own calls (Winsock
+// on Windows): the numbers and texts the user would read.
+TEST(SocketErrors, LocalServerRefusalAndTakenPortGiveWinsockNumbersAndTexts)
+{
+    int port = 0;
+    {
+        auto probe = Socket::CreateTcp();
+        probe.Bind("127.0.0.1", 0);
+        port = probe.LocalPort();
+    }  // closed: nothing listens there now
+    auto client = Socket::CreateTcp();
+    try {
+        client.Connect("127.0.0.1", port, 5000);
+        FAIL() << "connected to a closed port";
+    } catch (const ESocketError &e) {
+        EXPECT_EQ(e.code(), 10061);
+        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+
+    auto server = Socket::CreateTcp();
+    server.Bind("127.0.0.1", 0);
+    server.Listen(1);
+    auto second = Socket::CreateTcp();
+    try {
+        second.Bind("127.0.0.1", server.LocalPort());
+        FAIL() << "bound a port that is taken";
+    } catch (const ESocketError &e) {
+        EXPECT_EQ(e.code(), 10048);
+        EXPECT_STREQ(e.what(), "Socket Error # 10048\r\nAddress already in use.");
+    }
+
+    // A connection that works: bytes both ways, then the peer's orderly end.
+    auto peer = Socket::CreateTcp();
+    peer.Connect("127.0.0.1", server.LocalPort(), 5000);
+    auto accepted = server.Accept(5000);
+    ASSERT_TRUE(accepted.has_value());
+    EXPECT_EQ(accepted->PeerPort(), peer.LocalPort());
+    ASSERT_EQ(peer.Send("220 ok\r\n", 8), std::optional<std::size_t>(8));
+    char buf[16] = {};
+    ASSERT_EQ(accepted->Receive(buf, sizeof buf, 5000), std::optional<std::size_t>(8));
+    EXPECT_STREQ(buf, "220 ok\r\n");
+    peer.ShutdownSend();
+    EXPECT_EQ(accepted->Receive(buf, sizeof buf, 5000), std::optional<std::size_t>(0));
+}

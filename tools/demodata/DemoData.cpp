@@ -1,10 +1,11 @@
 #include "DemoData.h"
 
+#include "DbaseTable.h"
+
 #include "platform/cp1250.h"
 #include "register/CompanyRegister.h"
 #include "register/qvTransPL.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <stdexcept>
@@ -20,6 +21,8 @@ void writeFile(const QString &path, const QByteArray &bytes)
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
+void writeFile(const QString &path, const std::string &bytes) { writeFile(path, QByteArray::fromStdString(bytes)); }
+
 void putText(QByteArray &record, int at, int span, const QByteArray &text)
 {
     const int n = std::min<int>(span, static_cast<int>(text.size()));
@@ -27,24 +30,6 @@ void putText(QByteArray &record, int at, int span, const QByteArray &text)
     for (int i = 0; i < n; ++i)
         record[at + 1 + i] = text[i];
 }
-
-void putLe16(QByteArray &b, int at, unsigned v)
-{
-    b[at] = static_cast<char>(v & 0xFF);
-    b[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
-void putLe32(QByteArray &b, int at, unsigned v)
-{
-    putLe16(b, at, v & 0xFFFF);
-    putLe16(b, at + 2, v >> 16);
-}
-
-// Deterministic pseudo-random numbers, so every generated folder is alike.
-struct Lcg {
-    unsigned state;
-    unsigned next() { return state = state * 1103515245u + 12345u, (state >> 8) & 0xFFFFFF; }
-};
 
 }  // namespace
 
@@ -78,65 +63,6 @@ void WriteRegister(const QString &path, const QList<DemoCompany> &companies, Reg
         out += record;
     }
     writeFile(path, out);
-}
-
-QByteArray DbaseTable(int records, unsigned seed)
-{
-    struct Field {
-        const char *name;
-        char type;
-        int length;
-        int decimals;
-    };
-    static const Field fields[] = {
-        {"LP", 'N', 6, 0}, {"DATA", 'D', 8, 0}, {"KONTO", 'C', 12, 0},
-        {"OPIS", 'C', 40, 0}, {"WN", 'N', 14, 2}, {"MA", 'N', 14, 2},
-    };
-    int recordLength = 1;
-    for (const Field &f : fields)
-        recordLength += f.length;
-    const int headerLength = 32 + 32 * static_cast<int>(std::size(fields)) + 1;
-
-    QByteArray table(headerLength, '\0');
-    table[0] = 0x03;  // dBase III without memo
-    table[1] = 105;   // last update 2005-03-03
-    table[2] = 3;
-    table[3] = 3;
-    putLe32(table, 4, static_cast<unsigned>(records));
-    putLe16(table, 8, static_cast<unsigned>(headerLength));
-    putLe16(table, 10, static_cast<unsigned>(recordLength));
-    int at = 32;
-    for (const Field &f : fields) {
-        QByteArray name(f.name);
-        for (int i = 0; i < name.size(); ++i)
-            table[at + i] = name[i];
-        table[at + 11] = f.type;
-        table[at + 16] = static_cast<char>(f.length);
-        table[at + 17] = static_cast<char>(f.decimals);
-        at += 32;
-    }
-    table[headerLength - 1] = 0x0D;
-
-    static const char *const descriptions[] = {
-        "Zakup materiałów biurowych", "Sprzedaż towarów", "Wynagrodzenia za marzec",
-        "Składki ZUS", "Opłata za czynsz", "Faktura korygująca", "Przelew od kontrahenta",
-    };
-    Lcg rng{seed};
-    const QDate start(2005, 1, 3);
-    for (int r = 0; r < records; ++r) {
-        QByteArray row(" ");
-        row += QByteArray::number(r + 1).rightJustified(6, ' ');
-        row += start.addDays(static_cast<int>(rng.next() % 365)).toString(QStringLiteral("yyyyMMdd")).toLatin1();
-        row += QByteArray::number(200 + rng.next() % 700).leftJustified(12, ' ');
-        row += ToCP1250(QString::fromUtf8(descriptions[rng.next() % std::size(descriptions)]))
-                   .leftJustified(40, ' ', true);
-        const double wn = (rng.next() % 10000000) / 100.0;
-        row += QByteArray::number(wn, 'f', 2).rightJustified(14, ' ');
-        row += QByteArray::number(r % 3 ? 0.0 : wn, 'f', 2).rightJustified(14, ' ');
-        table += row;
-    }
-    table += '\x1A';
-    return table;
 }
 
 QList<DemoCompany> WriteDemoDataFolder(const QString &folder, RegisterCodePage codePage)

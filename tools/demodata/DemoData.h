@@ -28,7 +28,4 @@ void WriteRegister(const QString &path, const QList<DemoCompany> &companies, Reg
 // Existing files are replaced. Returns the companies written.
 QList<DemoCompany> WriteDemoDataFolder(const QString &folder, RegisterCodePage codePage);
 
-// A dBase III table of `records` rows with a few typed fields.
-QByteArray DbaseTable(int records, unsigned seed);
-
 }  // namespace qv::demo

@@ -2,6 +2,7 @@
 // cabinet writer and reader.
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
+#include "platform/cmdline.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -158,7 +159,7 @@ int test(int argc, char **argv)
 
 }  // namespace
 
-int main(int argc, char **argv)
+int run(int argc, char **argv)
 {
     if (argc < 2)
         return usage();
@@ -182,4 +183,24 @@ int main(int argc, char **argv)
         return 1;
     }
     return usage();
+}
+
+// Windows hands the arguments over as UTF-16 (wmain), so a name with Polish
+// letters arrives whole whatever the ANSI code page; everything below works
+// on UTF-8.
+#ifdef _WIN32
+int wmain(int argc, wchar_t **wargv)
+{
+    std::vector<std::string> args = Utf8Arguments(argc, wargv);
+#else
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv, argv + argc);
+#endif
+    UseUtf8Console();
+    std::vector<char *> argvUtf8;
+    for (std::string &a : args)
+        argvUtf8.push_back(a.data());
+    argvUtf8.push_back(nullptr);
+    return run(static_cast<int>(args.size()), argvUtf8.data());
 }

@@ -1,0 +1,21 @@
+// The command line and the console of a command-line tool, as UTF-8 on every
+// system: Windows gives the arguments as UTF-16 and shows a console's bytes
+// in its own code page, POSIX systems take UTF-8 as it is.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qv {
+
+#ifdef _WIN32
+// wmain's arguments as UTF-8.
+std::vector<std::string> Utf8Arguments(int argc, wchar_t **argv);
+#endif
+
+// Makes the console show the UTF-8 the program prints (Windows: the console's
+// output code page; output into a file or pipe stays UTF-8 bytes). Nothing to
+// do elsewhere.
+void UseUtf8Console();
+
+}  // namespace qv

@@ -1,0 +1,26 @@
+// What files.cpp shares with the file layer of each system (files_posix.cpp,
+// files_windows.cpp); not for use outside those three files.
+#pragma once
+
+#include "platform/files.h"
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+namespace qv::fileimpl {
+
+constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 in 100 ns since 1601
+constexpr std::int64_t kTicksPerSecond = 10000000LL;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b);
+// Civil date (proleptic Gregorian) of a day counted from 1970-01-01.
+void CivilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d);
+// The system's code for an argument out of range (EINVAL, ERROR_INVALID_PARAMETER).
+extern const int kInvalidArgument;
+// For the unique parts of new names.
+std::mt19937 &RandomEngine();
+// Path texts equal as the file system compares names (each system's file).
+bool SamePathText(const std::string &a, const std::string &b);
+
+}  // namespace qv::fileimpl

@@ -1,0 +1,39 @@
+// UTF-8 text as the core handles it: Windows-1250 (the code page of every text
+// the ledger program and the settings file hold) to and from Unicode, and
+// letter case of names compared the way Windows compares file names.
+//
+// Case folding is our own table, not the C library's locale (which depends on
+// the system's settings) nor a full Unicode table (which the core would have
+// to carry). It covers Latin-1 and Latin Extended-A whole, so every letter of
+// Windows-1250 (Polish Ą/ą .. Ż/ż, Czech, Slovak, Hungarian ...), plus the
+// basic Greek and Cyrillic capitals. Bytes that are not valid UTF-8 compare as
+// themselves, each distinct from every character.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// The character of a Windows-1250 byte; bytes the code page leaves
+// unassigned keep their C1 control code (0x81 -> U+0081).
+char16_t Cp1250ToUnicode(unsigned char byte);
+// The Windows-1250 byte of a character; '?' when the code page has none.
+char UnicodeToCp1250(char32_t ch);
+
+std::string Cp1250ToUtf8(std::string_view bytes);
+// Characters without a Windows-1250 form, and bytes that are not valid UTF-8,
+// become '?'.
+std::string Utf8ToCp1250(std::string_view utf8);
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+// The characters of a UTF-8 text; each byte of an invalid sequence becomes
+// U+DC00 + byte (a lone surrogate, which valid text never holds).
+std::u32string DecodeUtf8(std::string_view text);
+
+// The lower-case form a letter folds to; any other character as it is.
+char32_t FoldCase(char32_t ch);
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace qv
