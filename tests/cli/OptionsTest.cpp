@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 using namespace qv::cli;
 
 namespace {
@@ -16,6 +18,9 @@ struct Refused {
     const char *args;
     const char *message;
 };
+
+// Names each case by its arguments in the test list, not by its bytes.
+void PrintTo(const Refused &r, std::ostream *os) { *os << '"' << r.args << '"'; }
 
 class RefusedLine : public ::testing::TestWithParam<Refused> {};
 
