@@ -2,6 +2,8 @@
 // same bytes read right on the screen and in a redirected file.
 #include "platform/cmdline.h"
 
+#include "platform/files_internal.h"
+
 #include <windows.h>
 
 namespace qv {
@@ -9,14 +11,8 @@ namespace qv {
 std::vector<std::string> Utf8Arguments(int argc, wchar_t **argv)
 {
     std::vector<std::string> out;
-    for (int i = 0; i < argc; ++i) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string s(n > 0 ? static_cast<std::size_t>(n) : 1, '\0');
-        if (n > 0)
-            WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, s.data(), n, nullptr, nullptr);
-        s.resize(s.size() - 1);  // the terminating zero
-        out.push_back(s);
-    }
+    for (int i = 0; i < argc; ++i)
+        out.push_back(fileimpl::Narrow(argv[i]));
     return out;
 }
 

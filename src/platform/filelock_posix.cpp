@@ -5,6 +5,7 @@
 #include "platform/filelock.h"
 
 #include "platform/errors.h"
+#include "platform/files_internal.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -53,17 +54,9 @@ FileHandle OpenLockFile(const std::string &path)
         errno = refusal;
         return InvalidFileHandle;
     }
-    // Keep clear of the standard streams, as FileOpen does.
-    if (fd < 3) {
-        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        const int e = errno;
-        ::close(fd);
-        if (moved < 0) {
-            errno = e;
-            return InvalidFileHandle;
-        }
-        fd = moved;
-    }
+    fd = fileimpl::KeepClearOfStandardStreams(fd);
+    if (fd < 0)
+        return InvalidFileHandle;
     return static_cast<FileHandle>(fd);
 }
 

@@ -4,22 +4,13 @@
 #ifdef _WIN32
 
 #include "platform/filelock.h"
+#include "platform/files_internal.h"
 
 #include <windows.h>
 
 namespace qv {
 
 namespace {
-
-std::wstring wideName(const std::string &s)
-{
-    if (s.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
 
 HANDLE openShared(const std::wstring &path, DWORD access, DWORD disposition)
 {
@@ -37,7 +28,7 @@ FileHandle OpenLockFile(const std::string &path)
         SetLastError(ERROR_FILE_NOT_FOUND);
         return InvalidFileHandle;
     }
-    const std::wstring name = wideName(path);
+    const std::wstring name = fileimpl::Wide(path);
     HANDLE h = openShared(name, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD e = GetLastError();

@@ -1,5 +1,5 @@
 // What files.cpp shares with the file layer of each system (files_posix.cpp,
-// files_windows.cpp); not for use outside those three files.
+// files_windows.cpp) and its neighbours in this folder; not for use outside it.
 #pragma once
 
 #include "platform/files.h"
@@ -22,5 +22,15 @@ extern const int kInvalidArgument;
 std::mt19937 &RandomEngine();
 // Path texts equal as the file system compares names (each system's file).
 bool SamePathText(const std::string &a, const std::string &b);
+
+#ifdef _WIN32
+// UTF-8 to and from the UTF-16 of the wide calls.
+std::wstring Wide(const std::string &s);
+std::string Narrow(const wchar_t *w);
+#else
+// A new descriptor moved above 0..2: callers treat 0 as "no file", and a
+// file must never land on a standard stream. Closes fd; -1 on failure.
+int KeepClearOfStandardStreams(int fd);
+#endif
 
 }  // namespace qv::fileimpl

@@ -112,17 +112,9 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare, FileD
     const int fl = ::fcntl(fd, F_GETFL);
     if (fl >= 0)
         ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    // Callers treat 0 as "no file"; keep clear of the standard streams.
-    if (fd < 3) {
-        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        const int e = errno;
-        ::close(fd);
-        if (moved < 0) {
-            errno = e;
-            return InvalidFileHandle;
-        }
-        fd = moved;
-    }
+    fd = KeepClearOfStandardStreams(fd);
+    if (fd < 0)
+        return InvalidFileHandle;
     if (hints & fhSequential)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (hints & fhRandom)
@@ -365,6 +357,17 @@ bool DirectoryDeleteTree(const std::string &path)
 }
 
 bool fileimpl::SamePathText(const std::string &a, const std::string &b) { return a == b; }
+
+int fileimpl::KeepClearOfStandardStreams(int fd)
+{
+    if (fd >= 3)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+    return moved;
+}
 
 std::string ResolvePath(const std::string &path)
 {

@@ -24,9 +24,7 @@ const int osErrorAccessDenied = ERROR_ACCESS_DENIED;
 const int osErrorNotRegularFile = ERROR_NOT_SUPPORTED;
 const int osErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
 
-namespace {
-
-std::wstring wide(const std::string &s)
+std::wstring fileimpl::Wide(const std::string &s)
 {
     if (s.empty())
         return {};
@@ -36,7 +34,7 @@ std::wstring wide(const std::string &s)
     return w;
 }
 
-std::string narrow(const wchar_t *w)
+std::string fileimpl::Narrow(const wchar_t *w)
 {
     const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
     if (n <= 1)
@@ -46,9 +44,11 @@ std::string narrow(const wchar_t *w)
     return s;
 }
 
+namespace {
+
 void fillEntry(const WIN32_FIND_DATAW &fd, SearchEntry &entry)
 {
-    entry.name = narrow(fd.cFileName);
+    entry.name = Narrow(fd.cFileName);
     entry.attributes = fd.dwFileAttributes;
     entry.size = (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
     entry.regular = !(fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
@@ -94,7 +94,7 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare share,
         flags |= FILE_FLAG_DELETE_ON_CLOSE;
         sh |= FILE_SHARE_DELETE;
     }
-    HANDLE h = CreateFileW(wide(path).c_str(), acc, sh, nullptr, disp, flags, nullptr);
+    HANDLE h = CreateFileW(Wide(path).c_str(), acc, sh, nullptr, disp, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return InvalidFileHandle;
     // Device names (CON, COM1, NUL) open in any folder; only disk files count.
@@ -138,7 +138,7 @@ bool FileFlush(FileHandle h) { return FlushFileBuffers(reinterpret_cast<HANDLE>(
 
 bool FileFlushByName(const std::string &path)
 {
-    const std::wstring w = wide(path);
+    const std::wstring w = Wide(path);
     const DWORD attrs = ::GetFileAttributesW(w.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES)
         return false;
@@ -173,7 +173,7 @@ bool FileFlushAll(const std::vector<std::string> &paths)
 // What is left is to fail, as POSIX does, where there is no folder to flush.
 bool FlushDirectory(const std::string &folder)
 {
-    const DWORD a = ::GetFileAttributesW(wide(folder.empty() ? "." : folder).c_str());
+    const DWORD a = ::GetFileAttributesW(Wide(folder.empty() ? "." : folder).c_str());
     if (a == INVALID_FILE_ATTRIBUTES)
         return false;
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -187,29 +187,29 @@ bool FileClose(FileHandle h) { return CloseHandle(reinterpret_cast<HANDLE>(h)) !
 
 bool FileExists(const std::string &path)
 {
-    const DWORD a = ::GetFileAttributesW(wide(path).c_str());
+    const DWORD a = ::GetFileAttributesW(Wide(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExists(const std::string &path)
 {
-    const DWORD a = ::GetFileAttributesW(wide(path).c_str());
+    const DWORD a = ::GetFileAttributesW(Wide(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool PathExists(const std::string &path) { return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::string &path) { return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool PathIsLink(const std::string &path)
 {
-    const DWORD a = ::GetFileAttributesW(wide(path).c_str());
+    const DWORD a = ::GetFileAttributesW(Wide(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool FileDelete(const std::string &path) { return ::DeleteFileW(wide(path).c_str()) != 0; }
+bool FileDelete(const std::string &path) { return ::DeleteFileW(Wide(path).c_str()) != 0; }
 
 bool FileRename(const std::string &from, const std::string &to)
 {
-    return ::MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool ForceDirectories(const std::string &path)
@@ -227,7 +227,7 @@ bool ForceDirectories(const std::string &path)
     if (!parent.empty() && parent != p && !(parent.size() <= 3 && parent.find(':') != std::string::npos) &&
         !ForceDirectories(parent))
         return false;
-    return ::CreateDirectoryW(wide(p).c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+    return ::CreateDirectoryW(Wide(p).c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix, std::string &path)
@@ -240,7 +240,7 @@ bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix,
         std::snprintf(unique, sizeof unique, "%08X", static_cast<unsigned>(RandomEngine()()));
         const std::string candidate = dir + prefix + unique;
         // It takes the permissions of the folder it is made in, as its siblings do.
-        if (::CreateDirectoryW(wide(candidate).c_str(), nullptr)) {
+        if (::CreateDirectoryW(Wide(candidate).c_str(), nullptr)) {
             path = candidate;
             return true;
         }
@@ -250,11 +250,11 @@ bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix,
     return false;
 }
 
-bool DirectoryDelete(const std::string &path) { return ::RemoveDirectoryW(wide(path).c_str()) != 0; }
+bool DirectoryDelete(const std::string &path) { return ::RemoveDirectoryW(Wide(path).c_str()) != 0; }
 
 bool DirectoryDeleteTree(const std::string &path)
 {
-    const std::wstring w = wide(path);
+    const std::wstring w = Wide(path);
     const DWORD attrs = ::GetFileAttributesW(w.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) {
         const DWORD e = GetLastError();
@@ -274,7 +274,7 @@ bool DirectoryDeleteTree(const std::string &path)
     HANDLE h = FindFirstFileW((w + L"\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = narrow(fd.cFileName);
+            const std::string name = Narrow(fd.cFileName);
             if (name != "." && name != "..")
                 names.push_back(name);
         } while (FindNextFileW(h, &fd));
@@ -288,7 +288,7 @@ bool DirectoryDeleteTree(const std::string &path)
 
 bool fileimpl::SamePathText(const std::string &a, const std::string &b)
 {
-    const std::wstring wa = wide(a), wb = wide(b);
+    const std::wstring wa = Wide(a), wb = Wide(b);
     return ::CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(), static_cast<int>(wb.size()),
                                   TRUE) == CSTR_EQUAL;
 }
@@ -300,7 +300,7 @@ std::string ResolvePath(const std::string &path)
         head.pop_back();
     std::string rest;
     for (;;) {
-        HANDLE h = CreateFileW(wide(head).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        HANDLE h = CreateFileW(Wide(head).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             std::wstring buf(32768, L'\0');
@@ -310,7 +310,7 @@ std::string ResolvePath(const std::string &path)
             if (n == 0 || n >= buf.size())
                 return {};
             buf.resize(n);
-            std::string out = narrow(buf.c_str());
+            std::string out = Narrow(buf.c_str());
             if (out.rfind("\\\\?\\UNC\\", 0) == 0)
                 out = "\\\\" + out.substr(8);
             else if (out.rfind("\\\\?\\", 0) == 0)
@@ -323,7 +323,7 @@ std::string ResolvePath(const std::string &path)
         if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND)
             return {};
         // Missing, or a link that leads nowhere: only the first may be walked past.
-        if (::GetFileAttributesW(wide(head).c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (::GetFileAttributesW(Wide(head).c_str()) != INVALID_FILE_ATTRIBUTES)
             return {};
         const std::size_t cut = head.find_last_of("\\/");
         if (cut == std::string::npos || head.size() <= 3)
@@ -340,27 +340,27 @@ std::string CurrentDirectory()
     wchar_t buf[MAX_PATH * 4];
     if (!GetCurrentDirectoryW(MAX_PATH * 4, buf))
         return {};
-    return narrow(buf);
+    return Narrow(buf);
 }
 
 std::string ExpandFileName(const std::string &path)
 {
     wchar_t buf[MAX_PATH * 4];
-    const DWORD n = GetFullPathNameW(wide(path).c_str(), MAX_PATH * 4, buf, nullptr);
+    const DWORD n = GetFullPathNameW(Wide(path).c_str(), MAX_PATH * 4, buf, nullptr);
     if (n == 0 || n >= MAX_PATH * 4)
         return path;
-    return narrow(buf);
+    return Narrow(buf);
 }
 
 std::uint32_t FileGetAttributes(const std::string &path)
 {
-    const DWORD a = ::GetFileAttributesW(wide(path).c_str());
+    const DWORD a = ::GetFileAttributesW(Wide(path).c_str());
     return a == INVALID_FILE_ATTRIBUTES ? InvalidFileAttributes : static_cast<std::uint32_t>(a);
 }
 
 bool FileSetAttributes(const std::string &path, std::uint32_t attrs)
 {
-    return ::SetFileAttributesW(wide(path).c_str(), attrs == 0 ? FILE_ATTRIBUTE_NORMAL : attrs) != 0;
+    return ::SetFileAttributesW(Wide(path).c_str(), attrs == 0 ? FILE_ATTRIBUTE_NORMAL : attrs) != 0;
 }
 
 bool FileGetTimes(FileHandle h, FileTime *creation, FileTime *lastAccess, FileTime *lastWrite)
@@ -424,7 +424,7 @@ bool FileSearch::First(const std::string &pathAndMask, SearchEntry &entry)
     Close();
     nothingMatched_ = false;
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(wide(pathAndMask).c_str(), &fd);
+    HANDLE h = FindFirstFileW(Wide(pathAndMask).c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) {
         nothingMatched_ = GetLastError() == ERROR_FILE_NOT_FOUND;
         return false;
@@ -449,7 +449,7 @@ std::string TempDirectory()
     const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
     if (n == 0 || n > MAX_PATH)
         return {};
-    return narrow(buf);
+    return Narrow(buf);
 }
 
 }  // namespace qv

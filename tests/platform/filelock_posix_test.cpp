@@ -1,11 +1,11 @@
 // File locks on POSIX: released however the holder ends, and a lock file that
 // is only ever a regular file of its own.
+#include "CoreTest.h"
 #include "platform/errors.h"
 #include "platform/filelock.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -15,35 +15,12 @@
 #include <unistd.h>
 
 using namespace qv;
-
-namespace {
-
-struct Dir {
-    std::string path;
-    Dir()
-    {
-        std::string t = TempDirectory() + "qvlock.XXXXXX";
-        path = ::mkdtemp(t.data());
-    }
-    ~Dir() { std::system(("chmod -R u+w '" + path + "'; rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string &r) const { return path + "/" + r; }
-};
-
-struct Handle {
-    FileHandle h;
-    explicit Handle(FileHandle handle) : h(handle) {}
-    ~Handle()
-    {
-        if (h != InvalidFileHandle)
-            FileClose(h);
-    }
-};
-
-}  // namespace
+using Handle = qv::test::OwnedHandle;
+using qv::test::ScratchDir;
 
 TEST(FileLock, AKilledHolderLeavesNoStaleLock)
 {
-    Dir dir;
+    ScratchDir dir("qvlock");
     const std::string path = dir / "a.lock";
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -72,7 +49,7 @@ TEST(FileLock, AKilledHolderLeavesNoStaleLock)
 
 TEST(FileLock, ALinkAFolderOrAFifoUnderTheNameIsRefusedWithoutBlocking)
 {
-    Dir dir;
+    ScratchDir dir("qvlock");
     // A link is neither followed nor used, also when it leads nowhere: no
     // file appears at its target.
     ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link.lock").c_str()), 0);
@@ -92,7 +69,7 @@ TEST(FileLock, ALinkAFolderOrAFifoUnderTheNameIsRefusedWithoutBlocking)
 
 TEST(FileLock, InAFolderWeMayNotWriteAnExistingLockFileStillLocks)
 {
-    Dir dir;
+    ScratchDir dir("qvlock");
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
     // An existing lock file in a folder we may not write is still lockable.

@@ -8,21 +8,8 @@
 #include <string>
 
 using namespace qv;
+using Handle = qv::test::OwnedHandle;
 using qv::test::ScratchDir;
-
-namespace {
-
-struct Handle {
-    FileHandle h;
-    explicit Handle(FileHandle handle) : h(handle) {}
-    ~Handle()
-    {
-        if (h != InvalidFileHandle)
-            FileClose(h);
-    }
-};
-
-}  // namespace
 
 TEST(FileLock, OneHolderAtATimeUntilItUnlocksOrCloses)
 {

@@ -40,6 +40,19 @@ std::vector<std::string> ListTree(const std::string &root);
 // permissions stand in the way.
 void RemoveTree(const std::string &path);
 
+// An open file handle, closed when the object goes.
+struct OwnedHandle {
+    FileHandle h;
+    explicit OwnedHandle(FileHandle handle) : h(handle) {}
+    ~OwnedHandle()
+    {
+        if (h != InvalidFileHandle)
+            FileClose(h);
+    }
+    OwnedHandle(const OwnedHandle &) = delete;
+    OwnedHandle &operator=(const OwnedHandle &) = delete;
+};
+
 // The number of a process that has ended (and been reaped, or its handle
 // closed), so no process has it until the system reuses it.
 std::uint32_t EndedProcessId();
