@@ -2,6 +2,7 @@
 // folders: a commit that fails half way puts everything back, a running
 // instance's work is never touched, and a damaged or hostile staging folder
 // changes nothing.
+#include "CoreTest.h"
 #include "archive/RestoreJournal.h"
 #include "archive/StagedRestore.h"
 #include "platform/files.h"
@@ -16,7 +17,6 @@
 #include <map>
 
 #ifndef _WIN32
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -72,17 +72,6 @@ std::map<std::string, std::string> tree(const std::string &root, const std::stri
         }
     } while (s.Next(e));
     return out;
-}
-
-// The number of a process that has ended.
-std::uint32_t deadPid()
-{
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return static_cast<std::uint32_t>(child);
 }
 
 std::string stagingName(std::uint32_t pid) { return ".qvodtworz-" + std::to_string(pid) + "-TEST"; }
@@ -262,7 +251,7 @@ class SettleLeftOver : public CommitFixture, public ::testing::WithParamInterfac
 TEST_P(SettleLeftOver, EndsWhollyOldOrWhollyNewOrChangesNothing)
 {
     const LeftOver &l = GetParam();
-    const std::uint32_t pid = deadPid();
+    const std::uint32_t pid = qv::test::EndedProcessId();
     for (const auto &[rel, bytes] : l.company)
         put(company() + "/" + rel, bytes);
     ForceDirectories(staging(pid));
@@ -306,7 +295,7 @@ TEST_F(CommitFixture, AJournalLeadingOutOfTheCompanyChangesNothing)
     put(outside / "X.DBF", "poza");
     ASSERT_EQ(ForceDirectories(company()), true);
     ASSERT_EQ(::symlink(outside.path().c_str(), (company() + "/SUB").c_str()), 0);
-    const std::uint32_t pid = deadPid();
+    const std::uint32_t pid = qv::test::EndedProcessId();
     put(staging(pid) + "/dziennik", FormatRestoreJournal(movingJournal({{"SUB\\X.DBF", false}})));
     put(staging(pid) + "/nowe/SUB/X.DBF", "wrogi");
 

@@ -3,6 +3,7 @@
 // connecting, silence, a data connection dropped half-way, a wrong size, and
 // TLS with trusted, untrusted and misnamed certificates. Limits are set short,
 // so every case ends in well under its limit's worth of seconds.
+#include "CoreTest.h"
 #include "FtpTestServer.h"
 #include "recorder.h"
 
@@ -15,23 +16,13 @@
 #include <algorithm>
 #include <memory>
 
+using qv::test::ErrorOf;
 using qv::test::FtpServerOptions;
 using qv::test::FtpTestServer;
 
 namespace {
 
 const char *const kPassword = "#(test)#";
-
-template <class F>
-std::string ErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const std::exception &e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 FtpServerOptions With(const QStringList &extra)
 {

@@ -1,5 +1,6 @@
 // The session against a scripted server: replies and failures a real server
 // will not produce on demand.
+#include "CoreTest.h"
 #include "recorder.h"
 #include "scripted_server.h"
 
@@ -12,6 +13,7 @@
 #include <optional>
 #include <regex>
 
+using qv::test::ErrorOf;
 using qvtest::Closing;
 using qvtest::Join;
 using qvtest::Peer;
@@ -41,18 +43,6 @@ struct Session {
         rec.Attach(ftp);
     }
 };
-
-// The text of the error f raises; "<no error>" when it raises none.
-template <class F>
-std::string ErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const std::exception &e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 // The reply code carried by the reply error f raises; -1 for anything else.
 template <class F>

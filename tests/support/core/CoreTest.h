@@ -7,6 +7,7 @@
 #include "platform/files.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,18 @@ std::vector<std::string> ListTree(const std::string &root);
 // Removes a file or folder tree even where read-only attributes or
 // permissions stand in the way.
 void RemoveTree(const std::string &path);
+
+// The text of the error f raises; "<no error>" when it raises none.
+template <class F>
+std::string ErrorOf(F f)
+{
+    try {
+        f();
+    } catch (const std::exception &e) {
+        return e.what();
+    }
+    return "<no error>";
+}
 
 // An open file handle, closed when the object goes.
 struct OwnedHandle {
