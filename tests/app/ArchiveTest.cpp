@@ -1,3 +1,4 @@
+#include "QtFiles.h"
 #include "AppFixture.h"
 #include "platform/files.h"
 
@@ -30,31 +31,6 @@ using namespace qv;
 using namespace qv::test;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
-
-// Every file below a folder with its bytes, relative names sorted.
-QMap<QString, QByteArray> snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> out;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        out.insert(QDir(folder).relativeFilePath(path), readAll(path));
-    }
-    return out;
-}
 
 class ArchiveFixture : public AppFixture {
 protected:

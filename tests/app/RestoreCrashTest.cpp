@@ -5,6 +5,7 @@
 // forked child (the real commit, stopped by its test seam), so the kill is a
 // real one; POSIX only. Also: the next restore settles an interrupted one
 // first, and a damaged staging folder is reported and left as it is.
+#include "QtFiles.h"
 #include "../cabinet/comp_rawcab.h"
 #include "AppFixture.h"
 #include "archive/StagedRestore.h"
@@ -31,23 +32,6 @@ using namespace qv::test;
 namespace {
 
 constexpr int kCompanyFiles = 10000;
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QMap<QString, QByteArray> snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> out;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        out.insert(QDir(folder).relativeFilePath(path), readAll(path));
-    }
-    return out;
-}
 
 std::string fileName(int i)
 {

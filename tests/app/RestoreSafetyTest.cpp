@@ -2,6 +2,7 @@
 // names would leave the company folder, and a company folder that is a link
 // leading out of the data folder. The run fails, names the culprit in the
 // log, and nothing anywhere changes.
+#include "QtFiles.h"
 #include "../cabinet/comp_rawcab.h"
 #include "AppFixture.h"
 #include "archive/DataFolderLock.h"
@@ -18,12 +19,6 @@ using namespace qv;
 using namespace qv::test;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Every file and folder below a folder, with a digest of each file's bytes;
 // not the data folder's lock file, which any restore may create and which

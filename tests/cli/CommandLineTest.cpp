@@ -2,6 +2,7 @@
 // runs it: no DISPLAY, no WAYLAND_DISPLAY, no QT_QPA_PLATFORM. Each test has
 // its own demo data; the program is a copy in a folder of its own, so its
 // settings file (beside it) is the test's to write and to watch.
+#include "QtFiles.h"
 #include "DemoData.h"
 #include "FtpTestServer.h"
 #include "QtPrinters.h"
@@ -55,19 +56,6 @@ struct Result {
         return l;
     }
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    f.write(bytes);
-}
 
 // The names cabextract reads from an archive (with "\" as the archive has it).
 QStringList cabextractNames(const QString &archive)
