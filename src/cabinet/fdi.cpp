@@ -135,6 +135,9 @@ struct Slot {
 };
 
 constexpr std::uint32_t kSlots = 8;  // blocks in flight; also bounds the memory used
+// A folder gets the worker once this many of its blocks were needed: small
+// cabinets are done sooner without starting a thread.
+constexpr std::uint32_t kInlineBlocks = 4;
 
 struct Decoder {
     bool active = false;
@@ -147,6 +150,7 @@ struct Decoder {
     std::uint32_t outStart = 0;   // folder offset of the current block's first byte
     std::uint32_t outLen = 0;
     const std::uint8_t *out = nullptr;  // the current block's bytes
+    std::uint32_t blocksTaken = 0;
 };
 
 // Counters of the block ring, under the mutex. Block k lives in slot
@@ -605,18 +609,18 @@ int startFolder(Fdi &f, FolderId id, std::uint16_t index)
     } else if (fe.type == tcompTYPE_MSZIP && !f.inflater.startFolder()) {
         return FDIERROR_ALLOC_FAIL;
     }
-    startWorker(f);
     return FDIERROR_NONE;
 }
 
 // Reads whole blocks of the current cabinet into free slots and hands them
-// to the worker. Stops quietly at anything out of the ordinary (the end of
+// to the worker; without one, only the block due. Stops quietly at anything out of the ordinary (the end of
 // the cabinet's blocks, a block cut in two, a failed read, bad sizes):
 // readBlock meets it again when that block is due.
 void readAhead(Fdi &f)
 {
     Decoder &d = f.dec;
     const std::uint32_t maxData = maxBlockData(d.type);
+    const bool one = !f.pipe.running;
     while (d.blocksLeft > 0 && slotFree(f)) {
         const Cabinet &c = f.cabs[d.slot];
         Slot &s = nextFreeSlot(f);
@@ -640,6 +644,8 @@ void readAhead(Fdi &f)
         d.blocksLeft -= 1;
         s.last = size < kBlockSize || (d.blocksLeft == 0 && !d.mayContinue);
         submit(f);
+        if (one)
+            return;
     }
 }
 
@@ -724,8 +730,11 @@ int nextBlock(Fdi &f)
     d.outStart += d.outLen;
     d.outLen = s->size;
     d.out = s->data;
+    if (++d.blocksTaken == kInlineBlocks)
+        startWorker(f);
     // Keep the worker busy while this block is written out.
-    readAhead(f);
+    if (p.running)
+        readAhead(f);
     return FDIERROR_NONE;
 }
 
