@@ -26,7 +26,8 @@ void MszipDecoder::keepHistory(const std::uint8_t *out, std::uint32_t n)
         return;
     }
     const std::uint32_t keep = historyLen_ < kBlockSize - n ? historyLen_ : kBlockSize - n;
-    std::memmove(window_, history_ + historyLen_ - keep, keep);
+    if (keep > 0)
+        std::memmove(window_, history_ + historyLen_ - keep, keep);
     std::memcpy(window_ + keep, out, n);
     history_ = window_;
     historyLen_ = keep + n;
