@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qv {
@@ -76,6 +77,10 @@ TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
     bb_STOP->hide();
     outer->addWidget(Panel2);
 
+    flushTimer_ = new QTimer(this);
+    flushTimer_->setSingleShot(true);
+    connect(flushTimer_, &QTimer::timeout, this, &TForm_Zawartosc::flushPending);
+
     connect(bb_close, &QPushButton::clicked, this, &TForm_Zawartosc::bb_closeClick);
     connect(bb_STOP, &QPushButton::clicked, this, &TForm_Zawartosc::bb_STOPClick);
 }
@@ -89,11 +94,44 @@ void TForm_Zawartosc::setCaptionFromTemplate(const QString &archiveName)
 
 void TForm_Zawartosc::setCaption(const QString &caption) { setWindowTitle(caption); }
 
-void TForm_Zawartosc::clearLines() { Memo_pliki->clear(); }
+void TForm_Zawartosc::clearLines()
+{
+    pendingLines_.clear();
+    Memo_pliki->clear();
+}
 
-void TForm_Zawartosc::addLine(const QString &line) { Memo_pliki->appendPlainText(line); }
+bool TForm_Zawartosc::paintDue() const { return !lastPaint_.isValid() || lastPaint_.elapsed() >= kPaintIntervalMs; }
 
-void TForm_Zawartosc::repaintPane() { Memo_pliki->viewport()->repaint(); }
+void TForm_Zawartosc::flushPending()
+{
+    flushTimer_->stop();
+    if (!pendingLines_.isEmpty()) {
+        Memo_pliki->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
+        pendingLines_.clear();
+    }
+    if (pendingValue_ >= 0) {
+        ProgressBar->setValue(pendingValue_);
+        pendingValue_ = -1;
+    }
+    lastPaint_.restart();
+}
+
+void TForm_Zawartosc::addLine(const QString &line)
+{
+    pendingLines_ << line;
+    if (paintDue())
+        flushPending();
+    else if (!flushTimer_->isActive())
+        flushTimer_->start(kPaintIntervalMs);
+}
+
+void TForm_Zawartosc::repaintPane()
+{
+    if (!paintDue())
+        return;  // the timer brings the lines in
+    flushPending();
+    Memo_pliki->viewport()->repaint();
+}
 
 void TForm_Zawartosc::setStopVisible(bool visible) { bb_STOP->setVisible(visible); }
 
@@ -101,26 +139,44 @@ void TForm_Zawartosc::setCloseEnabled(bool enabled) { bb_close->setEnabled(enabl
 
 void TForm_Zawartosc::showModeless()
 {
+    flushPending();
     show();
     raise();
     activateWindow();
 }
 
+// The bar appears at once and reaches its end at once; between, it moves
+// no more often than the lines come in.
 void TForm_Zawartosc::setProgress(qint64 done, qint64 total)
 {
     const int value = total > 0 ? static_cast<int>(std::min<qint64>(done, total) * 1000 / total) : 1000;
-    ProgressBar->setValue(value);
-    ProgressBar->show();
+    if (ProgressBar->isHidden() || value == ProgressBar->maximum() || paintDue()) {
+        pendingValue_ = value;
+        flushPending();
+        ProgressBar->show();
+        return;
+    }
+    if (value == ProgressBar->value())
+        return;
+    pendingValue_ = value;
+    if (!flushTimer_->isActive())
+        flushTimer_->start(kPaintIntervalMs);
 }
 
-void TForm_Zawartosc::hideProgress() { ProgressBar->hide(); }
+void TForm_Zawartosc::hideProgress()
+{
+    pendingValue_ = -1;
+    flushPending();
+    ProgressBar->hide();
+}
 
 void TForm_Zawartosc::discard() { deleteLater(); }
 
 QStringList TForm_Zawartosc::lines() const
 {
     const QString text = Memo_pliki->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    QStringList shown = text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return shown + pendingLines_;
 }
 
 void TForm_Zawartosc::bb_closeClick() { close(); }

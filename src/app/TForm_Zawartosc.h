@@ -3,7 +3,9 @@
 
 #include "platform/interaction.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QStringList>
 #include <functional>
 #include <QWidget>
 
@@ -11,6 +13,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QProgressBar;
 class QFrame;
+class QTimer;
 
 namespace qv {
 
@@ -66,7 +69,16 @@ private slots:
 
 private:
     bool FormCloseQuery() const;
+    // Lines and bar values wait here and reach the widgets a few times a
+    // second, so that a run of thousands of files is not spent drawing.
+    void flushPending();
+    bool paintDue() const;
     QString FCaptionTemplate;
+    QStringList pendingLines_;
+    int pendingValue_ = -1;
+    QElapsedTimer lastPaint_;
+    QTimer *flushTimer_ = nullptr;
+    static constexpr int kPaintIntervalMs = 100;
 };
 
 // The newest log window; a window released since is seen as null.

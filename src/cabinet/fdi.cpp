@@ -10,9 +10,19 @@
 // decoded as the next frame of the folder's LZX stream. A folder whose
 // method is not one of these is refused, and the method is kept for the
 // caller's message (FDIGetRefusedCompression).
+//
+// Decoding runs on a thread of its own, a few blocks ahead of the files being
+// written: the caller's thread reads blocks ahead and writes the output, so
+// every callback stays on the thread that called FDICopy. Blocks read ahead
+// are only ever the current cabinet's, and a block that could not be read
+// ahead is read again when its turn comes, so failures are reported where
+// they were before and the next cabinet is asked for only when needed.
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "cabinet/cabformat.h"
 #include "cabinet/cabintf.h"
@@ -108,6 +118,27 @@ struct FolderId {
     bool operator==(const FolderId &) const = default;
 };
 
+// One data block on its way: read by the caller's thread, checked and
+// decoded by the worker.
+struct Slot {
+    std::uint32_t inLen = 0;
+    std::uint32_t size = 0;  // uncompressed bytes
+    bool check = false;      // checksum still to verify (blocks read whole at once)
+    bool last = false;       // LZX: no frame follows in this folder
+    std::uint32_t csum = 0;
+    std::uint32_t reserve = 0;
+    std::uint8_t head[4 + kMaxSmallReserve];  // cbData, cbUncomp, reserve: what the checksum covers
+    int result = 0;          // FDIERROR_ code of the decoding
+    const std::uint8_t *data = nullptr;  // the decoded bytes
+    std::uint8_t in[kMaxBlockData];
+    std::uint8_t out[kBlockSize];
+};
+
+constexpr std::uint32_t kSlots = 8;  // blocks in flight; also bounds the memory used
+// A folder gets the worker once this many of its blocks were needed: small
+// cabinets are done sooner without starting a thread.
+constexpr std::uint32_t kInlineBlocks = 4;
+
 struct Decoder {
     bool active = false;
     FolderId id{};
@@ -116,9 +147,25 @@ struct Decoder {
     TCOMP type = 0;
     std::uint32_t nextBlock = 0;  // file offset of the next data block
     std::uint32_t blocksLeft = 0;
-    std::uint32_t outStart = 0;   // folder offset of out[0]
+    std::uint32_t outStart = 0;   // folder offset of the current block's first byte
     std::uint32_t outLen = 0;
-    std::uint32_t historyLen = 0;
+    const std::uint8_t *out = nullptr;  // the current block's bytes
+    std::uint32_t blocksTaken = 0;
+};
+
+// Counters of the block ring, under the mutex. Block k lives in slot
+// k % kSlots: read up to submitted, decoded up to decoded, handed out up to
+// taken; a slot is free again once the block after it is handed out.
+struct Pipeline {
+    std::mutex m;
+    std::condition_variable work;
+    std::condition_variable done;
+    std::uint64_t submitted = 0;
+    std::uint64_t decoded = 0;
+    std::uint64_t taken = 0;
+    bool quit = false;
+    bool running = false;  // false: no thread could be had; blocks decode inline
+    std::thread thread;
 };
 
 struct Fdi {
@@ -143,10 +190,12 @@ struct Fdi {
     int list = 0;  // cabinet whose file entries are being walked
     std::uint32_t seqCounter = 0;
     Decoder dec;
+    Pipeline pipe;
+    // The worker's view of the folder, set while it is idle.
+    TCOMP workType = 0;
+    bool workFailed = false;  // a block failed: the folder's later blocks are not decoded
 
-    std::uint8_t in[kMaxBlockData];
-    std::uint8_t out[kBlockSize];
-    std::uint8_t history[kBlockSize];
+    Slot slots[kSlots];
     char utf8[kNameBuffer * 3];
 };
 
@@ -411,12 +460,138 @@ int followChain(Fdi &f)
     }
 }
 
+// --- decoding ----------------------------------------------------------------
+
+// Checks and decodes one block; runs on the worker, or inline.
+void decodeSlot(Fdi &f, Slot &s)
+{
+    s.data = s.out;
+    if (f.workFailed) {
+        s.result = FDIERROR_MDI_FAIL;
+        return;
+    }
+    s.result = FDIERROR_NONE;
+    if (s.check && blockChecksum(s.head, s.reserve, s.in, s.inLen) != s.csum &&
+        (s.reserve == 0 || blockChecksum(s.head, 0, s.in, s.inLen) != s.csum)) {
+        s.result = FDIERROR_CORRUPT_CABINET;
+    } else if (f.workType == tcompTYPE_NONE) {
+        if (s.inLen != s.size)
+            s.result = FDIERROR_CORRUPT_CABINET;
+        s.data = s.in;
+    } else if ((f.workType & tcompMASK_TYPE) == tcompTYPE_LZX) {
+        if (f.lzx.decodeFrame(s.in, s.inLen, s.out, s.size, s.last) != LzxDecoder::Result::Ok)
+            s.result = FDIERROR_MDI_FAIL;
+    } else {
+        const auto r = f.inflater.decode(s.in, s.inLen, s.out, s.size);
+        if (r != MszipDecoder::Result::Ok)
+            s.result = r == MszipDecoder::Result::NoMemory ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL;
+    }
+    if (s.result != FDIERROR_NONE)
+        f.workFailed = true;
+}
+
+void workerLoop(Fdi &f)
+{
+    Pipeline &p = f.pipe;
+    std::unique_lock lock(p.m);
+    for (;;) {
+        p.work.wait(lock, [&] { return p.quit || p.decoded < p.submitted; });
+        if (p.quit)
+            return;
+        Slot &s = f.slots[p.decoded % kSlots];
+        lock.unlock();
+        decodeSlot(f, s);
+        lock.lock();
+        ++p.decoded;
+        p.done.notify_one();
+    }
+}
+
+void startWorker(Fdi &f)
+{
+    Pipeline &p = f.pipe;
+    if (p.running)
+        return;
+    p.quit = false;
+    try {
+        p.thread = std::thread(workerLoop, std::ref(f));
+        p.running = true;
+    } catch (...) {
+        p.running = false;  // no thread: the caller's thread decodes
+    }
+}
+
+// Waits for the worker to finish what it was given and forgets the blocks
+// in flight.
+void drain(Fdi &f)
+{
+    Pipeline &p = f.pipe;
+    std::unique_lock lock(p.m);
+    p.done.wait(lock, [&] { return p.decoded == p.submitted; });
+    p.taken = p.submitted;
+    f.dec.out = nullptr;
+}
+
+void stopWorker(Fdi &f)
+{
+    Pipeline &p = f.pipe;
+    if (!p.running)
+        return;
+    drain(f);
+    {
+        std::lock_guard lock(p.m);
+        p.quit = true;
+    }
+    p.work.notify_one();
+    p.thread.join();
+    p.running = false;
+}
+
+bool slotFree(Fdi &f)
+{
+    std::lock_guard lock(f.pipe.m);
+    // The block being handed out (taken - 1) is still being written from.
+    return f.pipe.submitted - f.pipe.taken + 1 < kSlots;
+}
+
+Slot &nextFreeSlot(Fdi &f)
+{
+    std::lock_guard lock(f.pipe.m);
+    return f.slots[f.pipe.submitted % kSlots];
+}
+
+void submit(Fdi &f)
+{
+    Pipeline &p = f.pipe;
+    if (!p.running) {
+        decodeSlot(f, f.slots[p.submitted % kSlots]);
+        ++p.submitted;
+        ++p.decoded;
+        return;
+    }
+    {
+        std::lock_guard lock(p.m);
+        ++p.submitted;
+    }
+    p.work.notify_one();
+}
+
+std::uint32_t maxBlockData(TCOMP type)
+{
+    if (type == tcompTYPE_MSZIP)
+        return kMaxMszipBlock;
+    if ((type & tcompMASK_TYPE) == tcompTYPE_LZX)
+        return lzx::kMaxFrameCompressed;
+    return kBlockSize;
+}
+
 int startFolder(Fdi &f, FolderId id, std::uint16_t index)
 {
     const Cabinet &c = f.cabs[f.list];
     FolderEntry fe{};
     if (const int e = readFolder(f, c, index, fe))
         return e;
+    drain(f);
     f.dec = Decoder{};
     f.dec.active = true;
     f.dec.id = id;
@@ -425,23 +600,62 @@ int startFolder(Fdi &f, FolderId id, std::uint16_t index)
     f.dec.nextBlock = fe.start;
     f.dec.blocksLeft = fe.blocks;
     f.dec.mayContinue = index + 1 == c.cFolders && (c.flags & kFlagNext);
+    f.workType = fe.type;
+    f.workFailed = false;
     if ((fe.type & tcompMASK_TYPE) == tcompTYPE_LZX) {
         const auto r = f.lzx.reset(f.mem, lzxWindowBits(fe.type));
         if (r != LzxDecoder::Result::Ok)
             return r == LzxDecoder::Result::NoMemory ? FDIERROR_ALLOC_FAIL : FDIERROR_BAD_COMPR_TYPE;
+    } else if (fe.type == tcompTYPE_MSZIP && !f.inflater.startFolder()) {
+        return FDIERROR_ALLOC_FAIL;
     }
     return FDIERROR_NONE;
 }
 
-// Decodes the next block of the folder, joining the parts of a block that
-// was cut between cabinets.
-int nextBlock(Fdi &f)
+// Reads whole blocks of the current cabinet into free slots and hands them
+// to the worker; without one, only the block due. Stops quietly at anything out of the ordinary (the end of
+// the cabinet's blocks, a block cut in two, a failed read, bad sizes):
+// readBlock meets it again when that block is due.
+void readAhead(Fdi &f)
 {
     Decoder &d = f.dec;
-    const bool lzxFolder = (d.type & tcompMASK_TYPE) == tcompTYPE_LZX;
-    const std::uint32_t maxData = d.type == tcompTYPE_MSZIP ? kMaxMszipBlock
-                                  : lzxFolder               ? lzx::kMaxFrameCompressed
-                                                            : kBlockSize;
+    const std::uint32_t maxData = maxBlockData(d.type);
+    const bool one = !f.pipe.running;
+    while (d.blocksLeft > 0 && slotFree(f)) {
+        const Cabinet &c = f.cabs[d.slot];
+        Slot &s = nextFreeSlot(f);
+        std::uint8_t h[kDataFixed + kMaxSmallReserve];
+        const std::uint32_t hsize = kDataFixed + c.dataReserve;
+        if (!readAt(f, c, d.nextBlock, h, hsize))
+            return;
+        const std::uint32_t cbData = get16(h + 4);
+        const std::uint32_t size = get16(h + 6);
+        if (cbData > maxData || size > kBlockSize || size == 0)
+            return;
+        if (!readAt(f, c, d.nextBlock + hsize, s.in, cbData))
+            return;
+        s.inLen = cbData;
+        s.size = size;
+        s.csum = get32(h);
+        s.check = s.csum != 0;
+        s.reserve = c.dataReserve;
+        std::memcpy(s.head, h + 4, 4 + c.dataReserve);
+        d.nextBlock += hsize + cbData;
+        d.blocksLeft -= 1;
+        s.last = size < kBlockSize || (d.blocksLeft == 0 && !d.mayContinue);
+        submit(f);
+        if (one)
+            return;
+    }
+}
+
+// Reads the folder's next block where reading ahead stopped, joining the
+// parts of a block that was cut between cabinets; failures are reported.
+int readBlock(Fdi &f)
+{
+    Decoder &d = f.dec;
+    const std::uint32_t maxData = maxBlockData(d.type);
+    Slot &s = nextFreeSlot(f);
     std::uint32_t have = 0;
     std::uint32_t uncompressed = 0;
     for (;;) {
@@ -462,10 +676,10 @@ int nextBlock(Fdi &f)
         uncompressed = get16(h + 6);
         if (have + cbData > maxData || uncompressed > kBlockSize)
             return FDIERROR_CORRUPT_CABINET;
-        if (!readAt(f, c, d.nextBlock + hsize, f.in + have, cbData))
+        if (!readAt(f, c, d.nextBlock + hsize, s.in + have, cbData))
             return FDIERROR_CORRUPT_CABINET;
-        if (csum != 0 && blockChecksum(h + 4, c.dataReserve, f.in + have, cbData) != csum &&
-            (c.dataReserve == 0 || blockChecksum(h + 4, 0, f.in + have, cbData) != csum))
+        if (csum != 0 && blockChecksum(h + 4, c.dataReserve, s.in + have, cbData) != csum &&
+            (c.dataReserve == 0 || blockChecksum(h + 4, 0, s.in + have, cbData) != csum))
             return FDIERROR_CORRUPT_CABINET;
         d.nextBlock += hsize + cbData;
         d.blocksLeft -= 1;
@@ -475,33 +689,52 @@ int nextBlock(Fdi &f)
         if (d.blocksLeft != 0 || !d.mayContinue)
             return FDIERROR_CORRUPT_CABINET;  // only the last block of a cabinet may be cut
     }
-    if (d.type == tcompTYPE_NONE) {
-        if (have != uncompressed)
-            return FDIERROR_CORRUPT_CABINET;
-        std::memcpy(f.out, f.in, have);
-    } else if (lzxFolder) {
-        // A short frame, or the last block of a folder that goes on in no
-        // other cabinet, ends the stream.
-        const bool last = uncompressed < kBlockSize || (d.blocksLeft == 0 && !d.mayContinue);
-        if (f.lzx.decodeFrame(f.in, have, f.out, uncompressed, last) != LzxDecoder::Result::Ok)
-            return FDIERROR_MDI_FAIL;
-    } else {
-        const auto r = f.inflater.decode(f.in, have, f.history, d.historyLen, f.out, uncompressed);
-        if (r != MszipDecoder::Result::Ok)
-            return r == MszipDecoder::Result::NoMemory ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL;
-        if (uncompressed == kBlockSize) {
-            std::memcpy(f.history, f.out, kBlockSize);
-            d.historyLen = kBlockSize;
-        } else {
-            const std::uint32_t keep =
-                d.historyLen < kBlockSize - uncompressed ? d.historyLen : kBlockSize - uncompressed;
-            std::memmove(f.history, f.history + d.historyLen - keep, keep);
-            std::memcpy(f.history + keep, f.out, uncompressed);
-            d.historyLen = keep + uncompressed;
-        }
+    s.inLen = have;
+    s.size = uncompressed;
+    s.check = false;
+    // A short frame, or the last block of a folder that goes on in no other
+    // cabinet, ends an LZX stream.
+    s.last = uncompressed < kBlockSize || (d.blocksLeft == 0 && !d.mayContinue);
+    submit(f);
+    return FDIERROR_NONE;
+}
+
+// Makes the folder's next decoded block the current one.
+int nextBlock(Fdi &f)
+{
+    Decoder &d = f.dec;
+    Pipeline &p = f.pipe;
+    bool queued;
+    {
+        std::lock_guard lock(p.m);
+        queued = p.submitted > p.taken;
     }
+    if (!queued) {
+        readAhead(f);
+        std::lock_guard lock(p.m);
+        queued = p.submitted > p.taken;
+    }
+    if (!queued) {
+        if (const int e = readBlock(f))
+            return e;
+    }
+    Slot *s;
+    {
+        std::unique_lock lock(p.m);
+        p.done.wait(lock, [&] { return p.decoded > p.taken; });
+        s = &f.slots[p.taken % kSlots];
+        ++p.taken;
+    }
+    if (s->result != FDIERROR_NONE)
+        return s->result;
     d.outStart += d.outLen;
-    d.outLen = uncompressed;
+    d.outLen = s->size;
+    d.out = s->data;
+    if (++d.blocksTaken == kInlineBlocks)
+        startWorker(f);
+    // Keep the worker busy while this block is written out.
+    if (p.running)
+        readAhead(f);
     return FDIERROR_NONE;
 }
 
@@ -526,7 +759,7 @@ int extract(Fdi &f, FolderId id, std::uint16_t index, const FileEntry &e, INT_PT
             continue;
         }
         const std::uint32_t n = end - pos < remaining ? end - pos : remaining;
-        if (f.write(hf, f.out + (pos - d.outStart), n) != n)
+        if (f.write(hf, const_cast<std::uint8_t *>(d.out + (pos - d.outStart)), n) != n)
             return FDIERROR_TARGET_FILE;
         pos += n;
         remaining -= n;
@@ -721,6 +954,7 @@ BOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int /*flags*/, PFNFD
     f.refused = 0;
 
     auto finish = [&](int err) {
+        stopWorker(f);
         closeCabinet(f, f.cabs[0]);
         closeCabinet(f, f.cabs[1]);
         return err == FDIERROR_NONE ? kTrue : fail(f, err);
@@ -763,6 +997,7 @@ BOOL FDIDestroy(HFDI hfdi)
     if (!f)
         return kFalse;
     PFNFREE freeFn = f->free;
+    stopWorker(*f);
     f->~Fdi();
     freeFn(f);
     return kTrue;

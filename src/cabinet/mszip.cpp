@@ -88,48 +88,4 @@ std::uint32_t MszipEncoder::encode(const std::uint8_t *in, std::uint32_t n, cons
     return 7 + n;
 }
 
-MszipDecoder::~MszipDecoder()
-{
-    if (zs_) {
-        inflateEnd(zs_);
-        mem_.free(zs_);
-    }
-}
-
-bool MszipDecoder::init(ZAlloc mem)
-{
-    mem_ = mem;
-    zs_ = newStream(mem_);
-    if (!zs_)
-        return false;
-    if (inflateInit2(zs_, -15) != Z_OK) {
-        mem_.free(zs_);
-        zs_ = nullptr;
-        return false;
-    }
-    return true;
-}
-
-MszipDecoder::Result MszipDecoder::decode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict,
-                                          std::uint32_t dictLen, std::uint8_t *out, std::uint32_t expected)
-{
-    if (n < 2 || in[0] != 'C' || in[1] != 'K' || expected > kBlockSize)
-        return Result::BadData;
-    if (inflateReset(zs_) != Z_OK)
-        return Result::BadData;
-    if (dictLen > 0) {
-        const int rc = inflateSetDictionary(zs_, dict, dictLen);  // allocates the window
-        if (rc != Z_OK)
-            return rc == Z_MEM_ERROR ? Result::NoMemory : Result::BadData;
-    }
-    zs_->next_in = const_cast<Bytef *>(in + 2);
-    zs_->avail_in = n - 2;
-    zs_->next_out = out;
-    zs_->avail_out = kBlockSize;
-    const int rc = inflate(zs_, Z_FINISH);
-    if (rc == Z_MEM_ERROR)
-        return Result::NoMemory;
-    return rc == Z_STREAM_END && kBlockSize - zs_->avail_out == expected ? Result::Ok : Result::BadData;
-}
-
 }  // namespace cab::detail

@@ -37,16 +37,24 @@ class MszipDecoder {
 public:
     ~MszipDecoder();
     bool init(ZAlloc mem);
+    // Starts a folder: no history yet. False when the history window cannot
+    // be had (out of memory); it is allocated once and kept.
+    bool startFolder();
     enum class Result { Ok, BadData, NoMemory };
-    // Inflates one block into out (room for kBlockSize bytes); dict is the
-    // history of the folder so far. Ok only when exactly expected bytes come
-    // out of a complete deflate stream.
-    Result decode(const std::uint8_t *in, std::uint32_t n, const std::uint8_t *dict, std::uint32_t dictLen,
-                  std::uint8_t *out, std::uint32_t expected);
+    // Inflates the folder's next block into out (room for kBlockSize bytes).
+    // Ok only when exactly expected bytes come out of a complete deflate
+    // stream. The previous call's out is the history while it was a whole
+    // block, so it must stay untouched until this call returns.
+    Result decode(const std::uint8_t *in, std::uint32_t n, std::uint8_t *out, std::uint32_t expected);
 
 private:
-    z_stream_s *zs_ = nullptr;
+    void keepHistory(const std::uint8_t *out, std::uint32_t n);
+
+    void *state_ = nullptr;  // ISA-L's inflater where the build has it, zlib's otherwise
     ZAlloc mem_;
+    std::uint8_t *window_ = nullptr;  // history pieced together after a short block
+    const std::uint8_t *history_ = nullptr;
+    std::uint32_t historyLen_ = 0;
 };
 
 }  // namespace cab::detail
