@@ -78,6 +78,33 @@ void expectSame(const Outcome &one, const Outcome &many)
     }
 }
 
+// Every whole block a call reads is reported before the call returns: at the
+// start of each call, the bytes reported are those of the whole blocks of
+// the files before it.
+void expectBlocksReportedInTheirCall(const Outcome &o, const std::vector<Source> &sources, const MemFs &fs)
+{
+    std::uint64_t reported = 0, closedFolders = 0, inFolder = 0;
+    std::size_t file = 0, next = 0;
+    for (const std::string &e : o.events) {
+        if (e == "file") {
+            ASSERT_LT(file, o.fileStatus.size());
+            reported += o.fileStatus[file++].second;
+        } else if (e.rfind("add ", 0) == 0 || e == "flush") {
+            EXPECT_EQ(reported, closedFolders + inFolder / 32768 * 32768) << "before " << e;
+            if (e == "flush")
+                break;
+            ASSERT_LT(next, sources.size());
+            const Source &s = sources[next++];
+            inFolder += fs.files.at(s.path)->data.size();
+            if (s.flushFolderAfter) {
+                closedFolders += inFolder;
+                inFolder = 0;
+            }
+        }
+    }
+    EXPECT_EQ(next, sources.size());
+}
+
 struct Shape {
     const char *label;
     TCOMP type;
@@ -102,6 +129,7 @@ TEST_P(SameOutput, CabinetsAndReportsDoNotDependOnTheThreadCount)
     if (c.cabinetSize != 0) {
         ASSERT_GT(one.cabinets.size(), 2u) << "the set is meant to span";
     } else {
+        expectBlocksReportedInTheirCall(one, sources, fs);
         // The single-threaded cabinet is right to begin with.
         MemFs back = fs;
         back.files["out/part0.cab"] = std::make_shared<MemFile>(MemFile{one.cabinets.at("out/part0.cab")});
