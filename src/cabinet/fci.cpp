@@ -14,12 +14,16 @@
 //
 // Each compression method has its own encoder behind a narrow interface
 // (mszip.h, lzxencoder.h); a change of method between files closes the
-// folder, so one cabinet can mix stored, MSZIP and LZX folders.
+// folder, so one cabinet can mix stored, MSZIP and LZX folders. Blocks are
+// compressed on several threads (blockpool.h) and placed in the order they
+// were read, all of them before a call returns: every report and every
+// failure comes in the call, and in the order, that one thread would give.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "cabinet/blockpool.h"
 #include "cabinet/cabformat.h"
 #include "cabinet/cabintf.h"
 #include "cabinet/lzxencoder.h"
@@ -107,17 +111,13 @@ struct Fci {
     std::uint32_t folderEntries = 0;     // offset of its first entry in this cabinet's entry file
     bool cutInFile = false;
     LastBlock last;
-    std::uint32_t pendingLen = 0;
-    std::uint32_t historyLen = 0;
-    std::uint8_t *pending = bufA;
-    std::uint8_t *history = bufB;
+    std::uint32_t pendingLen = 0;  // bytes read into the pool's input
+    bool chained = false;          // the next block follows one of the same folder
 
     ZAlloc mem;
     MszipEncoder encoder;
     LzxEncoder lzx;
-    std::uint8_t bufA[kBlockSize];
-    std::uint8_t bufB[kBlockSize];
-    std::uint8_t compressed[kMaxDataBlock];
+    BlockPool pool;  // after the encoders: its workers stop before those go
     std::uint8_t recut[kMaxDataBlock];
     std::uint8_t block[kDataFixed + kMaxSmallReserve + kMaxDataBlock];
     std::uint8_t header[kMaxHeader];
@@ -584,30 +584,45 @@ bool cutLastBlock(Fci &f)
     return placeBlock(f, f.recut, b.size, b.uncompressed, true);
 }
 
+// Reports the oldest compressed block and puts it into the cabinet. After a
+// failure the blocks behind it are dropped, as one thread would never have
+// compressed them.
+bool placeOldest(Fci &f)
+{
+    const BlockPool::Block b = f.pool.oldest();
+    bool ok = !(f.status && f.status(statusFile, b.size, b.uncompressed, f.pv) == -1);
+    if (!ok)
+        fail(f, FCIERR_USER_ABORT);
+    ok = ok && placeBlock(f, b.data, b.size, b.uncompressed);
+    f.pool.pop();
+    if (!ok)
+        f.pool.discard();
+    return ok;
+}
+
+bool placeAll(Fci &f)
+{
+    while (f.pool.backlog() > 0)
+        if (!placeOldest(f))
+            return false;
+    return true;
+}
+
+// Hands the block read so far to the pool; takes back the oldest ones while
+// the pool is full.
 bool emitBlock(Fci &f)
 {
-    const std::uint32_t n = f.pendingLen;
-    std::uint32_t cb;
-    const std::uint8_t *out;
-    if (f.folderType == tcompTYPE_MSZIP) {
-        cb = f.encoder.encode(f.pending, n, f.history, f.historyLen, f.compressed);
-        out = f.compressed;
-    } else if (f.folderType != tcompTYPE_NONE) {
-        cb = f.lzx.encodeFrame(f.pending, n, f.compressed);
-        out = f.compressed;
-    } else {
-        cb = n;
-        out = f.pending;
-    }
-    if (f.status && f.status(statusFile, cb, n, f.pv) == -1)
-        return fail(f, FCIERR_USER_ABORT);
-    if (!placeBlock(f, out, cb, n))
-        return false;
-    std::uint8_t *t = f.history;
-    f.history = f.pending;
-    f.pending = t;
-    f.historyLen = n;
+    BlockPool::Kind kind = BlockPool::Kind::Lzx;
+    if (f.folderType == tcompTYPE_MSZIP)
+        kind = BlockPool::Kind::Mszip;
+    else if (f.folderType == tcompTYPE_NONE)
+        kind = BlockPool::Kind::Stored;
+    f.pool.submit(f.pendingLen, kind, f.chained);
+    f.chained = true;
     f.pendingLen = 0;
+    while (f.pool.full())
+        if (!placeOldest(f))
+            return false;
     return true;
 }
 
@@ -636,7 +651,7 @@ bool openFolder(Fci &f, TCOMP type)
     f.cutInFile = false;
     f.last.whole = false;
     f.pendingLen = 0;
-    f.historyLen = 0;
+    f.chained = false;
     return true;
 }
 
@@ -646,13 +661,15 @@ bool closeFolder(Fci &f)
         return true;
     if (f.pendingLen > 0 && !emitBlock(f))
         return false;
+    if (!placeAll(f))
+        return false;
     if (f.status && f.status(statusFolder, f.folderCompressed, f.folderCompressed, f.pv) == -1)
         return fail(f, FCIERR_USER_ABORT);
     if (!commitFolderEntries(f, false))
         return false;
     f.folderOpen = false;
     f.cutInFile = false;
-    f.historyLen = 0;
+    f.chained = false;
     return true;
 }
 
@@ -736,6 +753,7 @@ HFCI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFRE
     f->mem = ZAlloc{pfna, pfnf};
     f->lzx.init(f->mem);
     f->folders = static_cast<FolderRecord *>(pfna(sizeof(FolderRecord) * kMaxRealFolders));
+    f->pool.init(f->mem, kDeflateLevel, writerThreads(), &f->encoder, &f->lzx);
     if (!f->folders || !f->encoder.init(f->mem, kDeflateLevel)) {
         destroy(f);
         return reject(FCIERR_ALLOC_FAIL);
@@ -837,10 +855,12 @@ BOOL FCIAddFile(HFCI hfci, char *pszSourceFile, char *pszFileName, BOOL fExecute
     for (std::uint32_t remaining = size; remaining > 0;) {
         const std::uint32_t room = kBlockSize - f.pendingLen;
         const std::uint32_t want = remaining < room ? remaining : room;
-        const UINT got = f.read(hf, f.pending + f.pendingLen, want, &err, f.pv);
+        const UINT got = f.read(hf, f.pool.input() + f.pendingLen, want, &err, f.pv);
         if (got == static_cast<UINT>(-1) || got == 0 || got > want) {
+            // What was read before still counts, and may fail first.
+            const bool placed = placeAll(f);
             closeSource();
-            return fail(f, FCIERR_READ_SRC, err);
+            return placed ? fail(f, FCIERR_READ_SRC, err) : kFalse;
         }
         f.pendingLen += got;
         remaining -= got;
@@ -848,6 +868,10 @@ BOOL FCIAddFile(HFCI hfci, char *pszSourceFile, char *pszFileName, BOOL fExecute
             closeSource();
             return kFalse;
         }
+    }
+    if (!placeAll(f)) {
+        closeSource();
+        return kFalse;
     }
     closeSource();
     f.folderSize += size;
