@@ -187,3 +187,28 @@ TEST(RoundTripNames, Utf8FlagAndCodePageConversion)
 }
 
 }  // namespace
+
+// Blocks of evenly spread bytes take the quick path: stored when nothing
+// repeats, yet a block that repeats itself is still compressed, and every
+// block reads back exact.
+TEST(RoundTripMszip, SpreadBytesAreStoredUnlessTheyRepeat)
+{
+    MemFs fs;
+    const Bytes noise = pattern(32768, 5, false);
+    Bytes repeated;
+    const Bytes piece = pattern(4096, 6, false);
+    for (int i = 0; i < 8; ++i)
+        repeated.insert(repeated.end(), piece.begin(), piece.end());
+    const std::vector<Case> cases = {
+        {"NOISE.BIN", noise},
+        {"REPEAT.BIN", repeated},
+        {"TEXT.TXT", pattern(32768, 7, true)},
+    };
+    const WriterRun w = writeCabinet(fs, makeCcab("q.cab"), addAll(fs, cases, tcompTYPE_MSZIP));
+    ASSERT_TRUE(w.ok) << "FCI error " << w.erf.erfOper;
+    ASSERT_EQ(w.log.fileStatus.size(), 3u);
+    EXPECT_EQ(w.log.fileStatus[0].first, 2u + 5u + 32768u) << "noise in one stored deflate block";
+    EXPECT_LT(w.log.fileStatus[1].first, 6000u) << "the repeats are found";
+    EXPECT_LT(w.log.fileStatus[2].first, 24000u) << "text is deflated as ever";
+    expectSame(cases, readCabinet(fs, "q.cab"));
+}
