@@ -1,6 +1,8 @@
 #include "cabinet/mszip.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstring>
 #include <new>
 
@@ -43,13 +45,10 @@ z_stream *newStream(ZAlloc &mem)
 // whole previous block.
 constexpr std::uint32_t kDictionaryBytes = 16384;
 
-// Bytes that are spread this evenly (already compressed attachments) hardly
-// shrink, and zlib's thorough levels spend a fifth of their time on them for
-// nothing. Such a block goes through the fastest level, which still finds
-// repeats within it; zlib stores the block itself when even that does not
-// pay.
-constexpr double kQuickAboveBitsPerByte = 7.9;
-constexpr int kQuickLevel = 1;
+// Bytes that are spread this evenly and never repeat (already compressed
+// attachments) shrink by less than a deflate header costs, and zlib spends a
+// fifth of its time on them for nothing: such a block is stored as it is.
+constexpr double kStoreAboveBitsPerByte = 7.9;
 constexpr std::uint32_t kJudgedFrom = 4096;  // fewer bytes say too little
 
 double bitsPerByte(const std::uint8_t *in, std::uint32_t n)
@@ -62,6 +61,27 @@ double bitsPerByte(const std::uint8_t *in, std::uint32_t n)
         if (c)
             sum += c * std::log2(static_cast<double>(c));
     return std::log2(static_cast<double>(n)) - sum / n;
+}
+
+// True when enough 4-byte strings of the block occur earlier in it that
+// deflate would gain from them: one slot a hash, the latest position wins.
+bool repeatsWithin(const std::uint8_t *in, std::uint32_t n)
+{
+    constexpr int kHashBits = 14;
+    constexpr std::uint16_t kNone = 0xFFFF;
+    std::uint16_t latest[1u << kHashBits];
+    std::fill(std::begin(latest), std::end(latest), kNone);
+    std::uint32_t repeats = 0;
+    for (std::uint32_t i = 0; i + 4 <= n; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, in + i, 4);
+        const std::uint32_t h = (v * 2654435761u) >> (32 - kHashBits);
+        const std::uint16_t p = latest[h];
+        if (p != kNone && std::memcmp(in + p, in + i, 4) == 0)
+            ++repeats;
+        latest[h] = static_cast<std::uint16_t>(i);
+    }
+    return repeats > n / 64;
 }
 
 std::uint32_t storeBlock(const std::uint8_t *in, std::uint32_t n, std::uint8_t *out)
@@ -86,7 +106,6 @@ MszipEncoder::~MszipEncoder()
 bool MszipEncoder::init(ZAlloc mem, int level)
 {
     mem_ = mem;
-    level_ = level;
     zs_ = newStream(mem_);
     if (!zs_)
         return false;
@@ -103,19 +122,15 @@ std::uint32_t MszipEncoder::encode(const std::uint8_t *in, std::uint32_t n, cons
 {
     out[0] = 'C';
     out[1] = 'K';
-    const bool quick = n >= kJudgedFrom && bitsPerByte(in, n) > kQuickAboveBitsPerByte;
+    if (n >= kJudgedFrom && bitsPerByte(in, n) > kStoreAboveBitsPerByte && !repeatsWithin(in, n))
+        return storeBlock(in, n, out);
     const std::uint32_t room = kMaxMszipBlock - 2;
     if (dictLen > kDictionaryBytes) {
         dict += dictLen - kDictionaryBytes;
         dictLen = kDictionaryBytes;
     }
     bool ok = deflateReset(zs_) == Z_OK;
-    // A reset keeps the level; change it only when this block needs another.
-    if (ok && quick != quick_) {
-        ok = deflateParams(zs_, quick ? kQuickLevel : level_, Z_DEFAULT_STRATEGY) == Z_OK;
-        quick_ = quick;
-    }
-    if (ok && dictLen > 0 && !quick)
+    if (ok && dictLen > 0)
         ok = deflateSetDictionary(zs_, dict, dictLen) == Z_OK;
     if (ok) {
         zs_->next_in = const_cast<Bytef *>(in);

@@ -31,8 +31,6 @@ public:
 private:
     z_stream_s *zs_ = nullptr;
     ZAlloc mem_;
-    int level_ = 0;
-    bool quick_ = false;  // the stream is set to the quick level
 };
 
 class MszipDecoder {
