@@ -28,7 +28,9 @@ void zFree(voidpf opaque, voidpf p)
         static_cast<ZAlloc *>(opaque)->free(p);
 }
 
-z_stream *newStream(ZAlloc &mem)
+}  // namespace
+
+z_stream *NewZStream(ZAlloc &mem)
 {
     void *raw = mem.alloc(sizeof(z_stream));
     if (!raw)
@@ -39,6 +41,8 @@ z_stream *newStream(ZAlloc &mem)
     zs->opaque = &mem;
     return zs;
 }
+
+namespace {
 
 // The block may refer 32 KiB back, but the last 16 KiB give nearly all the
 // matches: under 1 % larger, about a tenth faster than handing zlib the
@@ -106,7 +110,7 @@ MszipEncoder::~MszipEncoder()
 bool MszipEncoder::init(ZAlloc mem, int level)
 {
     mem_ = mem;
-    zs_ = newStream(mem_);
+    zs_ = NewZStream(mem_);
     if (!zs_)
         return false;
     if (deflateInit2(zs_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {

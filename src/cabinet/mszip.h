@@ -17,6 +17,10 @@ struct ZAlloc {
     void (*free)(void *p) = nullptr;
 };
 
+// A zeroed zlib stream whose memory, its own included, comes from mem (which
+// must outlive it); nullptr when out of memory.
+z_stream_s *NewZStream(ZAlloc &mem);
+
 class MszipEncoder {
 public:
     ~MszipEncoder();

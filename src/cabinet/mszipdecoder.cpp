@@ -95,21 +95,6 @@ MszipDecoder::Result MszipDecoder::decode(const std::uint8_t *in, std::uint32_t 
 
 namespace {
 
-voidpf zAlloc(voidpf opaque, uInt items, uInt size)
-{
-    auto *mem = static_cast<ZAlloc *>(opaque);
-    const unsigned long long bytes = static_cast<unsigned long long>(items) * size;
-    if (bytes == 0 || bytes > 0xFFFFFFFFULL)
-        return Z_NULL;
-    return mem->alloc(static_cast<ULONG>(bytes));
-}
-
-void zFree(voidpf opaque, voidpf p)
-{
-    if (p)
-        static_cast<ZAlloc *>(opaque)->free(p);
-}
-
 z_stream *stream(void *p) { return static_cast<z_stream *>(p); }
 
 }  // namespace
@@ -127,15 +112,11 @@ MszipDecoder::~MszipDecoder()
 bool MszipDecoder::init(ZAlloc mem)
 {
     mem_ = mem;
-    void *raw = mem_.alloc(sizeof(z_stream));
-    if (!raw)
+    z_stream *zs = NewZStream(mem_);
+    if (!zs)
         return false;
-    auto *zs = new (raw) z_stream{};
-    zs->zalloc = zAlloc;
-    zs->zfree = zFree;
-    zs->opaque = &mem_;
     if (inflateInit2(zs, -15) != Z_OK) {
-        mem_.free(raw);
+        mem_.free(zs);
         return false;
     }
     state_ = zs;
