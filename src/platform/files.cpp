@@ -42,6 +42,16 @@ std::mt19937 &RandomEngine()
     return engine;
 }
 
+std::string UniqueCandidate(const std::string &folder, const std::string &prefix)
+{
+    std::string dir = folder;
+    if (!dir.empty() && !IsPathDelimiter(dir.back()))
+        dir += PathDelim;
+    char unique[16];
+    std::snprintf(unique, sizeof unique, "%08X", static_cast<unsigned>(RandomEngine()()));
+    return dir + prefix + unique;
+}
+
 }  // namespace fileimpl
 
 using namespace fileimpl;
@@ -222,13 +232,8 @@ std::string FindPathIgnoringCase(const std::string &path)
 FileHandle CreateUniqueFile(const std::string &folder, const std::string &prefix, const std::string &suffix,
                             std::string &path)
 {
-    std::string dir = folder;
-    if (!dir.empty() && !IsPathDelimiter(dir.back()))
-        dir += PathDelim;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char unique[16];
-        std::snprintf(unique, sizeof unique, "%08X", static_cast<unsigned>(RandomEngine()()));
-        const std::string candidate = dir + prefix + unique + suffix;
+        const std::string candidate = UniqueCandidate(folder, prefix) + suffix;
         const FileHandle h = FileOpen(candidate, FileAccess::ReadWrite, FileShare::Read, FileDisposition::CreateNew);
         if (h != InvalidFileHandle) {
             path = candidate;

@@ -20,6 +20,8 @@ void CivilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d);
 extern const int kInvalidArgument;
 // For the unique parts of new names.
 std::mt19937 &RandomEngine();
+// folder, its separator and prefix, then eight random hexadecimal digits.
+std::string UniqueCandidate(const std::string &folder, const std::string &prefix);
 // Path texts equal as the file system compares names (each system's file).
 bool SamePathText(const std::string &a, const std::string &b);
 

@@ -178,15 +178,25 @@ bool FileFlush(FileHandle h)
     return r == 0;
 }
 
+namespace {
+
+int fsyncRetrying(int fd)
+{
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    return r;
+}
+
+}  // namespace
+
 bool FileFlushByName(const std::string &path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
-    int r;
-    do {
-        r = ::fsync(fd);
-    } while (r != 0 && errno == EINTR);
+    const int r = fsyncRetrying(fd);
     const int e = errno;
     ::close(fd);
     errno = e;
@@ -229,10 +239,7 @@ bool FlushDirectory(const std::string &folder)
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    int r;
-    do {
-        r = ::fsync(fd);
-    } while (r != 0 && errno == EINTR);
+    const int r = fsyncRetrying(fd);
     // Some file systems cannot sync a folder; their renames are as durable as they get.
     const bool ok = r == 0 || errno == EINVAL || errno == EROFS;
     const int e = errno;

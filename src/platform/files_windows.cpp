@@ -232,13 +232,8 @@ bool ForceDirectories(const std::string &path)
 
 bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix, std::string &path)
 {
-    std::string dir = folder;
-    if (!dir.empty() && !IsPathDelimiter(dir.back()))
-        dir += PathDelim;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char unique[16];
-        std::snprintf(unique, sizeof unique, "%08X", static_cast<unsigned>(RandomEngine()()));
-        const std::string candidate = dir + prefix + unique;
+        const std::string candidate = UniqueCandidate(folder, prefix);
         // It takes the permissions of the folder it is made in, as its siblings do.
         if (::CreateDirectoryW(Wide(candidate).c_str(), nullptr)) {
             path = candidate;
