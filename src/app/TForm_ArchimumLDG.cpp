@@ -86,6 +86,11 @@ public:
     }
     void companyUnmarked() override { --w_.FMarkedCount; }
     void setOperationRunning(bool running) override { w_.setOperationRunning(running); }
+    QString stoppedLine() const override
+    {
+        return w_.closeAfterOperation_ ? QStringLiteral("-!- Przerwano - program jest zamykany -!- ")
+                                       : ArchiveHost::stoppedLine();
+    }
 
 private:
     TForm_ArchimumLDG &w_;
@@ -138,10 +143,15 @@ TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWi
 
 TForm_ArchimumLDG::~TForm_ArchimumLDG()
 {
+    qApp->removeEventFilter(this);
+    // The members go before the base class deletes the controls, and a
+    // control that loses the focus then (the archive field, whatever had it)
+    // must find no handler left to call.
+    for (QObject *child : findChildren<QObject *>())
+        disconnect(child, nullptr, this, nullptr);
     // Saved while the fields still exist; nothing happens if already saved.
     FormStorage_Main->save(true);
     TForm_Zawartosc::ErrorReport = nullptr;
-    qApp->removeEventFilter(this);
 }
 
 void TForm_ArchimumLDG::closeEvent(QCloseEvent *event)
@@ -365,13 +375,20 @@ void TForm_ArchimumLDG::applyCommandState(QAction *action)
     action->setEnabled(logicalEnabled_.value(action, false) && !(FOperationRunning && opensLog));
 }
 
+// Operations nest (a create is running from its first question, and again
+// once its log window opens): the window is idle when the last one ends.
 void TForm_ArchimumLDG::setOperationRunning(bool running)
 {
-    FOperationRunning = running;
+    operationDepth_ = std::max(0, operationDepth_ + (running ? 1 : -1));
+    FOperationRunning = operationDepth_ > 0;
+    // Asked to end before this stage opened its log window: its STOP is
+    // pressed at once.
+    if (running && closeAfterOperation_ && Form_Zawartosc)
+        Form_Zawartosc->PressStop();
     for (QAction *a : {act_Archiwizuj, act_Restore, act_pokarz, act_FTP})
         applyCommandState(a);
     // After the command handler has returned, not inside it.
-    if (!running && closeAfterOperation_)
+    if (!FOperationRunning && closeAfterOperation_)
         QTimer::singleShot(0, this, [this] { close(); });
 }
 
@@ -449,7 +466,11 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
         return;
     }
 
-    RecoverInterruptedRestores(*archiveHost_);
+    // Only whoever holds the data folder may settle what a crash left there;
+    // while another operation holds it, the list still loads and the next
+    // operation to get the lock settles it.
+    if (const std::optional<DataFolderLock> lock = TryLockDataFolder(DataFolder()))
+        RecoverInterruptedRestores(*archiveHost_, *lock);
     FMarkedCount = 0;
     RegisterLoad load = LoadCompanyRegister(path);
     RxMD_Spis_->setRows(std::move(load.rows));
@@ -518,13 +539,7 @@ void TForm_ArchimumLDG::act_GenerujPlikExecute() { GenerateArchiveName(*archiveH
 
 void TForm_ArchimumLDG::act_pokarzExecute() { ListArchive(*archiveHost_, *STCabReader); }
 
-void TForm_ArchimumLDG::act_RestoreExecute()
-{
-    // Around the whole command, questions included: the restore's steps stay
-    // together, and a busy folder is told before anything is asked.
-    if (const std::optional<DataFolderLock> lock = LockDataFolder(*archiveHost_))
-        RestoreCompany(*archiveHost_, *STCabReader);
-}
+void TForm_ArchimumLDG::act_RestoreExecute() { RestoreCompany(*archiveHost_, *STCabReader); }
 
 void TForm_ArchimumLDG::act_FTPExecute()
 {

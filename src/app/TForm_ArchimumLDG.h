@@ -145,6 +145,7 @@ private:
     bool FFirstActivation = true;
     qint32 FMarkedCount = 0;
     bool FOperationRunning = false;
+    int operationDepth_ = 0;
     // The user chose to end the program while an operation ran: it closes
     // once the stopped operation has ended.
     bool closeAfterOperation_ = false;

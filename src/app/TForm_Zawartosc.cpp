@@ -4,6 +4,7 @@
 #include "settings/keepers.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -190,6 +191,16 @@ void TForm_Zawartosc::bb_STOPClick()
 // A running operation keeps its window: while STOP shows, and while the close
 // button is disabled, so no operation ever writes to a released window.
 bool TForm_Zawartosc::FormCloseQuery() const { return !bb_STOP->isVisibleTo(this) && bb_close->isEnabled(); }
+
+// Escape closes a finished window as "Zamknij" does; a running one keeps it.
+void TForm_Zawartosc::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
 
 void TForm_Zawartosc::closeEvent(QCloseEvent *event)
 {

@@ -29,16 +29,36 @@ public:
     virtual void updateArchiveAction() = 0;
     virtual void setCommandEnabled(Command command, bool enabled) = 0;
     virtual void companyUnmarked() = 0;  // FMarkedCount - 1
+    // Calls nest: running until as many false as true have come.
     virtual void setOperationRunning(bool running) = 0;
     // How long create and restore wait for another operation on the same
     // data folder to end before they give up; the window does not wait.
     virtual int dataFolderLockWaitMs() const { return 0; }
+    // The log line that says a create or restore was stopped, before its
+    // failure lines: the window's STOP, unless the host knows better.
+    virtual QString stoppedLine() const
+    {
+        return QStringLiteral("-!- Przerwano na żądanie użytkownika (STOP) -!- ");
+    }
     // Told once when such a wait begins.
     virtual void waitingForDataFolder(const QString &dataFolder, int waitMs)
     {
         (void)dataFolder;
         (void)waitMs;
     }
+};
+
+// Marks a create or restore as running from its first question to its end, so
+// that closing the window at any stage asks first.
+class OperationScope {
+public:
+    explicit OperationScope(ArchiveHost &host) : host_(host) { host_.setOperationRunning(true); }
+    ~OperationScope() { host_.setOperationRunning(false); }
+    OperationScope(const OperationScope &) = delete;
+    OperationScope &operator=(const OperationScope &) = delete;
+
+private:
+    ArchiveHost &host_;
 };
 
 // The log window of a stoppable operation (create, restore): captioned with

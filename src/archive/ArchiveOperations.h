@@ -13,6 +13,7 @@
 
 namespace qv {
 
+class DataFolderLock;
 class TSTCabReader;
 class TSTCabWriter;
 
@@ -37,11 +38,13 @@ ListOutcome ListArchive(ArchiveHost &host, TSTCabReader &reader);
 // One line of the listing; throws when the date or time is not a real one.
 QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, std::uint16_t time);
 
-// "Odtwórz z archiwum ...". True when the company's files were restored.
+// "Odtwórz z archiwum ...", holding the data folder's lock from before the
+// first question. True when the company's files were restored.
 bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader);
 // Settles the restores in the data folder that a crash cut short, and tells
-// the user how each company folder ended.
-void RecoverInterruptedRestores(ArchiveHost &host);
+// the user how each company folder ended. Only under the data folder's lock:
+// what lies there then belongs to no running restore of another process.
+void RecoverInterruptedRestores(ArchiveHost &host, const DataFolderLock &lock);
 
 // Reads the archive named by the host back whole, writing nothing: every
 // data block against its checksum, every block decompressed, every file

@@ -4,10 +4,12 @@
 #include "cabinet/CabSTComps.h"
 #include "platform/pathcase.h"
 #include "platform/tempfiles.h"
+#include "platform/text.h"
 #include "register/CompanyList.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <atomic>
 
 namespace qv {
 
@@ -112,9 +114,13 @@ public:
                 abort = true;
         };
         writer_.OnBeforeFileAdd = [this](TSTCabWriter &, const std::string &, bool &) { ++added_; };
-        writer_.OnFileSkipped = [this](TSTCabWriter &, const std::string &name, TSTCabSkipReason) {
-            log_.addLine(QStringLiteral("-!- Pominięto %1 (to nie jest zwykły plik) -!- ").arg(shownPath(name)));
+        writer_.OnFileSkipped = [this](TSTCabWriter &, const std::string &name, TSTCabSkipReason reason) {
+            log_.addLine(QStringLiteral("-!- Pominięto %1 (%2) -!- ")
+                             .arg(shownPath(name), reason == csrBrokenLink
+                                                       ? QStringLiteral("dowiązanie do nieistniejącego pliku")
+                                                       : QStringLiteral("to nie jest zwykły plik")));
         };
+        writer_.OnBlockingCall = [this](const std::function<void()> &work) { host_.ui().runBlocking(work); };
         writer_.OnCabinetsComplete = [this](TSTCabWriter &, const std::vector<TSTCabCompletedCabinet> &cabinets,
                                             bool &abort) { verify(cabinets, abort); };
         const std::string archive = host_.archiveFileName().toStdString();
@@ -150,6 +156,7 @@ public:
         writer_.OnBeforeFileAdd = nullptr;
         writer_.OnFileSkipped = nullptr;
         writer_.OnCabinetsComplete = nullptr;
+        writer_.OnBlockingCall = nullptr;
         // A run that failed leaves nothing half-made behind.
         try {
             writer_.Close(false);
@@ -158,7 +165,10 @@ public:
     }
 
 private:
-    static QString shownPath(const std::string &path) { return QDir::toNativeSeparators(QString::fromStdString(path)); }
+    static QString shownPath(const std::string &path)
+    {
+        return QDir::toNativeSeparators(QString::fromStdString(PrintableName(path)));
+    }
 
     // The system's text for an OS error code, on one line and without the
     // closing full stop, to sit inside a log line.
@@ -179,6 +189,9 @@ private:
         const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode()) : oneLine(e.what());
         if (!e.FileName().empty())
             log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(shownPath(e.FileName()), reason));
+        else if (e.ErrorCode() == cab::FCIERR_TEMP_FILE)
+            log_.addLine(QStringLiteral("-!- Błąd pliku tymczasowego w katalogu %1: %2 -!- ")
+                             .arg(shownPath(TempDirectory()), reason));
         else if (e.SystemErrorCode() != 0)
             log_.addLine(QStringLiteral("-!- Błąd zapisu archiwum: %1 -!- ").arg(reason));
     }
@@ -241,7 +254,8 @@ private:
     {
         if (!continuation)
             placed_.emplace_back(name, size);
-        log_.addLine(QStringLiteral("%1 %2 byte(s)").arg(QString::fromStdString(name), -22).arg(size, 10));
+        log_.addLine(
+            QStringLiteral("%1 %2 byte(s)").arg(QString::fromStdString(PrintableName(name)), -22).arg(size, 10));
         log_.repaintPane();
         if (log_.stopPressed())
             abort = true;
@@ -249,34 +263,46 @@ private:
     }
 
     // Reads the finished cabinet back before it replaces the old archive:
-    // every block, and every file against what was placed.
+    // every block, and every file against what was placed. The reading runs
+    // beside the window, which stays alive and takes STOP in meanwhile.
     void verify(const std::vector<TSTCabCompletedCabinet> &cabinets, bool &abort)
     {
         std::vector<std::string> files;
         for (const TSTCabCompletedCabinet &c : cabinets)
             files.push_back(c.TempFileName);
         std::size_t seen = 0;
-        QString problem;
-        TSTCabReader reader;
-        try {
-            reader.TestCabinetSet(files, [&](TSTCabReader &, const std::string &name, std::int32_t size, bool &stop) {
-                if (seen >= placed_.size() || placed_[seen].first != name || placed_[seen].second != size) {
-                    problem = QStringLiteral("%1 (%2 bajtów) nie odpowiada dodanemu plikowi")
-                                  .arg(QString::fromStdString(name))
-                                  .arg(size);
-                    stop = true;
-                    return;
+        std::string mismatch;
+        std::string failure;
+        std::atomic<bool> stop{false};
+        host_.ui().runBlocking(
+            [&] {
+                try {
+                    TSTCabReader reader;
+                    reader.TestCabinetSet(files, [&](TSTCabReader &, const std::string &name, std::int32_t size,
+                                                     bool &halt) {
+                        if (seen >= placed_.size() || placed_[seen].first != name || placed_[seen].second != size) {
+                            mismatch = PrintableName(name) + " (" + std::to_string(size) + " bajtów)";
+                            halt = true;
+                            return;
+                        }
+                        ++seen;
+                        halt = stop;
+                    });
+                } catch (const std::exception &e) {
+                    failure = e.what();
                 }
-                ++seen;
-                host_.ui().processEvents();
-                stop = log_.stopPressed();
+            },
+            [&] {
+                if (log_.stopPressed())
+                    stop = true;
             });
-            if (problem.isEmpty() && seen != placed_.size())
-                problem = QStringLiteral("%1 plików zamiast %2").arg(seen).arg(placed_.size());
-        } catch (const std::exception &e) {
-            if (problem.isEmpty() && !log_.stopPressed())
-                problem = oneLine(e.what());
-        }
+        QString problem;
+        if (!mismatch.empty())
+            problem = QStringLiteral("%1 nie odpowiada dodanemu plikowi").arg(QString::fromStdString(mismatch));
+        else if (!failure.empty() && !log_.stopPressed())
+            problem = oneLine(failure.c_str());
+        else if (failure.empty() && !stop && seen != placed_.size())
+            problem = QStringLiteral("%1 plików zamiast %2").arg(seen).arg(placed_.size());
         if (!problem.isEmpty())
             log_.addLine(QStringLiteral("-!- Archiwum nie przeszło sprawdzenia: %1 -!- ").arg(problem));
         abort = !problem.isEmpty() || log_.stopPressed();
@@ -308,6 +334,24 @@ int countMarked(ArchiveHost &host)
     return count;
 }
 
+// Why an archive cannot be written at that name, before anything is
+// compressed; empty when it can. The folder is made as the writer would.
+QString unwritableArchiveReason(const QString &archive)
+{
+    if (QFileInfo(archive).isDir())
+        return QStringLiteral("pod tą nazwą jest katalog");
+    const std::string folder = ExtractFilePath(ExpandFileName(archive.toStdString()));
+    std::string probe;
+    FileHandle h = InvalidFileHandle;
+    if (ForceDirectories(folder))
+        h = CreateOwnTempFile(folder, "~" + ExtractFileName(archive.toStdString()).substr(0, 64), probe);
+    if (h == InvalidFileHandle)
+        return QString::fromStdString(SysErrorMessage(LastOSError())).simplified();
+    FileClose(h);
+    FileDelete(probe);
+    return QString();
+}
+
 }  // namespace
 
 bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
@@ -316,16 +360,40 @@ bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
     if (host.archiveFileName().isEmpty())
         GenerateArchiveName(host);
     host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, false);
+    struct EnableUnlessRun {
+        ArchiveHost &host;
+        bool ran = false;
+        ~EnableUnlessRun()
+        {
+            if (!ran)
+                host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, true);
+        }
+    } enable{host};
 
+    const OperationScope running(host);
     const int count = countMarked(host);
     if (count == 0) {
         ui.message(host.window(), {QStringLiteral("Nie zaznaczono firm do \"Archiwizacji\""), plainCaption(),
                                    MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
-        host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, true);
+        return false;
+    }
+    // Said before the question, as the restore does: a question answered for
+    // nothing is a question too many.
+    if (DataFolderHeldElsewhere(host.dataFolder())) {
+        ui.message(host.window(), {DataFolderBusyMessage(host.dataFolder()), plainCaption(), MsgIcon::None,
+                                   MsgButtons::Ok, MsgResult::Ok});
         return false;
     }
 
     const QString archive = host.archiveFileName();
+    const auto cannotWrite = [&](const QString &reason) {
+        ui.message(host.window(), {QStringLiteral("Nie można zapisać archiwum %1\r%2").arg(archive, reason),
+                                   plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    };
+    if (QFileInfo(archive).isDir()) {
+        cannotWrite(unwritableArchiveReason(archive));
+        return false;
+    }
     MessageRequest question;
     question.icon = MsgIcon::Question;
     question.buttons = MsgButtons::YesNo;
@@ -342,25 +410,32 @@ bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
         question.caption = QStringLiteral("Potwierdź ... ");
         question.defaultButton = MsgResult::Yes;
     }
-    if (ui.message(host.window(), question) != MsgResult::Yes) {
-        host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, true);
+    if (ui.message(host.window(), question) != MsgResult::Yes)
         return false;
-    }
     // Taken once the user has said yes, so that an open question never keeps
     // another run waiting.
     const std::optional<DataFolderLock> lock = LockDataFolder(host);
-    if (!lock) {
-        host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, true);
+    if (!lock)
+        return false;
+    // A restore that a crash cut short is settled first, so that it is never
+    // archived half done.
+    RecoverInterruptedRestores(host, *lock);
+    if (const QString reason = unwritableArchiveReason(archive); !reason.isEmpty()) {
+        cannotWrite(reason);
         return false;
     }
 
+    enable.ran = true;
     LogWindow *log = OpenStoppableLog(host, archive);
     bool complete = false;
     try {
         ArchiveRun(host, writer, *log).run();
         complete = true;
     } catch (const std::exception &) {
-        // The failure's own text is not shown; the log says the run failed.
+        // The failure's own text is not shown; the log says the run failed,
+        // and whether it was asked to stop.
+        if (log->stopPressed())
+            log->addLine(host.stoppedLine());
         log->addLine(QStringLiteral("***"));
         log->addLine(QStringLiteral("Błąd dodawania danych !"));
     }

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -76,38 +77,42 @@ QString DataFolderBusyMessage(const QString &dataFolder)
         .arg(dataFolder);
 }
 
-std::optional<DataFolderLock> LockDataFolder(ArchiveHost &host)
+enum class LockAttempt { Taken, Busy, Unusable };
+
+class DataFolderLocker {
+public:
+    // One try, or tries until waitMs has passed (calling `waiting` once when
+    // the wait begins and `between` between tries); on Unusable, `error`
+    // says why.
+    static LockAttempt attempt(const QString &folder, int waitMs, DataFolderLock &lock, QString &key, int &error,
+                           const std::function<void()> &waiting, const std::function<void()> &between);
+};
+
+LockAttempt DataFolderLocker::attempt(const QString &folder, int waitMs, DataFolderLock &lock, QString &key,
+                                  int &error, const std::function<void()> &waiting,
+                                  const std::function<void()> &between)
 {
-    const QString folder = host.dataFolder();
     const QString canonical = QFileInfo(folder).canonicalFilePath();
-    DataFolderLock lock;
     if (canonical.isEmpty())
-        return lock;  // no such folder: nothing in it to protect
-    const QString key = JoinFsPath(canonical, QLatin1String(kDataFolderLockName));
+        return LockAttempt::Taken;  // no such folder: nothing in it to protect
+    key = JoinFsPath(canonical, QLatin1String(kDataFolderLockName));
 
     auto &locks = heldLocks();
     if (auto it = locks.find(key); it != locks.end()) {
         ++it->second.count;
         lock.key_ = key;
-        return lock;
+        return LockAttempt::Taken;
     }
 
     const FileHandle h = OpenLockFile(key.toStdString());
     if (h == InvalidFileHandle) {
-        const int error = LastOSError();
-        // Cannot exist here for us: go on without.
-        if (LockFileCannotExist(error))
-            return lock;
-        // Anything else (a link or a folder planted under the name) is not
-        // ours to use, and the operation does not run without it.
-        host.ui().message(host.window(), {QStringLiteral("Nie można użyć pliku blokady %1\r%2")
-                                              .arg(QDir::toNativeSeparators(key),
-                                                   QString::fromStdString(SysErrorMessage(error))),
-                                          plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
-        return std::nullopt;
+        error = LastOSError();
+        // Cannot exist here for us: go on without. Anything else (a link or
+        // a folder planted under the name) is not ours to use, and the
+        // operation does not run without it.
+        return LockFileCannotExist(error) ? LockAttempt::Taken : LockAttempt::Unusable;
     }
 
-    const int waitMs = std::max(0, host.dataFolderLockWaitMs());
     QElapsedTimer waited;
     waited.start();
     bool announced = false;
@@ -116,27 +121,68 @@ std::optional<DataFolderLock> LockDataFolder(ArchiveHost &host)
         if (r == FileLockResult::Locked) {
             locks[key] = Held{h, 1};
             lock.key_ = key;
-            return lock;
+            return LockAttempt::Taken;
         }
         if (r == FileLockResult::Failed) {
             // A file system without locks (some network shares): the lock
             // only ever advises, and the run must not be lost for want of it.
             FileClose(h);
-            return lock;
+            return LockAttempt::Taken;
         }
         if (waited.elapsed() >= waitMs || InterruptRequested())
             break;
-        if (!announced) {
-            host.waitingForDataFolder(folder, waitMs);
+        if (!announced && waiting) {
+            waiting();
             announced = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-        host.ui().processEvents();
+        if (between)
+            between();
     }
     FileClose(h);
+    return LockAttempt::Busy;
+}
+
+std::optional<DataFolderLock> LockDataFolder(ArchiveHost &host)
+{
+    const QString folder = host.dataFolder();
+    const int waitMs = std::max(0, host.dataFolderLockWaitMs());
+    DataFolderLock lock;
+    QString key;
+    int error = 0;
+    switch (DataFolderLocker::attempt(
+        folder, waitMs, lock, key, error, [&] { host.waitingForDataFolder(folder, waitMs); },
+        [&] { host.ui().processEvents(); })) {
+    case LockAttempt::Taken: return lock;
+    case LockAttempt::Unusable:
+        host.ui().message(host.window(), {QStringLiteral("Nie można użyć pliku blokady %1\r%2")
+                                              .arg(QDir::toNativeSeparators(key),
+                                                   QString::fromStdString(SysErrorMessage(error))),
+                                          plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+        return std::nullopt;
+    case LockAttempt::Busy: break;
+    }
     host.ui().message(host.window(), {DataFolderBusyMessage(folder), plainCaption(), MsgIcon::None, MsgButtons::Ok,
                                       MsgResult::Ok});
     return std::nullopt;
+}
+
+std::optional<DataFolderLock> TryLockDataFolder(const QString &dataFolder)
+{
+    DataFolderLock lock;
+    QString key;
+    int error = 0;
+    if (DataFolderLocker::attempt(dataFolder, 0, lock, key, error, {}, {}) != LockAttempt::Taken)
+        return std::nullopt;
+    return lock;
+}
+
+bool DataFolderHeldElsewhere(const QString &dataFolder)
+{
+    DataFolderLock lock;
+    QString key;
+    int error = 0;
+    return DataFolderLocker::attempt(dataFolder, 0, lock, key, error, {}, {}) == LockAttempt::Busy;
 }
 
 }  // namespace qv

@@ -36,9 +36,11 @@ public:
     // operation goes on without a lock file).
     bool holdsFile() const { return !key_.isEmpty(); }
 
-private:
-    friend std::optional<DataFolderLock> LockDataFolder(ArchiveHost &host);
+    // Gives the lock back before the end of the holder's scope.
     void release();
+
+private:
+    friend class DataFolderLocker;
     QString key_;
 };
 
@@ -50,5 +52,12 @@ QString DataFolderBusyMessage(const QString &dataFolder);
 // When another operation still holds it, tells the user with a plain message
 // and returns nothing: the operation must not run.
 std::optional<DataFolderLock> LockDataFolder(ArchiveHost &host);
+
+// Takes the lock of a data folder if it is free this moment, saying nothing;
+// nothing when another operation holds it (or its lock file is unusable).
+std::optional<DataFolderLock> TryLockDataFolder(const QString &dataFolder);
+
+// True when another process holds the data folder's lock this moment.
+bool DataFolderHeldElsewhere(const QString &dataFolder);
 
 }  // namespace qv

@@ -1,19 +1,34 @@
 #include "archive/ArchiveOperations.h"
+#include "archive/DataFolderLock.h"
 #include "archive/StagedRestore.h"
 
 #include "cabinet/CabSTComps.h"
 #include "platform/files.h"
 #include "platform/pathcase.h"
+#include "platform/text.h"
 #include "register/CompanyList.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <map>
 #include <optional>
 
 namespace qv {
 
 namespace {
+
+QString shown(const std::string &name) { return QString::fromStdString(PrintableName(name)); }
+
+// The system's text for an OS error code, on one line and without the closing
+// full stop, to sit inside a log line.
+QString systemReason(int code)
+{
+    QString text = QString::fromStdString(SysErrorMessage(code)).simplified();
+    while (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
 
 class RestoreRun {
 public:
@@ -26,10 +41,26 @@ public:
     {
         reader_.OnCopyFile = nullptr;
         reader_.OnCloseFile = nullptr;
+        reader_.OnProgress = nullptr;
     }
 
     // Number of files and bytes of the company that were restored.
     void run(const QString &archive, std::int32_t &files, std::int32_t &bytes)
+    {
+        std::optional<StagedRestore> staging;
+        // What is left of the staging folder goes with the window alive too.
+        const auto discard = [&] { host_.ui().runBlocking([&] { staging.reset(); }); };
+        try {
+            extractAndCommit(archive, staging, files, bytes);
+        } catch (...) {
+            discard();
+            throw;
+        }
+        discard();
+    }
+
+    void extractAndCommit(const QString &archive, std::optional<StagedRestore> &staging, std::int32_t &files,
+                          std::int32_t &bytes)
     {
         const std::string prefix = (katalog_ + QLatin1Char('\\')).toStdString();
         const bool usable = IsUsableKatalog(katalog_);
@@ -37,31 +68,48 @@ public:
 
         // The company's files are extracted beside its folder and moved in
         // only when every one of them is there.
-        std::optional<StagedRestore> staging;
         if (usable) {
             const std::string target = ResolveEntryIgnoringCase(host_.dataFolder(), katalog_).toStdString();
-            staging.emplace(ExtractFilePath(target), ExtractFileName(target));
+            host_.ui().runBlocking([&] { staging.emplace(ExtractFilePath(target), ExtractFileName(target)); });
         }
 
+        // An entry that comes twice lands on the same file: the last one stays.
+        std::map<std::string, std::int32_t> sizes;
         reader_.OnCopyFile = [&](TSTCabReader &, const std::string &name, std::int32_t size, std::uint16_t,
                                  std::uint16_t, std::uint16_t, std::uint16_t, std::string &dest, bool &abort) {
             dest.clear();
             if (staging && name.compare(0, prefix.size(), prefix) == 0) {
                 dest = staging->stagedPath(name.substr(prefix.size()));
                 if (dest.empty()) {
-                    logUnsafeName(QString::fromStdString(name));
+                    logUnsafeName(name);
                     abort = true;
                     return;
                 }
-                ++files;
-                bytes += size;
-                log_.addLine(QStringLiteral("%1 - %2 bajtów").arg(QString::fromStdString(name), -20).arg(size, 10));
+                current_ = name;
+                const auto [seen, first] = sizes.try_emplace(sameFileKey(name), size);
+                if (first) {
+                    ++files;
+                    bytes += size;
+                    log_.addLine(QStringLiteral("%1 - %2 bajtów").arg(shown(name), -20).arg(size, 10));
+                } else {
+                    bytes += size - seen->second;
+                    seen->second = size;
+                    log_.addLine(QStringLiteral("-!- %1 jest w archiwum więcej niż raz - odtwarzany jest ostatni "
+                                                "-!- ")
+                                     .arg(shown(name)));
+                }
             }
+            host_.ui().processEvents();
+            abort = log_.stopPressed();
+        };
+        reader_.OnProgress = [&](TSTCabReader &, std::int64_t written, bool &abort) {
+            log_.setProgress(done_ + written, total_);
             host_.ui().processEvents();
             abort = log_.stopPressed();
         };
         reader_.OnCloseFile = [&](TSTCabReader &, const std::string &, std::uint16_t, std::uint16_t, std::uint16_t,
                                   std::uint16_t, bool &, const std::string &dest, bool &abort) {
+            current_.clear();
             done_ += QFileInfo(QString::fromStdString(dest)).size();
             log_.setProgress(done_, total_);
             host_.ui().processEvents();
@@ -74,20 +122,59 @@ public:
         if (files == 0)
             return;
         try {
-            staging->commit();
+            host_.ui().runBlocking([&] { staging->commit(); });
         } catch (const ERestoreLeavesFolder &e) {
-            if (e.isCompanyFolder())
+            switch (e.kind()) {
+            case ERestoreLeavesFolder::CompanyFolder:
                 log_.addLine(QStringLiteral("-!- Katalog %1 jest dowiązaniem do innego miejsca -!- ").arg(katalog_));
-            else
-                logUnsafeName(katalog_ + QLatin1Char('\\') + QString::fromStdString(e.name()));
+                break;
+            case ERestoreLeavesFolder::LinkInCompany:
+                log_.addLine(QStringLiteral("-!- %1 w katalogu firmy jest dowiązaniem do innego miejsca -!- ")
+                                 .arg(shown(prefix + e.name())));
+                break;
+            case ERestoreLeavesFolder::UnsafeName: logUnsafeName(prefix + e.name()); break;
+            }
+            throw;
+        } catch (const ERestoreMoveFailed &e) {
+            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ")
+                             .arg(shown(prefix + e.name()),
+                                  e.folderInTheWay() ? QStringLiteral("w jego miejscu w katalogu firmy jest podkatalog")
+                                                     : systemReason(e.code())));
+            throw;
+        } catch (const EOSError &e) {
+            log_.addLine(QStringLiteral("-!- Błąd zapisu danych firmy: %1 -!- ").arg(systemReason(e.code())));
             throw;
         }
     }
 
-private:
-    void logUnsafeName(const QString &name)
+    // Why the extraction stopped, naming the entry being written when there
+    // was one; a STOP says so instead.
+    void reportCause(const ESTCabinet &e)
     {
-        log_.addLine(QStringLiteral("-!- Niebezpieczna nazwa w archiwum: %1 -!- ").arg(name));
+        if (log_.stopPressed() || e.ErrorCode() == cab::FDIERROR_USER_ABORT)
+            return;
+        const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode())
+                                                        : QString::fromUtf8(e.what()).simplified();
+        if (!current_.empty())
+            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(shown(current_), reason));
+        else
+            log_.addLine(QStringLiteral("-!- Błąd archiwum: %1 -!- ").arg(reason));
+    }
+
+private:
+    void logUnsafeName(const std::string &name)
+    {
+        log_.addLine(QStringLiteral("-!- Niebezpieczna nazwa w archiwum: %1 -!- ").arg(shown(name)));
+    }
+
+    static std::string sameFileKey(const std::string &name)
+    {
+        if (!FileSystemIgnoresCase())
+            return name;
+        std::string key;
+        for (char32_t c : DecodeUtf8(name))
+            key += std::to_string(static_cast<std::uint32_t>(FoldCase(c))) + ',';
+        return key;
     }
 
     qint64 companyBytes(const QString &archive, const std::string &prefix)
@@ -106,20 +193,25 @@ private:
     TSTCabReader &reader_;
     LogWindow &log_;
     QString katalog_;
+    std::string current_;  // the entry being written
     qint64 total_ = 0;
     qint64 done_ = 0;
 };
 
 }  // namespace
 
-void RecoverInterruptedRestores(ArchiveHost &host)
+void RecoverInterruptedRestores(ArchiveHost &host, const DataFolderLock &lock)
 {
     const QString dataFolder = host.dataFolder();
     if (dataFolder.isEmpty())
         return;
+    const AbandonedBy abandoned = lock.holdsFile() ? AbandonedBy::AnyoneElse : AbandonedBy::EndedProcess;
+    std::vector<SettledRestore> settledRestores;
+    host.ui().runBlocking(
+        [&] { settledRestores = SettleInterruptedRestores(dataFolder.toStdString(), abandoned); });
     // A folder left as it was comes up at every list load; once a run is enough.
     static QSet<QString> toldLeftAsItWas;
-    for (const SettledRestore &settled : SettleInterruptedRestores(dataFolder.toStdString())) {
+    for (const SettledRestore &settled : settledRestores) {
         const QString staging = QString::fromStdString(settled.stagingFolder);
         const bool leftAsItWas =
             settled.outcome == SettledRestore::LeftAlone || settled.outcome == SettledRestore::Stuck;
@@ -162,6 +254,19 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
     } enableAtEnd{host};
 
     const QString archive = host.archiveFileName();
+    // Nothing to ask about when there is nothing to restore from.
+    if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
+        ui.message(host.window(), {QStringLiteral("Brak pliku archiwum %1 !").arg(archive), ApplicationTitle(),
+                                   MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+        return false;
+    }
+    const OperationScope running(host);
+    // Held around the whole command, questions included: the restore's steps
+    // stay together, and a busy folder is told before anything is asked.
+    const std::optional<DataFolderLock> lock = LockDataFolder(host);
+    if (!lock)
+        return false;
+
     const int row = host.currentRow();
     TCompanyList &list = host.companies();
     const bool hasRow = row >= 0 && row < list.count();
@@ -185,7 +290,7 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
     std::int32_t RestoreFileCount = 0;
     std::int32_t RestoreByteCount = 0;
     // An earlier restore cut short is settled before this one can meet it.
-    RecoverInterruptedRestores(host);
+    RecoverInterruptedRestores(host, *lock);
     cab::FDICABINETINFO info{};
     if (!reader.IsCabinet(archive.toStdString(), info)) {
         ui.message(host.window(), {QStringLiteral("Plik \"%1\" nie jest plikiem typu .CAB").arg(archive),
@@ -195,17 +300,26 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
 
     LogWindow *log = OpenStoppableLog(host, archive);
     bool failed = false;
-    try {
-        RestoreRun(host, reader, *log, katalog).run(archive, RestoreFileCount, RestoreByteCount);
-        if (RestoreFileCount == 0) {
-            log->addLine(QStringLiteral("*!* Nie odnaleziono danych wskazanej firmy w Archiwum *!*"));
-        } else {
-            log->addLine(QStringLiteral(" Kopiowanie/odtwarzanie z Archiwum zakończone. "));
-            log->addLine(QStringLiteral(" %1 plików, łączna wielkości %2 bytes").arg(RestoreFileCount).arg(RestoreByteCount));
+    {
+        RestoreRun run(host, reader, *log, katalog);
+        try {
+            run.run(archive, RestoreFileCount, RestoreByteCount);
+            if (RestoreFileCount == 0) {
+                log->addLine(QStringLiteral("*!* Nie odnaleziono danych wskazanej firmy w Archiwum *!*"));
+            } else {
+                log->addLine(QStringLiteral(" Kopiowanie/odtwarzanie z Archiwum zakończone. "));
+                log->addLine(QStringLiteral(" %1 plików, łączna wielkości %2 bytes")
+                                 .arg(RestoreFileCount)
+                                 .arg(RestoreByteCount));
+            }
+        } catch (const std::exception &e) {
+            if (const auto *cabinet = dynamic_cast<const ESTCabinet *>(&e))
+                run.reportCause(*cabinet);
+            if (log->stopPressed())
+                log->addLine(host.stoppedLine());
+            log->addLine(QStringLiteral(" *** Błąd wypakowania danych ! *** "));
+            failed = true;
         }
-    } catch (const std::exception &) {
-        log->addLine(QStringLiteral(" *** Błąd wypakowania danych ! *** "));
-        failed = true;
     }
     FinishStoppableLog(host, *log);
     return !failed && RestoreFileCount > 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <set>
 
 namespace qv {
@@ -156,6 +157,40 @@ void pruneEmptyFolders(const std::string &folder)
     DirectoryDelete(folder);
 }
 
+// The staging folders of the restores running in this process. The lock a
+// settling caller holds nests within a process, so it does not keep those out.
+class LiveStagingFolders {
+public:
+    // The key to remove it by, taken while the folder exists.
+    std::string add(const std::string &folder)
+    {
+        std::string key = ResolvePath(folder);
+        const std::lock_guard<std::mutex> guard(mutex_);
+        folders_.insert(key);
+        return key;
+    }
+    void remove(const std::string &key)
+    {
+        const std::lock_guard<std::mutex> guard(mutex_);
+        folders_.erase(key);
+    }
+    bool contains(const std::string &folder) const
+    {
+        const std::lock_guard<std::mutex> guard(mutex_);
+        return folders_.count(ResolvePath(folder)) != 0;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::set<std::string> folders_;
+};
+
+LiveStagingFolders &liveStagingFolders()
+{
+    static LiveStagingFolders folders;
+    return folders;
+}
+
 std::optional<std::uint32_t> stagingProcessId(const std::string &name)
 {
     const std::string prefix = kStagingPrefix;
@@ -197,19 +232,20 @@ public:
             const std::string from = staged(m.name), to = target(m.name), aside = kept(m.name);
             if (!PathExists(from))
                 continue;  // moved in before
+            const auto failed = [&](bool folderInTheWay = false) {
+                throw ERestoreMoveFailed(m.name, folderInTheWay ? osErrorFileExists : LastOSError(), folderInTheWay);
+            };
             if (PathExists(to)) {
-                if (DirectoryExists(to)) {
-                    SetLastOSError(osErrorFileExists);
-                    RaiseLastOSError();
-                }
+                if (DirectoryExists(to))
+                    failed(true);
                 if (!PathExists(aside)) {
-                    require(ForceDirectories(parentOf(aside)));
-                    require(FileRename(to, aside));
+                    if (!ForceDirectories(parentOf(aside)) || !FileRename(to, aside))
+                        failed();
                     hook(CommitPoint::KeptAside, n);
                 }
             }
-            require(ForceDirectories(parentOf(to)));
-            require(FileRename(from, to));
+            if (!ForceDirectories(parentOf(to)) || !FileRename(from, to))
+                failed();
             hook(CommitPoint::Placed, n);
         }
     }
@@ -280,11 +316,19 @@ public:
     void checkInside(const std::string &dataFolder) const
     {
         if (PathIsLink(company_) || !PathLiesInside(company_, dataFolder))
-            throw ERestoreLeavesFolder(journal_.company, true);
+            throw ERestoreLeavesFolder(journal_.company, ERestoreLeavesFolder::CompanyFolder);
         for (const RestoreJournal::Move &m : journal_.moves) {
             const std::string to = target(m.name);
-            if (!PathLiesInside(parentOf(to), company_) || !PathLiesInside(to, company_))
-                throw ERestoreLeavesFolder(m.name, false);
+            if (PathLiesInside(parentOf(to), company_) && PathLiesInside(to, company_))
+                continue;
+            // The name is a plain one; what leads out is a link on its way.
+            for (std::size_t end = 0; end != std::string::npos;) {
+                end = m.name.find('\\', end + 1);
+                const std::string part = m.name.substr(0, end);
+                if (PathIsLink(target(part)))
+                    throw ERestoreLeavesFolder(part, ERestoreLeavesFolder::LinkInCompany);
+            }
+            throw ERestoreLeavesFolder(m.name, ERestoreLeavesFolder::UnsafeName);
         }
     }
 
@@ -371,10 +415,10 @@ std::optional<SettledRestore> settle(const std::string &dataFolder, const std::s
 
 }  // namespace
 
-ERestoreLeavesFolder::ERestoreLeavesFolder(const std::string &name, bool isCompanyFolder)
-    : Exception((isCompanyFolder ? "Company folder \"" : "Restored file \"") + name +
+ERestoreLeavesFolder::ERestoreLeavesFolder(const std::string &name, Kind kind)
+    : Exception((kind == CompanyFolder ? "Company folder \"" : "Restored file \"") + name +
                 "\" would lie outside its folder"),
-      name_(name), isCompanyFolder_(isCompanyFolder)
+      name_(name), kind_(kind)
 {
 }
 
@@ -382,10 +426,11 @@ StagedRestore::StagedRestore(const std::string &dataFolder, const std::string &c
     : dataFolder_(dataFolder), company_(company)
 {
     if (!IsSafeCompanyFolderName(company))
-        throw ERestoreLeavesFolder(company, true);
+        throw ERestoreLeavesFolder(company, ERestoreLeavesFolder::CompanyFolder);
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%s%u-", kStagingPrefix, static_cast<unsigned>(CurrentProcessId()));
     require(CreateUniqueDirectory(dataFolder, prefix, staging_));
+    liveKey_ = liveStagingFolders().add(staging_);
     extraction_ = join(staging_, kNewFolder);
     try {
         FileSetAttributes(staging_, faHidden);  // the leading dot hides it only outside Windows
@@ -398,14 +443,17 @@ StagedRestore::StagedRestore(const std::string &dataFolder, const std::string &c
         require(FlushDirectory(dataFolder));
     } catch (...) {
         DirectoryDeleteTree(staging_);
+        liveStagingFolders().remove(liveKey_);
         throw;
     }
 }
 
 StagedRestore::~StagedRestore()
 {
+    // A folder kept for lack of a clean end is the next lock holder's to settle.
     if (!keep_)
         DirectoryDeleteTree(staging_);
+    liveStagingFolders().remove(liveKey_);
 }
 
 std::string StagedRestore::stagedPath(const std::string &name) const
@@ -468,7 +516,7 @@ void StagedRestore::commit()
     commit.removeStaging(hook);
 }
 
-std::vector<SettledRestore> SettleInterruptedRestores(const std::string &dataFolder)
+std::vector<SettledRestore> SettleInterruptedRestores(const std::string &dataFolder, AbandonedBy abandoned)
 {
     std::vector<SettledRestore> out;
     const std::string folder = FindPathIgnoringCase(dataFolder);
@@ -487,9 +535,13 @@ std::vector<SettledRestore> SettleInterruptedRestores(const std::string &dataFol
     std::sort(candidates.begin(), candidates.end());
     for (const std::string &name : candidates) {
         const std::optional<std::uint32_t> pid = stagingProcessId(name);
-        if (!pid || *pid == CurrentProcessId() || ProcessIsAlive(*pid))
+        if (!pid)
+            continue;
+        if (abandoned == AbandonedBy::EndedProcess && (*pid == CurrentProcessId() || ProcessIsAlive(*pid)))
             continue;
         const std::string staging = join(folder, name);
+        if (liveStagingFolders().contains(staging))
+            continue;
         // A link under our name is not our folder.
         if (ResolvePath(staging) != join(ResolvePath(folder), name))
             continue;

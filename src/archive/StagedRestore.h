@@ -15,9 +15,12 @@
 //      flushes it, then removes the staging folder, the journal last.
 // A failure in step 3 moves everything back and marks the journal "wycofane".
 //
-// At the next start, and before the next restore, SettleInterruptedRestores
-// finds the staging folders of processes that no longer run and settles
-// each. A complete journal without a mark is finished (rolled forward), not
+// Whoever next takes the data folder's lock (DataFolderLock.h) settles every
+// staging folder it finds there: restores hold that lock from their first
+// question to their last move, so a staging folder found under it belongs to
+// no running restore, whatever process number its name carries (that number
+// is reused after a power cut, and is the same in every container). Only the
+// restores still running in this very process are left alone. A complete journal without a mark is finished (rolled forward), not
 // undone: the user confirmed the restore twice; every staged file reached the
 // disk before the journal did, so finishing needs nothing but renames, each
 // safe to repeat, whatever order the system wrote the earlier renames in;
@@ -54,13 +57,36 @@ enum class CommitPoint {
 // the company folder, or the company folder out of the data folder.
 class ERestoreLeavesFolder : public Exception {
 public:
-    ERestoreLeavesFolder(const std::string &name, bool isCompanyFolder);
+    enum Kind {
+        CompanyFolder,  // the company folder is a link to another place
+        LinkInCompany,  // name, inside the company folder, is a link to another place
+        UnsafeName,     // the entry's name itself leads out
+    };
+    ERestoreLeavesFolder(const std::string &name, Kind kind);
+    // The company folder's name, or a name inside it with "\" between folders.
     const std::string &name() const { return name_; }
-    bool isCompanyFolder() const { return isCompanyFolder_; }
+    Kind kind() const { return kind_; }
 
 private:
     std::string name_;
-    bool isCompanyFolder_;
+    Kind kind_;
+};
+
+// A move of the commit failed, and everything was put back; name is the
+// file's inside the company folder ("\" between folders).
+class ERestoreMoveFailed : public EOSError {
+public:
+    ERestoreMoveFailed(const std::string &name, int code, bool folderInTheWay)
+        : EOSError(code), name_(name), folderInTheWay_(folderInTheWay)
+    {
+    }
+    const std::string &name() const { return name_; }
+    // A folder of the company stands where the file must go.
+    bool folderInTheWay() const { return folderInTheWay_; }
+
+private:
+    std::string name_;
+    bool folderInTheWay_;
 };
 
 class StagedRestore {
@@ -84,8 +110,8 @@ public:
 
     // Moves every staged file into the company folder, all or nothing.
     // Throws ERestoreLeavesFolder before anything moves when a file would
-    // land outside the company folder, and the OS error of a failed step
-    // after the company folder is back as it was.
+    // land outside the company folder, ERestoreMoveFailed or the OS error of
+    // another failed step after the company folder is back as it was.
     void commit();
 
     // A test seam: called at every point of the commit with the number of
@@ -97,6 +123,7 @@ private:
     std::string company_;
     std::string staging_;
     std::string extraction_;
+    std::string liveKey_;
     bool keep_ = false;
 };
 
@@ -112,8 +139,18 @@ struct SettledRestore {
     Outcome outcome = LeftAlone;
 };
 
+// Which staging folders of a data folder count as abandoned.
+enum class AbandonedBy {
+    // The caller holds the data folder's lock: every staging folder but
+    // those of restores running in this process.
+    AnyoneElse,
+    // No lock to go by (a file system without locks): only those whose
+    // process has ended, trusting the number in the name.
+    EndedProcess,
+};
+
 // Settles the interrupted restores in a data folder, as described above. A
 // staging folder left with nothing in it is removed without a report.
-std::vector<SettledRestore> SettleInterruptedRestores(const std::string &dataFolder);
+std::vector<SettledRestore> SettleInterruptedRestores(const std::string &dataFolder, AbandonedBy abandoned);
 
 }  // namespace qv

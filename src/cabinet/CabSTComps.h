@@ -118,7 +118,10 @@ using TSTCabWriterBeforeFileAddEvent =
     std::function<void(TSTCabWriter &Sender, const std::string &aFileName, bool &aSkip)>;
 
 // Why AddFiles left a folder entry out.
-enum TSTCabSkipReason { csrNotRegularFile };  // a FIFO, socket or device: opening it could block for good
+enum TSTCabSkipReason {
+    csrNotRegularFile,  // a FIFO, socket or device: opening it could block for good
+    csrBrokenLink,      // a symbolic link to nothing
+};
 using TSTCabWriterFileSkippedEvent =
     std::function<void(TSTCabWriter &Sender, const std::string &aFileName, TSTCabSkipReason aReason)>;
 
@@ -169,6 +172,10 @@ public:
     // it back. anAbort, or an exception, discards the whole set and leaves
     // every earlier file as it was.
     TSTCabWriterCabinetsCompleteEvent OnCabinetsComplete;
+    // Runs the steps that wait on the disk (flushing a finished cabinet,
+    // renaming the set into place); the owner may run them on another thread
+    // while its windows stay alive. Unset: they run in place.
+    std::function<void(const std::function<void()> &aWork)> OnBlockingCall;
 
     void Open(const std::string &aCabFileName);
     void AddFile(const std::string &aSrcFileName, const std::string &aFileNameInCab, bool anExecute = false);
@@ -203,6 +210,7 @@ private:
     void discardCabinetTemps();
     void finishSet();
     void commitTemps();
+    void blocking(const std::function<void()> &work);
     bool isCabinetTarget(const std::string &fullPath) const;
     CabTemp *tempByTarget(const std::string &fullPath);
     CabTemp *tempByHandle(FileHandle h);
@@ -275,6 +283,11 @@ using TSTCabReaderEnumFileEvent =
                        std::uint16_t aFolderNo, std::uint16_t aDate, std::uint16_t aTime, std::uint16_t anAttrs,
                        bool &anAbort)>;
 
+// Every kReaderProgressBytes written to an extracted file: the bytes of it
+// written so far.
+using TSTCabReaderProgressEvent =
+    std::function<void(TSTCabReader &Sender, std::int64_t aWrittenOfFile, bool &anAbort)>;
+
 using TSTCabReaderEnumFolderEvent = std::function<void(TSTCabReader &Sender, std::uint16_t aFolderNo,
                                                        cab::TCOMP aTypeCompress, std::uint16_t aDataBlocks,
                                                        bool &anAbort)>;
@@ -293,6 +306,10 @@ public:
     TSTCabReaderCloseFileEvent OnCloseFile;
     TSTCabReaderNextCabinetEvent OnNextCabinet;
     TSTCabReaderUnrecognizedNotifyEvent OnUnrecognizedNotify;
+    // Keeps a caller's windows alive inside a large file; 1 MiB is a few
+    // milliseconds of writing, and little enough that a call costs nothing.
+    static constexpr std::int64_t kReaderProgressBytes = 1 << 20;
+    TSTCabReaderProgressEvent OnProgress;
 
     bool IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo);
     void ExtractFiles(const std::string &aCabFileName, const std::string &aDestDir, bool aSingleCabinet);
@@ -334,6 +351,7 @@ private:
     cab::INT_PTR closeFile(cab::PFDINOTIFICATION pfdin);
     cab::INT_PTR nextCabinet(cab::PFDINOTIFICATION pfdin);
     static cab::INT_PTR cbNotify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIFICATION pfdin);
+    static cab::UINT cbWrite(cab::INT_PTR hf, void *pv, cab::UINT cb);
 
     cab::HFDI context_ = nullptr;
     std::string cabFileName_;
@@ -344,6 +362,8 @@ private:
     bool nextRequested_ = false;
     cab::ERF erf_{};
     std::vector<OpenEntry> open_;  // FileNameList and DestNameList, with the temporary names
+    std::int64_t writtenOfFile_ = 0;
+    std::int64_t nextProgress_ = 0;
     std::optional<ESTCabinet> pending_;
 };
 

@@ -49,6 +49,10 @@ std::string toLocalName(std::string name)
 
 constexpr int kMaxCabinetsInSet = 65536;
 
+// The reader extracting on this thread: the library's write callback has no
+// room for it.
+thread_local TSTCabReader *extracting = nullptr;
+
 }  // namespace
 
 bool TSTCabReader::IsUnsafeEntryName(const std::string &name)
@@ -88,7 +92,7 @@ void TSTCabReader::ensureContext()
     if (context_)
         return;
     erf_ = {};
-    context_ = CabIntf::FDICreate(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek, cab::cpuUNKNOWN,
+    context_ = CabIntf::FDICreate(CabAlloc, CabFree, CabOpen, CabRead, cbWrite, CabClose, CabSeek, cab::cpuUNKNOWN,
                                   &erf_);
     CheckFDI(context_ != nullptr, erf_);
 }
@@ -135,6 +139,12 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
     extractRoot_ = ExpandFileName(destDir_.empty() ? std::string(".") : destDir_);
     discardOpen();
     pending_.reset();
+
+    struct Extracting {
+        TSTCabReader *outer = extracting;
+        explicit Extracting(TSTCabReader *self) { extracting = self; }
+        ~Extracting() { extracting = outer; }
+    } extractingHere(this);
 
     std::vector<std::string> visited;
     std::string current = cabFileName_;
@@ -268,7 +278,27 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
         return -1;
     }
     open_.push_back(e);
+    writtenOfFile_ = 0;
+    nextProgress_ = kReaderProgressBytes;
     return e.handle;
+}
+
+cab::UINT TSTCabReader::cbWrite(cab::INT_PTR hf, void *pv, cab::UINT cb)
+{
+    const cab::UINT written = CabWrite(hf, pv, cb);
+    TSTCabReader *self = extracting;
+    if (!self || !self->OnProgress || written == static_cast<cab::UINT>(-1))
+        return written;
+    self->writtenOfFile_ += written;
+    if (self->writtenOfFile_ < self->nextProgress_)
+        return written;
+    self->nextProgress_ = self->writtenOfFile_ + kReaderProgressBytes;
+    bool abort = false;
+    self->OnProgress(*self, self->writtenOfFile_, abort);
+    if (!abort)
+        return written;
+    self->pending_ = ESTCabinet(FDIErrorText(cab::FDIERROR_USER_ABORT), cab::FDIERROR_USER_ABORT, 0, false);
+    return static_cast<cab::UINT>(-1);
 }
 
 cab::INT_PTR TSTCabReader::closeFile(cab::PFDINOTIFICATION pfdin)

@@ -220,8 +220,10 @@ void TSTCabWriter::AddFile(const std::string &aSrcFileName, const std::string &a
     try {
         checkFCI(ok != 0);
     } catch (ESTCabinet &e) {
-        // The caller can then say which file failed; a STOP is nobody's fault.
-        if (e.ErrorCode() != cab::FCIERR_USER_ABORT)
+        // The caller can then say which file failed. A STOP is nobody's
+        // fault, and a full temporary folder or cabinet is not the file's.
+        const int code = e.ErrorCode();
+        if (code == cab::FCIERR_OPEN_SRC || code == cab::FCIERR_READ_SRC || code == cab::FCIERR_CAB_FORMAT_LIMIT)
             e.SetFileName(aSrcFileName);
         throw;
     }
@@ -249,7 +251,7 @@ void TSTCabWriter::walk(const std::string &folder, const std::string &mask, cons
                 const std::string source = JoinPath({folder, e.name});
                 if (!e.regular) {
                     if (OnFileSkipped)
-                        OnFileSkipped(*this, source, csrNotRegularFile);
+                        OnFileSkipped(*this, source, e.linkLeadsNowhere ? csrBrokenLink : csrNotRegularFile);
                     continue;
                 }
                 AddFile(source, JoinCabName({prefix, e.name}), false);
@@ -388,7 +390,15 @@ void TSTCabWriter::finishSet()
         discardCabinetTemps();
         throw ESTCabinet(FCIErrorText(cab::FCIERR_USER_ABORT), cab::FCIERR_USER_ABORT, 0, true);
     }
-    commitTemps();
+    blocking([this] { commitTemps(); });
+}
+
+void TSTCabWriter::blocking(const std::function<void()> &work)
+{
+    if (OnBlockingCall)
+        OnBlockingCall(work);
+    else
+        work();
 }
 
 // Renames every cabinet of the set over its target (their data reached the
@@ -542,8 +552,12 @@ int TSTCabWriter::cbClose(cab::INT_PTR hf, int *err, void *pv)
         return CabClose(hf, err, pv);
     // The data reaches the disk before the name can: a crash after the
     // rename must not leave a target with holes.
-    const bool flushed = FileFlush(hf);
-    const int flushError = flushed ? 0 : LastOSError();
+    bool flushed = false;
+    int flushError = 0;
+    self->blocking([&] {
+        flushed = FileFlush(hf);
+        flushError = flushed ? 0 : LastOSError();
+    });
     const int r = CabClose(hf, err, pv);
     t->handle = InvalidFileHandle;
     if (r != 0 || !flushed) {

@@ -193,9 +193,6 @@ private:
             const std::optional<DataFolderLock> lock = LockDataFolder(host);
             if (!lock)
                 return kFailed;
-            // As the window does at its list load: a restore that a crash cut
-            // short is settled first, so it is never archived half done.
-            RecoverInterruptedRestores(host);
             TSTCabWriter writer;
             if (!CreateArchive(host, writer))
                 return kFailed;
@@ -289,9 +286,6 @@ private:
         host.setCurrentRow(rows.first());
         // --yes is required by the arguments: both questions are answered.
         ui_.setConsent(true);
-        const std::optional<DataFolderLock> lock = LockDataFolder(host);
-        if (!lock)
-            return kFailed;
         TSTCabReader reader;
         return RestoreCompany(host, reader) ? kSuccess : kFailed;
     }

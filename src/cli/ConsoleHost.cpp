@@ -3,6 +3,7 @@
 #include "cli/ConsoleHost.h"
 
 #include "cli/Console.h"
+#include "platform/console.h"
 
 namespace qv::cli {
 
@@ -18,6 +19,15 @@ void ConsoleHost::waitingForDataFolder(const QString &dataFolder, int waitMs)
     console_.out(QStringLiteral("Katalog danych %1 jest zajęty przez inną operację programu - czekam do %2 s ...")
                      .arg(dataFolder)
                      .arg((waitMs + 999) / 1000));
+}
+
+QString ConsoleHost::stoppedLine() const
+{
+    // A scheduled run's log must not read as if the data were at fault.
+    return FirstStopRequest() == StopRequest::Keyboard
+               ? QStringLiteral("-!- Przerwano na żądanie użytkownika (Ctrl+C) -!- ")
+               : QStringLiteral("-!- Przerwano: system zakończył program (sygnał zakończenia, zamknięcie konsoli "
+                                "lub systemu) -!- ");
 }
 
 }  // namespace qv::cli

@@ -31,6 +31,7 @@ public:
     void setOperationRunning(bool) override {}
     int dataFolderLockWaitMs() const override { return lockWaitMs_; }
     void waitingForDataFolder(const QString &dataFolder, int waitMs) override;
+    QString stoppedLine() const override;
 
 private:
     Interaction &ui_;

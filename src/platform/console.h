@@ -23,4 +23,10 @@ bool StandardOutputIsTerminal();
 void InstallInterruptHandler();
 bool InterruptRequested();
 
+// What the first stop request was: the user at the keyboard (Ctrl+C,
+// Ctrl+Break), or the system ending the program (SIGTERM, a closed terminal
+// or console window, a shutdown).
+enum class StopRequest { None, Keyboard, System };
+StopRequest FirstStopRequest();
+
 }  // namespace qv

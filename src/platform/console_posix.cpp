@@ -12,7 +12,7 @@ namespace qv {
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t interrupted = 0;  // the first stop signal's number
 
 void onStopSignal(int sig)
 {
@@ -22,7 +22,7 @@ void onStopSignal(int sig)
         std::raise(sig);
         return;
     }
-    interrupted = 1;
+    interrupted = sig;
 }
 
 }  // namespace
@@ -47,6 +47,13 @@ void InstallInterruptHandler()
 }
 
 bool InterruptRequested() { return interrupted != 0; }
+
+StopRequest FirstStopRequest()
+{
+    if (!interrupted)
+        return StopRequest::None;
+    return interrupted == SIGINT ? StopRequest::Keyboard : StopRequest::System;
+}
 
 }  // namespace qv
 

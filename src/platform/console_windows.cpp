@@ -16,6 +16,7 @@ namespace qv {
 namespace {
 
 volatile LONG interrupted = 0;
+volatile LONG fromKeyboard = 0;
 
 bool redirected(DWORD which)
 {
@@ -32,8 +33,13 @@ BOOL WINAPI onConsoleControl(DWORD event)
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
         // Asked twice: let the system end the program.
-        return InterlockedExchange(&interrupted, 1) == 0 ? TRUE : FALSE;
+        if (InterlockedCompareExchange(&interrupted, 1, 0) != 0)
+            return FALSE;
+        fromKeyboard = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+        return TRUE;
     default:
         return FALSE;
     }
@@ -64,6 +70,13 @@ bool StandardOutputIsTerminal()
 void InstallInterruptHandler() { SetConsoleCtrlHandler(onConsoleControl, TRUE); }
 
 bool InterruptRequested() { return interrupted != 0; }
+
+StopRequest FirstStopRequest()
+{
+    if (!interrupted)
+        return StopRequest::None;
+    return fromKeyboard ? StopRequest::Keyboard : StopRequest::System;
+}
 
 }  // namespace qv
 

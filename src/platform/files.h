@@ -157,6 +157,8 @@ struct SearchEntry {
     // A file FileOpen will open: not a folder, not a FIFO, socket or device
     // (a symbolic link counts as what it points to).
     bool regular = false;
+    // A symbolic link whose target does not exist (never on Windows).
+    bool linkLeadsNowhere = false;
 };
 
 // Walks a folder for names matching a mask with "*" and "?" (letter case

@@ -317,6 +317,8 @@ bool ForceDirectories(const std::string &path)
         return false;
     if (::mkdir(p.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(p)))
         return true;
+    if (errno == EEXIST)
+        errno = ENOTDIR;  // a file stands where the folder should: say that, not that it exists
     return false;
 }
 
@@ -622,8 +624,19 @@ bool FileSearch::Next(SearchEntry &entry)
         const std::string full = folder_ + name;
         entry.name = name;
         entry.attributes = FileGetAttributes(full);
-        if (entry.attributes == InvalidFileAttributes)
-            continue;  // vanished between the listing and the look
+        entry.linkLeadsNowhere = false;
+        if (entry.attributes == InvalidFileAttributes) {
+            // Either it vanished between the listing and the look, or it is a
+            // link to nothing, which the caller should hear of.
+            struct stat lst;
+            if (::lstat(full.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode))
+                continue;
+            entry.attributes = 0;
+            entry.size = 0;
+            entry.regular = false;
+            entry.linkLeadsNowhere = true;
+            return true;
+        }
         struct stat st;
         const bool known = ::stat(full.c_str(), &st) == 0;
         entry.size = known ? static_cast<std::uint64_t>(st.st_size) : 0;

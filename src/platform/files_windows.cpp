@@ -52,6 +52,7 @@ void fillEntry(const WIN32_FIND_DATAW &fd, SearchEntry &entry)
     entry.attributes = fd.dwFileAttributes;
     entry.size = (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
     entry.regular = !(fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+    entry.linkLeadsNowhere = false;
 }
 
 FileTime fromFT(const FILETIME &ft)

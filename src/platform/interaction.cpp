@@ -7,7 +7,24 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <chrono>
+#include <future>
+
 namespace qv {
+
+// Short against what a user notices, long enough to cost nothing.
+constexpr auto kBlockingPollInterval = std::chrono::milliseconds(50);
+
+void Interaction::runBlocking(const std::function<void()> &work, const std::function<void()> &afterEvents)
+{
+    std::future<void> done = std::async(std::launch::async, work);
+    while (done.wait_for(kBlockingPollInterval) != std::future_status::ready) {
+        processEvents();
+        if (afterEvents)
+            afterEvents();
+    }
+    done.get();
+}
 
 namespace {
 

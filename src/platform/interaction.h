@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -64,6 +65,13 @@ public:
     virtual MsgResult message(QWidget *parent, const MessageRequest &request) = 0;
     virtual void beep() = 0;
     virtual void processEvents() = 0;
+    // Runs work that blocks in the system (flushing to disk, renaming
+    // thousands of files, reading a whole archive back) on a thread of its
+    // own, and lets the events through meanwhile, so that the windows repaint
+    // and a close or STOP is heard at every stage; afterEvents runs on this
+    // thread after each pass. `work` must not touch a window; its exception
+    // passes to the caller.
+    virtual void runBlocking(const std::function<void()> &work, const std::function<void()> &afterEvents = {});
     // The system folder browser; empty when cancelled.
     virtual std::optional<QString> browseFolder(QWidget *parent, const QString &prompt,
                                                 const QString &startFolder) = 0;

@@ -171,4 +171,39 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
+namespace {
+
+bool reordersOrBreaksLines(char32_t c)
+{
+    return c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+           c == 0x200E || c == 0x200F || c == 0x061C;
+}
+
+}  // namespace
+
+std::string PrintableName(std::string_view utf8)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(utf8.size());
+    for (const char32_t c : DecodeUtf8(utf8)) {
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xDC00 && c <= 0xDCFF)) {
+            // Bytes of invalid UTF-8 come as U+DC00 + byte: shown as the byte.
+            const unsigned v = c >= 0xDC00 ? static_cast<unsigned>(c - 0xDC00) : static_cast<unsigned>(c);
+            out += '<';
+            out += hex[(v >> 4) & 0xF];
+            out += hex[v & 0xF];
+            out += '>';
+        } else if (reordersOrBreaksLines(c)) {
+            out += "<U+";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += hex[(c >> shift) & 0xF];
+            out += '>';
+        } else {
+            appendUtf8(out, c);
+        }
+    }
+    return out;
+}
+
 }  // namespace qv

@@ -32,6 +32,12 @@ bool IsValidUtf8(std::string_view text);
 // U+DC00 + byte (a lone surrogate, which valid text never holds).
 std::u32string DecodeUtf8(std::string_view text);
 
+// A name from an archive or a folder made safe to print on a terminal, in a
+// log file or a window: control characters (C0, DEL, C1) become <1B>, and the
+// characters that reorder or break a line (bidirectional overrides, line and
+// paragraph separators) <U+202E>; everything else stays as it is.
+std::string PrintableName(std::string_view utf8);
+
 // The lower-case form a letter folds to; any other character as it is.
 char32_t FoldCase(char32_t ch);
 bool SameTextIgnoringCase(std::string_view a, std::string_view b);

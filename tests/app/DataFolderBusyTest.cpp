@@ -1,9 +1,14 @@
 // The window and a command-line run on the same data folder: while another
 // process holds the folder, "Twórz archiwum" and "Odtwórz z archiwum ..." tell
-// the user and do nothing; once it is free they run as ever.
+// the user and do nothing, and the list load settles nothing; once it is free
+// they run as ever.
 #include "AppFixture.h"
+#include "CoreTest.h"
+#include "QtFiles.h"
 #include "archive/DataFolderLock.h"
+#include "archive/RestoreJournal.h"
 #include "platform/filelock.h"
+#include "platform/process.h"
 
 #include <QFile>
 
@@ -44,16 +49,15 @@ protected:
 
 }  // namespace
 
-TEST_F(BusyFixture, CreateAsksThenSaysTheFolderIsBusyAndChangesNothing)
+TEST_F(BusyFixture, CreateSaysTheFolderIsBusyBeforeAskingAndChangesNothing)
 {
     startOnDemo(archive());
     selectRow(QStringLiteral("FIRMA1"));
     window->ToggleCurrent();
     hold();
     Form_Zawartosc.clear();
-    ui.answers.push_back(MsgResult::Yes);
     window->act_ArchiwizujExecute();
-    EXPECT_EQ(ui.messageTexts(), (QStringList{"Dokonać archiwizacji wybarnych firm ? [1 sztuk]", busyText()}));
+    EXPECT_EQ(ui.messageTexts(), QStringList{busyText()}) << "no question answered for nothing";
     EXPECT_EQ(ui.messages.back().caption, ApplicationTitle());
     EXPECT_EQ(ui.messages.back().buttons, MsgButtons::Ok);
     EXPECT_EQ(Form_Zawartosc, nullptr) << "no log window, no run";
@@ -69,6 +73,65 @@ TEST_F(BusyFixture, CreateAsksThenSaysTheFolderIsBusyAndChangesNothing)
     EXPECT_EQ(Form_Zawartosc->lines().last(), QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
     EXPECT_TRUE(QFileInfo::exists(archive()));
 }
+
+// What a restore killed half way leaves, as its journal records it. The
+// process number in the staging folder's name proves nothing: it is our own
+// in a container, where every run is process 1, and one that looks ended may
+// belong to a restore another machine runs on a shared folder right now.
+struct LeftBy {
+    const char *who;
+    std::uint32_t pid;
+};
+
+void PrintTo(const LeftBy &l, std::ostream *os) { *os << l.who; }
+
+class InterruptedRestore : public BusyFixture, public ::testing::WithParamInterface<LeftBy> {};
+
+TEST_P(InterruptedRestore, IsSettledOnlyByWhoeverHoldsTheLockAndBeforeItIsArchived)
+{
+    RestoreJournal journal;
+    journal.company = "FIRMA1";
+    journal.stage = RestoreJournal::Stage::Moving;
+    journal.moves = {{"KSIEGA.DBF", true}, {"NOWY.DBF", false}};
+    const QString staging = QDir(dataFolder()).filePath(QStringLiteral(".qvodtworz-%1-X").arg(GetParam().pid));
+    const QString company = QDir(dataFolder()).filePath(QStringLiteral("FIRMA1"));
+    writeAll(staging + QStringLiteral("/dziennik"), QByteArray::fromStdString(FormatRestoreJournal(journal)));
+    writeAll(staging + QStringLiteral("/nowe/NOWY.DBF"), "z archiwum");
+    writeAll(staging + QStringLiteral("/zastapione/KSIEGA.DBF"), readAll(company + QStringLiteral("/KSIEGA.DBF")));
+    writeAll(company + QStringLiteral("/KSIEGA.DBF"), "z archiwum, już na miejscu");
+
+    // Another process holds the folder: the list loads, nothing is touched.
+    hold();
+    const auto before = snapshot(dataFolder());
+    startOnDemo(archive());
+    EXPECT_EQ(list().count(), 12);
+    EXPECT_TRUE(ui.messages.empty()) << ui.messageTexts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(snapshot(dataFolder()) == before);
+    release();
+
+    // The next operation to get the lock settles it first, so what it
+    // archives is the company wholly restored.
+    selectRow(QStringLiteral("FIRMA1"));
+    window->ToggleCurrent();
+    ui.answers.push_back(MsgResult::Yes);
+    window->act_ArchiwizujExecute();
+    ASSERT_EQ(ui.messageTexts().size(), 2);
+    EXPECT_EQ(ui.messageTexts()[1], QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r"
+                                                   "Dokończono je: katalog zawiera dane z archiwum.")
+                                        .arg(company));
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_EQ(readAll(company + QStringLiteral("/NOWY.DBF")), "z archiwum");
+    EXPECT_EQ(readAll(company + QStringLiteral("/KSIEGA.DBF")), "z archiwum, już na miejscu");
+    ASSERT_NE(Form_Zawartosc, nullptr);
+    const QStringList lines = Form_Zawartosc->lines();
+    for (const char *name : {"FIRMA1\\NOWY.DBF", "FIRMA1\\KSIEGA.DBF"})
+        EXPECT_EQ(lines.filter(QLatin1String(name)).size(), 1) << name << " in the archive";
+}
+
+INSTANTIATE_TEST_SUITE_P(StagingFolders, InterruptedRestore,
+                         ::testing::Values(LeftBy{"ThisProcessNumber", CurrentProcessId()},
+                                           LeftBy{"AnEndedProcessNumber", test::EndedProcessId()}),
+                         [](const ::testing::TestParamInfo<LeftBy> &info) { return std::string(info.param.who); });
 
 TEST_F(BusyFixture, RestoreSaysTheFolderIsBusyBeforeAnyQuestion)
 {

@@ -1,6 +1,7 @@
 #include "ScriptedInteraction.h"
 
 #include <QCoreApplication>
+#include <future>
 #include <stdexcept>
 
 namespace qv::test {
@@ -43,6 +44,42 @@ void ScriptedInteraction::processEvents()
     if (onProcessEvents)
         onProcessEvents();
     QCoreApplication::processEvents();
+}
+
+void ScriptedInteraction::runBlocking(const std::function<void()> &work, const std::function<void()> &afterEvents)
+{
+    const int call = ++blockingCalls;
+    if (!whileBlocked) {
+        Interaction::runBlocking(work, afterEvents);
+        return;
+    }
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    bool released = false;
+    const auto release = [&] {
+        if (!released) {
+            released = true;
+            gate.set_value();
+        }
+    };
+    // The gate opens before anything leaves the loop, or the worker would
+    // wait for it for ever.
+    Interaction::runBlocking(
+        [&] {
+            opened.wait();
+            work();
+        },
+        [&] {
+            try {
+                if (afterEvents)
+                    afterEvents();
+                if (!released && whileBlocked(call))
+                    release();
+            } catch (...) {
+                release();
+                throw;
+            }
+        });
 }
 
 std::optional<QString> ScriptedInteraction::browseFolder(QWidget *, const QString &prompt, const QString &startFolder)

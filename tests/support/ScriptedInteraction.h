@@ -33,10 +33,18 @@ public:
     std::function<LogWindow *()> logWindowFactory;
     // Runs at every processEvents(), e.g. to press a button mid-operation.
     std::function<void()> onProcessEvents;
+    // Set, it holds the work of each runBlocking() back and calls this on the
+    // window's thread between passes of events (the real ones, through the
+    // real runBlocking) with the number of the call (1, 2, ...), until it
+    // returns true; then the work runs. A test sees what the user can do
+    // while a stage of an operation waits on the disk.
+    std::function<bool(int call)> whileBlocked;
+    int blockingCalls = 0;
 
     MsgResult message(QWidget *parent, const MessageRequest &request) override;
     void beep() override;
     void processEvents() override;
+    void runBlocking(const std::function<void()> &work, const std::function<void()> &afterEvents) override;
     std::optional<QString> browseFolder(QWidget *parent, const QString &prompt, const QString &startFolder) override;
     std::optional<QString> openFile(QWidget *parent, const OpenFileRequest &request) override;
     LogWindow *openLogWindow() override;
