@@ -23,6 +23,13 @@ public:
 // program running without its main window.
 void EndProgramWithMainWindow(TForm_ArchimumLDG &window);
 
+// Where the window system cannot be reached (no display at all, or one that
+// does not answer), says so in Polish on standard error and ends the process
+// with status 2 instead of Qt's abort. Call before the application object is
+// made; StopCatchingMissingDisplay() once it exists.
+void CatchMissingDisplay();
+void StopCatchingMissingDisplay();
+
 // Shows the main window and runs the message loop until it has closed; the
 // log windows still open go with it. Returns the program's exit status.
 int RunWindowProgram(TApplication &app, Interaction &ui);

@@ -9,7 +9,9 @@ int main(int argc, char **argv)
 {
     if (argc > 1)
         return qv::RunCommandLine(argc, argv);
+    qv::CatchMissingDisplay();
     qv::TApplication app(argc, argv);
+    qv::StopCatchingMissingDisplay();
     qv::AppInteraction ui;
     return qv::RunWindowProgram(app, ui);
 }

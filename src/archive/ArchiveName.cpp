@@ -1,8 +1,10 @@
 // The generated form is matched whole and its stamp must be a real date and
-// time, so that --keep can never take a name that merely resembles one (a
-// copy "Arch2005-03-03_1415.cab.bak", a link, a folder) for an old archive.
+// time, and the file must read as a cabinet, so that --keep can never take a
+// name that merely resembles one (a copy "Arch2005-03-03_1415.cab.bak", a
+// link, a folder, a user's text file) for an old archive.
 #include "archive/ArchiveName.h"
 
+#include "cabinet/CabSTComps.h"
 #include "platform/pathcase.h"
 
 #include <QDir>
@@ -55,6 +57,17 @@ namespace {
 
 const QString kStampFormat = QStringLiteral("yyyy-MM-dd_HHmm");
 
+bool isCabinet(const QString &path)
+{
+    try {
+        TSTCabReader reader;
+        cab::FDICABINETINFO info{};
+        return reader.IsCabinet(path.toStdString(), info);
+    } catch (const std::exception &) {
+        return false;  // what cannot be read cannot be shown to be an archive
+    }
+}
+
 }  // namespace
 
 QString GeneratedArchiveName(const QString &dataFolder, const QDateTime &now)
@@ -73,10 +86,13 @@ bool IsGeneratedArchiveName(const QString &fileName)
     return m.hasMatch() && QDateTime::fromString(m.captured(1), kStampFormat).isValid();
 }
 
-QStringList GeneratedArchivesBeyond(const QString &folder, int keep, const QString &current)
+GeneratedArchives FindGeneratedArchives(const QString &folder, int keep, const QString &current, const QDateTime &now)
 {
     // Compared as the system finds them, links and letter case resolved.
     const QString currentPath = current.isEmpty() ? QString() : QFileInfo(current).canonicalFilePath();
+    // A stamp counts to the minute, as the generator writes it.
+    const QString nowStamp = now.toString(kStampFormat);
+    GeneratedArchives found;
     QStringList names;
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     for (const QFileInfo &entry : entries) {
@@ -87,15 +103,22 @@ QStringList GeneratedArchivesBeyond(const QString &folder, int keep, const QStri
             --keep;
             continue;
         }
-        names << entry.fileName();
+        // Only a cabinet is an archive: a file of the user's that merely
+        // bears such a name is not ours to delete.
+        if (!isCabinet(entry.filePath()))
+            continue;
+        // "Arch" + stamp + ".cab": the stamp sorts as the time does.
+        if (entry.fileName().mid(4, nowStamp.size()) > nowStamp)
+            found.future << QDir(folder).filePath(entry.fileName());
+        else
+            names << entry.fileName();
     }
     // The stamp runs from the largest unit down, so name order is time order.
     std::sort(names.begin(), names.end());
     const qsizetype extra = std::max<qsizetype>(0, names.size() - std::max(0, keep));
-    QStringList beyond;
     for (qsizetype i = 0; i < extra; ++i)
-        beyond << QDir(folder).filePath(names[i]);
-    return beyond;
+        found.beyond << QDir(folder).filePath(names[i]);
+    return found;
 }
 
 }  // namespace qv

@@ -31,11 +31,20 @@ QString GeneratedArchiveName(const QString &dataFolder, const QDateTime &now);
 // "Arch", a real date and time as yyyy-mm-dd_hhmm, ".cab".
 bool IsGeneratedArchiveName(const QString &fileName);
 
-// The archives of the generated form lying directly in folder (regular files
-// only) that are older than the newest `keep` of them, oldest first; the time
-// in the name orders them. `current` (a full path, usually the archive just
-// made) always counts among those kept, whatever its name says, and is never
-// returned. Everything not of the generated form is left out.
-QStringList GeneratedArchivesBeyond(const QString &folder, int keep, const QString &current);
+// What --keep finds in a folder: the cabinets of the generated form lying
+// directly in it (regular files whose header reads as a cabinet's).
+struct GeneratedArchives {
+    // Those older than the newest `keep`, oldest first: to be removed.
+    QStringList beyond;
+    // Those named after a time later than now (a clock set wrong once): they
+    // neither count among the kept nor are removed.
+    QStringList future;
+};
+
+// The time in the name orders them. `current` (a full path, usually the
+// archive just made) always counts among those kept, whatever its name says,
+// and is never returned. Everything not of the generated form, and every
+// file of that form that is not a cabinet, is left out.
+GeneratedArchives FindGeneratedArchives(const QString &folder, int keep, const QString &current, const QDateTime &now);
 
 }  // namespace qv

@@ -33,6 +33,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace qv {
 
 namespace {
@@ -211,7 +213,16 @@ private:
             return true;
         bool ok = true;
         const QString folder = QFileInfo(archive).absolutePath();
-        for (const QString &old : GeneratedArchivesBeyond(folder, options_.keep, archive)) {
+        const GeneratedArchives found =
+            FindGeneratedArchives(folder, options_.keep, archive, QDateTime::currentDateTime());
+        if (!found.future.isEmpty()) {
+            QStringList shown;
+            for (const QString &f : found.future)
+                shown << QDir::toNativeSeparators(f);
+            console_.out(QStringLiteral("Archiwa z datą późniejszą niż teraz nie są liczone ani usuwane: %1")
+                             .arg(shown.join(QStringLiteral(", "))));
+        }
+        for (const QString &old : found.beyond) {
             const QString shown = QDir::toNativeSeparators(old);
             if (FileDelete(shown.toStdString())) {
                 console_.out(QStringLiteral("Usunięto starsze archiwum %1").arg(shown));
@@ -333,8 +344,15 @@ int RunCommandLine(int argc, char **argv)
         }
     }
     console.logOnly(QStringLiteral("=== %1 %2").arg(programName(), commandLineText(args)));
-    const int status = Run(console, options).execute();
+    int status = Run(console, options).execute();
     console.logOnly(QStringLiteral("=== koniec, kod wyjścia %1").arg(status));
+    // A scheduled run is judged by its log: one that could not be kept is a
+    // failure, whatever else went well.
+    if (!console.logFailure().isEmpty()) {
+        console.err(QStringLiteral("Nie można zapisać pliku dziennika %1: %2")
+                        .arg(argumentPath(options.log), console.logFailure()));
+        status = std::max(status, static_cast<int>(kFailed));
+    }
     return status;
 }
 

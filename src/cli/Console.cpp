@@ -60,8 +60,10 @@ void Console::toLog(const QString &line)
 {
     if (!log_.isOpen())
         return;
-    log_.write((stamp() + line + QLatin1Char('\n')).toUtf8());
-    log_.flush();
+    const QByteArray bytes = (stamp() + line + QLatin1Char('\n')).toUtf8();
+    const bool written = log_.write(bytes) == bytes.size() && log_.flush();
+    if (!written && logFailure_.isEmpty())
+        logFailure_ = log_.errorString();
 }
 
 void Console::progress(qint64 done, qint64 total)

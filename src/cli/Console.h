@@ -28,6 +28,10 @@ public:
     void progress(qint64 done, qint64 total);
     void endProgress();
 
+    // Why a line could not be written to the log file (the first time it
+    // happened); empty while every line got there.
+    QString logFailure() const { return logFailure_; }
+
     // "2026-12-09 03:00:00 ": the stamp before each line of the log file.
     static QString stamp();
     static QStringList lines(const QString &text);
@@ -41,6 +45,7 @@ private:
     bool progressShown_;
     QString progressText_;  // what the progress line shows now; empty: none
     QFile log_;
+    QString logFailure_;
 };
 
 }  // namespace qv::cli

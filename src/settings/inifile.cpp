@@ -105,9 +105,13 @@ ReadResult readAll(const QString &fileName, QByteArray &out)
     return ReadResult::Ok;
 }
 
-[[noreturn]] void unableToWrite(const QString &fileName)
+// The system's reason follows on a line of its own when there is one.
+[[noreturn]] void unableToWrite(const QString &fileName, int osError = 0)
 {
-    throw Exception(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(fileName)).toStdString());
+    QString text = QStringLiteral("Nie można zapisać pliku ustawień %1").arg(QDir::toNativeSeparators(fileName));
+    if (osError != 0)
+        text += QLatin1Char('\r') + QString::fromStdString(SysErrorMessage(osError)).trimmed();
+    throw Exception(text.toStdString());
 }
 
 // The new text goes to an own temporary file beside the old one, reaches
@@ -124,23 +128,29 @@ void replaceFile(const QString &fileName, const QByteArray &data)
     std::string temp;
     const FileHandle h = CreateOwnTempFile(folder, "~" + ExtractFileName(target), temp);
     if (h == InvalidFileHandle)
-        unableToWrite(fileName);
+        unableToWrite(fileName, LastOSError());
     // The copy gets the old file's permissions before it holds a byte: the
     // file keeps the FTP password.
     bool ok = !QFileInfo::exists(resolved) ||
               QFile::setPermissions(QString::fromStdString(temp), QFile::permissions(resolved));
+    int error = 0;
+    const auto failed = [&error] {
+        if (error == 0)
+            error = LastOSError();
+        return false;
+    };
     for (qsizetype done = 0; ok && done < data.size();) {
         const auto chunk = static_cast<std::uint32_t>(std::min<qsizetype>(data.size() - done, 1 << 20));
         const std::int64_t n = FileWrite(h, data.constData() + done, chunk);
-        ok = n > 0;
+        ok = n > 0 || failed();
         done += ok ? n : 0;
     }
-    ok = ok && FileFlush(h);
-    ok = FileClose(h) && ok;
-    ok = ok && FileRename(temp, target);
+    ok = ok && (FileFlush(h) || failed());
+    ok = (FileClose(h) || failed()) && ok;
+    ok = ok && (FileRename(temp, target) || failed());
     if (!ok) {
         FileDelete(temp);
-        unableToWrite(fileName);
+        unableToWrite(fileName, error);
     }
     // The new file already stands under its name: a folder that cannot be
     // flushed (one we may not read, say) does not make the write a failure.

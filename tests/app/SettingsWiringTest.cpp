@@ -67,6 +67,6 @@ TEST_F(AppFixture, AnUnwritableSettingsFileIsReportedOnceWhenTheProgramEnds)
     window.reset();
     int reports = 0;
     for (const MessageRequest &m : ui.messages)
-        reports += m.text.startsWith(QStringLiteral("Unable to write to ")) ? 1 : 0;
+        reports += m.text.startsWith(QStringLiteral("Nie można zapisać pliku ustawień ")) ? 1 : 0;
     EXPECT_EQ(reports, 1);
 }

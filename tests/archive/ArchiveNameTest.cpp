@@ -1,6 +1,7 @@
 // The generated archive name, and which archives --keep may remove: only
-// regular files of exactly the generated form, oldest first, never the one
-// just made.
+// cabinets under exactly the generated form, oldest first, never the one just
+// made nor one named after a time still to come.
+#include "../cabinet/comp_rawcab.h"
 #include "TempDir.h"
 #include "archive/ArchiveName.h"
 
@@ -26,6 +27,15 @@ void touch(const QString &path, const QByteArray &bytes = "x")
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
 }
+
+// A small real cabinet: what --keep may take for an archive.
+void cabinet(const QString &path)
+{
+    const std::string bytes = cabtest::buildRawCabinet({{"FIRMA1\\A.DBF", "dane"}});
+    touch(path, QByteArray::fromStdString(bytes));
+}
+
+const QDateTime kNow(QDate(2005, 3, 5), QTime(3, 0, 42));
 
 QStringList names(const QStringList &paths)
 {
@@ -65,22 +75,23 @@ TEST(KeepNewest, RemovesTheOldestGeneratedArchivesBeyondNAndNothingElse)
     TempDir dir;
     for (const char *n : {"Arch2005-03-03_1415.cab", "Arch2004-12-31_2359.cab", "Arch2005-03-04_0000.cab",
                           "Arch2005-01-10_0800.cab", "Arch2005-03-05_0300.cab"})
-        touch(dir.file(QString::fromLatin1(n)));
-    // Not of the form, or not a plain file: never touched.
-    for (const char *n : {"Arch2003-01-01_0000.cab.bak", "arch2003-01-01_0000.cab", "Archiwum.cab", "notatki.txt",
+        cabinet(dir.file(QString::fromLatin1(n)));
+    // Not of the form, not a plain file, or not a cabinet: never touched.
+    for (const char *n : {"Arch2003-01-01_0000.cab.bak", "arch2003-01-01_0000.cab", "Archiwum.cab",
                           "Arch2003-01-01_0000.CAB"})
-        touch(dir.file(QString::fromLatin1(n)));
+        cabinet(dir.file(QString::fromLatin1(n)));
+    touch(dir.file(QStringLiteral("notatki.txt")));
+    touch(dir.file(QStringLiteral("Arch2000-01-01_0000.cab")), "notatki użytkownika pod taką nazwą");
     QDir(dir.path()).mkdir(QStringLiteral("Arch2002-01-01_0000.cab"));
     QFile::link(dir.file(QStringLiteral("notatki.txt")), dir.file(QStringLiteral("Arch2001-01-01_0000.cab")));
 
     const QString current = dir.file(QStringLiteral("Arch2005-03-05_0300.cab"));
-    EXPECT_EQ(names(GeneratedArchivesBeyond(dir.path(), 2, current)),
-              (QStringList{"Arch2004-12-31_2359.cab", "Arch2005-01-10_0800.cab", "Arch2005-03-03_1415.cab"}));
-    EXPECT_EQ(names(GeneratedArchivesBeyond(dir.path(), 1, current)),
-              (QStringList{"Arch2004-12-31_2359.cab", "Arch2005-01-10_0800.cab", "Arch2005-03-03_1415.cab",
-                           "Arch2005-03-04_0000.cab"}));
-    EXPECT_TRUE(GeneratedArchivesBeyond(dir.path(), 5, current).isEmpty());
-    EXPECT_TRUE(GeneratedArchivesBeyond(dir.path(), 50, current).isEmpty());
+    const auto beyond = [&](int keep) { return names(FindGeneratedArchives(dir.path(), keep, current, kNow).beyond); };
+    EXPECT_EQ(beyond(2), (QStringList{"Arch2004-12-31_2359.cab", "Arch2005-01-10_0800.cab", "Arch2005-03-03_1415.cab"}));
+    EXPECT_EQ(beyond(1), (QStringList{"Arch2004-12-31_2359.cab", "Arch2005-01-10_0800.cab", "Arch2005-03-03_1415.cab",
+                                      "Arch2005-03-04_0000.cab"}));
+    EXPECT_TRUE(beyond(5).isEmpty());
+    EXPECT_TRUE(beyond(50).isEmpty());
 }
 
 TEST(KeepNewest, TheArchiveJustMadeIsKeptWhateverItsNameSays)
@@ -88,13 +99,29 @@ TEST(KeepNewest, TheArchiveJustMadeIsKeptWhateverItsNameSays)
     // A clock set back: the new archive's stamp is the oldest of all.
     TempDir dir;
     for (const char *n : {"Arch2005-03-03_1415.cab", "Arch2005-03-04_0000.cab", "Arch2001-01-01_0100.cab"})
-        touch(dir.file(QString::fromLatin1(n)));
+        cabinet(dir.file(QString::fromLatin1(n)));
     const QString current = dir.file(QStringLiteral("Arch2001-01-01_0100.cab"));
-    EXPECT_EQ(names(GeneratedArchivesBeyond(dir.path(), 2, current)), QStringList{"Arch2005-03-03_1415.cab"});
-    EXPECT_EQ(names(GeneratedArchivesBeyond(dir.path(), 1, current)),
-              (QStringList{"Arch2005-03-03_1415.cab", "Arch2005-03-04_0000.cab"}));
+    const auto beyond = [&](int keep, const QString &made) {
+        return names(FindGeneratedArchives(dir.path(), keep, made, kNow).beyond);
+    };
+    EXPECT_EQ(beyond(2, current), QStringList{"Arch2005-03-03_1415.cab"});
+    EXPECT_EQ(beyond(1, current), (QStringList{"Arch2005-03-03_1415.cab", "Arch2005-03-04_0000.cab"}));
     // The same file named through a link to its folder is still the one just made.
     QFile::link(dir.path(), dir.file(QStringLiteral("przez-link")));
-    EXPECT_FALSE(GeneratedArchivesBeyond(dir.path(), 1, dir.file(QStringLiteral("przez-link/Arch2001-01-01_0100.cab")))
-                     .contains(current));
+    EXPECT_FALSE(beyond(1, dir.file(QStringLiteral("przez-link/Arch2001-01-01_0100.cab")))
+                     .contains(QStringLiteral("Arch2001-01-01_0100.cab")));
+}
+
+TEST(KeepNewest, ANameDatedAfterNowNeitherCountsNorGoes)
+{
+    // Made once with a clock set years ahead: counted, it would keep the
+    // real archives out for good; removed, it might be the only good copy.
+    TempDir dir;
+    for (const char *n : {"Arch2005-03-03_1415.cab", "Arch2005-03-04_0000.cab", "Arch2005-03-05_0300.cab",
+                          "Arch2005-03-05_0301.cab", "Arch2031-01-01_0000.cab"})
+        cabinet(dir.file(QString::fromLatin1(n)));
+    const GeneratedArchives found =
+        FindGeneratedArchives(dir.path(), 2, dir.file(QStringLiteral("Arch2005-03-04_0000.cab")), kNow);
+    EXPECT_EQ(names(found.beyond), QStringList{"Arch2005-03-03_1415.cab"}) << "this minute's counts, later ones not";
+    EXPECT_EQ(names(found.future), (QStringList{"Arch2005-03-05_0301.cab", "Arch2031-01-01_0000.cab"}));
 }

@@ -289,14 +289,6 @@ TEST_F(CommandLine, MissingCompanyFoldersAreLoggedAndARunWithNothingToAddFails)
     EXPECT_FALSE(QFileInfo::exists(archive("nic.cab")));
 }
 
-TEST_F(CommandLine, WithoutArgumentsTheSameEnvironmentHasNoDisplayForAWindow)
-{
-    // The check that the environment above really has no display: the
-    // window program cannot start in it, where every command above ran.
-    const Result r = finish(start({}), 30000);
-    EXPECT_TRUE(r.crashed || r.status != 0);
-}
-
 // A restore killed half way (one file moved in, the older one aside) and then
 // the nightly archive: the run settles the restore first, says so, and
 // archives the company wholly restored. The number in the staging folder's
@@ -327,6 +319,28 @@ TEST_F(CommandLine, AnArchiveRunFirstFinishesWhatACrashedRestoreLeft)
         EXPECT_EQ(cabextractNames(archive()), filesOf(companiesWithFolders()));
         EXPECT_TRUE(cabextractNames(archive()).contains(QStringLiteral("FIRMA1\\NOWY.DBF")));
         QFile::remove(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("NOWY.DBF")));
+    }
+}
+
+// Started without arguments where no window can open (a service, a cron job
+// that forgot an option): a Polish sentence and status 2, not Qt's abort.
+// This is also the check that the tests' environment has no display.
+TEST_F(CommandLine, WithoutArgumentsAndWithoutADisplayItSaysSoAndEndsWithStatusTwo)
+{
+    for (const char *display : {"", ":97"}) {
+        QProcessEnvironment env = headlessEnvironment(temp.path());
+        if (*display)
+            env.insert(QStringLiteral("DISPLAY"), QLatin1String(display));  // no X server there
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program(), {});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << display;
+        EXPECT_EQ(p.exitCode(), 2) << display;
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_TRUE(err.startsWith(QStringLiteral("Nie można otworzyć okna programu: brak dostępnego ekranu")))
+            << display << ": " << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("--help")));
     }
 }
 
@@ -381,11 +395,19 @@ TEST_F(CommandLine, AnExistingArchiveIsReplacedOnlyWithYes)
 
 TEST_F(CommandLine, KeepRemovesOnlyOlderGeneratedArchivesAfterTheNewOneIsMade)
 {
+    ASSERT_EQ(run({"--archive", "--companies", "CWIK", "--data", dataFolder(), "--output", archive("wzor.cab")}).status,
+              0);
+    const QByteArray cabinet = readAll(archive("wzor.cab"));
     const QStringList older{"Arch2005-03-03_1415.cab", "Arch2005-03-04_0300.cab", "Arch2004-12-31_2359.cab",
                             "Arch2005-03-05_0300.cab"};
+    // A text of the user's that bears the form, and an archive from a clock
+    // set years ahead: neither counted nor removed.
     const QStringList unrelated{"Arch2001-01-01_0000.cab.bak", "arch2001-01-01_0000.cab", "Archiwum.cab",
-                                "notatki.txt", "Arch2001-01-01_0000.CAB"};
-    for (const QString &n : older + unrelated)
+                                "notatki.txt", "Arch2001-01-01_0000.CAB", "Arch2001-01-01_0000.cab"};
+    const QString future = QStringLiteral("Arch2999-01-01_0000.cab");
+    for (const QString &n : older + QStringList{future})
+        writeAll(QDir(dataFolder()).filePath(n), cabinet);
+    for (const QString &n : unrelated)
         writeAll(QDir(dataFolder()).filePath(n), n.toUtf8());
 
     // A run that fails removes nothing.
@@ -397,22 +419,24 @@ TEST_F(CommandLine, KeepRemovesOnlyOlderGeneratedArchivesAfterTheNewOneIsMade)
     r = run({"--archive", "--companies", "FIRMA1", "--data", dataFolder(), "--generate-name", "--keep", "2"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     QStringList made = QDir(dataFolder()).entryList({QStringLiteral("Arch*.cab")}, QDir::Files, QDir::Name);
-    for (const QString &n : older + unrelated)
+    for (const QString &n : older + unrelated + QStringList{future})
         made.removeAll(n);
     ASSERT_EQ(made.size(), 1) << "the new archive";
     EXPECT_TRUE(cabextractTests(QDir(dataFolder()).filePath(made[0])));
     QStringList left = QDir(dataFolder()).entryList(QDir::Files, QDir::Name);
     left.removeAll(made[0]);
-    QStringList expected = unrelated + QStringList{"Arch2005-03-05_0300.cab", "SPISFIRM.DAT",
+    QStringList expected = unrelated + QStringList{"Arch2005-03-05_0300.cab", future, "SPISFIRM.DAT",
                                                    QLatin1String(kDataFolderLockName)};
     expected.sort();
     EXPECT_EQ(left, expected);
     const QStringList out = r.outLines();
-    EXPECT_EQ(out.mid(out.size() - 3),
-              (QStringList{QStringLiteral("Usunięto starsze archiwum ") + QDir(dataFolder()).filePath(older[2]),
+    EXPECT_EQ(out.mid(out.size() - 4),
+              (QStringList{QStringLiteral("Archiwa z datą późniejszą niż teraz nie są liczone ani usuwane: ") +
+                               QDir(dataFolder()).filePath(future),
+                           QStringLiteral("Usunięto starsze archiwum ") + QDir(dataFolder()).filePath(older[2]),
                            QStringLiteral("Usunięto starsze archiwum ") + QDir(dataFolder()).filePath(older[0]),
                            QStringLiteral("Usunięto starsze archiwum ") + QDir(dataFolder()).filePath(older[1])}));
-    EXPECT_EQ(out[out.size() - 4], kEnd);
+    EXPECT_EQ(out[out.size() - 5], kEnd);
 }
 
 TEST_F(CommandLine, ListTestAndRestoreAnArchive)
@@ -526,6 +550,16 @@ TEST_F(CommandLine, EveryFailureEndsWithStatusOneAndSaysWhy)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("Nie można otworzyć pliku dziennika %1: ").arg(temp.file("plik/d.txt"))));
     EXPECT_FALSE(QFileInfo::exists(archive("x.cab")));
+
+    // A log file that takes no line (a full disk) fails the run, said on
+    // standard error, though the archive itself was made.
+    r = run({"--archive", "--companies", "FIRMA1", "--data", dataFolder(), "--output", archive("x.cab"), "--log",
+             "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.errLines().last().startsWith(QStringLiteral("Nie można zapisać pliku dziennika /dev/full: ")))
+        << r.err.toStdString();
+    EXPECT_EQ(r.outLines().last(), kEnd);
+    QFile::remove(archive("x.cab"));
 
     // A usage error, by contrast, is status 2.
     r = run({"--archive", "--companies", "FIRMA1,NIEMA", "--data", dataFolder(), "--output", archive("x.cab")});

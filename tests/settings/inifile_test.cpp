@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #ifndef _WIN32
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -210,7 +211,9 @@ TEST_F(IniFileTest, AWriteThatCannotHappenRaisesAndChangesNothing)
         ini.WriteString("Main", "Visible", "0");
         FAIL() << "the write should have failed";
     } catch (const qv::Exception &e) {
-        EXPECT_EQ(QString::fromUtf8(e.what()), "Unable to write to " + QDir::toNativeSeparators(impossible));
+        EXPECT_EQ(QString::fromUtf8(e.what()), "Nie można zapisać pliku ustawień " +
+                                                   QDir::toNativeSeparators(impossible) + "\r" +
+                                                   QString::fromStdString(qv::SysErrorMessage(ENOTDIR)));
     }
     EXPECT_EQ(ReadBytes(path("blocker")), QByteArray("not a folder"));
 
@@ -259,7 +262,7 @@ TEST_F(IniFileTest, AFullDiskLeavesTheOldFileWhole)
     try {
         ini.WriteString("Main", "FN_cab_Text", QString(1000, QLatin1Char('x')));
     } catch (const qv::Exception &e) {
-        threw = QString::fromUtf8(e.what()).startsWith("Unable to write to ");
+        threw = QString::fromUtf8(e.what()).startsWith("Nie można zapisać pliku ustawień ");
     }
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);

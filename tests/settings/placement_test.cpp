@@ -1,5 +1,7 @@
 #include "settings/formplacement.h"
 
+#include "platform/errors.h"
+
 #include "settings/inifile.h"
 #include "settings/keepers.h"
 #include "test_support.h"
@@ -11,6 +13,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <cerrno>
 #include <memory>
 
 using qv::TFormPlacement;
@@ -338,7 +341,9 @@ TEST_F(PlacementTest, AFileThatCannotBeWrittenIsReportedAndTheWindowGoesOn)
     EXPECT_TRUE(errors.isEmpty()) << "reading a missing file is no error";
     w.keeper->save(false);
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], "Unable to write to " + QDir::toNativeSeparators(path("blocker/qvarchiwizator.INI")));
+    EXPECT_EQ(errors[0], "Nie można zapisać pliku ustawień " +
+                             QDir::toNativeSeparators(path("blocker/qvarchiwizator.INI")) + "\r" +
+                             QString::fromStdString(qv::SysErrorMessage(ENOTDIR)));
     EXPECT_FALSE(w.keeper->saved());
     EXPECT_TRUE(w.widget->isVisible());
     // The destruction that follows does not fail and report a second time.
