@@ -54,6 +54,12 @@ void RecoverInterruptedRestores(ArchiveHost &host, const DataFolderLock &lock);
 // when the archive passed.
 bool TestArchive(ArchiveHost &host, TSTCabReader &reader);
 
+// A name or message from an archive or a folder as it may be shown in a log
+// window, on a terminal or in a log file: control characters escaped
+// (PrintableName), and a message kept on one line.
+QString Printable(const std::string &utf8);
+QString PrintableMessage(const char *message);
+
 // A company folder name that can be joined to the data folder safely: not
 // empty, not "." or "..", without "\", "/" or ":".
 bool IsUsableKatalog(const QString &katalog);

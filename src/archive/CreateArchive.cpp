@@ -180,18 +180,17 @@ private:
         return text;
     }
 
-    static QString oneLine(const char *message) { return QString::fromUtf8(message).simplified(); }
 
     // A line on why the run stops, where there is more to say than the
     // failure lines do. A STOP, or a check that has said its piece, adds none.
     void reportCause(const ESTCabinet &e)
     {
-        const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode()) : oneLine(e.what());
+        const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode()) : PrintableMessage(e.what());
         if (!e.FileName().empty())
             log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(shownPath(e.FileName()), reason));
         else if (e.ErrorCode() == cab::FCIERR_TEMP_FILE)
             log_.addLine(QStringLiteral("-!- Błąd pliku tymczasowego w katalogu %1: %2 -!- ")
-                             .arg(shownPath(TempDirectory()), reason));
+                             .arg(shownPath(ExcludeTrailingDelimiter(TempDirectory())), reason));
         else if (e.SystemErrorCode() != 0)
             log_.addLine(QStringLiteral("-!- Błąd zapisu archiwum: %1 -!- ").arg(reason));
     }
@@ -254,8 +253,7 @@ private:
     {
         if (!continuation)
             placed_.emplace_back(name, size);
-        log_.addLine(
-            QStringLiteral("%1 %2 byte(s)").arg(QString::fromStdString(PrintableName(name)), -22).arg(size, 10));
+        log_.addLine(QStringLiteral("%1 %2 byte(s)").arg(Printable(name), -22).arg(size, 10));
         log_.repaintPane();
         if (log_.stopPressed())
             abort = true;
@@ -300,7 +298,7 @@ private:
         if (!mismatch.empty())
             problem = QStringLiteral("%1 nie odpowiada dodanemu plikowi").arg(QString::fromStdString(mismatch));
         else if (!failure.empty() && !log_.stopPressed())
-            problem = oneLine(failure.c_str());
+            problem = PrintableMessage(failure.c_str());
         else if (failure.empty() && !stop && seen != placed_.size())
             problem = QStringLiteral("%1 plików zamiast %2").arg(seen).arg(placed_.size());
         if (!problem.isEmpty())

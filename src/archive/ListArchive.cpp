@@ -2,6 +2,7 @@
 
 #include "cabinet/CabSTComps.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -19,6 +20,13 @@ QString longTimeFormat()
 }
 
 }  // namespace
+
+QString Printable(const std::string &utf8) { return QString::fromStdString(PrintableName(utf8)); }
+
+QString PrintableMessage(const char *message)
+{
+    return QString::fromStdString(PrintableName(QString::fromUtf8(message).simplified().toStdString()));
+}
 
 QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, std::uint16_t time)
 {
@@ -54,7 +62,7 @@ ListOutcome ListArchive(ArchiveHost &host, TSTCabReader &reader)
         cabinet = reader.EnumerateFiles(archive.toStdString(),
                               [log](TSTCabReader &, const std::string &name, std::int32_t size, std::uint16_t,
                                     std::uint16_t date, std::uint16_t time, std::uint16_t, bool &) {
-                                  log->addLine(ListingLine(QString::fromStdString(name), size, date, time));
+                                  log->addLine(ListingLine(Printable(name), size, date, time));
                               });
     } catch (...) {
         // Never shown: the window goes, the failure goes to the error report.

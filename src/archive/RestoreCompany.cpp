@@ -18,8 +18,6 @@ namespace qv {
 
 namespace {
 
-QString shown(const std::string &name) { return QString::fromStdString(PrintableName(name)); }
-
 // The system's text for an OS error code, on one line and without the closing
 // full stop, to sit inside a log line.
 QString systemReason(int code)
@@ -90,13 +88,13 @@ public:
                 if (first) {
                     ++files;
                     bytes += size;
-                    log_.addLine(QStringLiteral("%1 - %2 bajtów").arg(shown(name), -20).arg(size, 10));
+                    log_.addLine(QStringLiteral("%1 - %2 bajtów").arg(Printable(name), -20).arg(size, 10));
                 } else {
                     bytes += size - seen->second;
                     seen->second = size;
                     log_.addLine(QStringLiteral("-!- %1 jest w archiwum więcej niż raz - odtwarzany jest ostatni "
                                                 "-!- ")
-                                     .arg(shown(name)));
+                                     .arg(Printable(name)));
                 }
             }
             host_.ui().processEvents();
@@ -130,14 +128,14 @@ public:
                 break;
             case ERestoreLeavesFolder::LinkInCompany:
                 log_.addLine(QStringLiteral("-!- %1 w katalogu firmy jest dowiązaniem do innego miejsca -!- ")
-                                 .arg(shown(prefix + e.name())));
+                                 .arg(Printable(prefix + e.name())));
                 break;
             case ERestoreLeavesFolder::UnsafeName: logUnsafeName(prefix + e.name()); break;
             }
             throw;
         } catch (const ERestoreMoveFailed &e) {
             log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ")
-                             .arg(shown(prefix + e.name()),
+                             .arg(Printable(prefix + e.name()),
                                   e.folderInTheWay() ? QStringLiteral("w jego miejscu w katalogu firmy jest podkatalog")
                                                      : systemReason(e.code())));
             throw;
@@ -154,9 +152,9 @@ public:
         if (log_.stopPressed() || e.ErrorCode() == cab::FDIERROR_USER_ABORT)
             return;
         const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode())
-                                                        : QString::fromUtf8(e.what()).simplified();
+                                                        : PrintableMessage(e.what());
         if (!current_.empty())
-            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(shown(current_), reason));
+            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(Printable(current_), reason));
         else
             log_.addLine(QStringLiteral("-!- Błąd archiwum: %1 -!- ").arg(reason));
     }
@@ -164,7 +162,7 @@ public:
 private:
     void logUnsafeName(const std::string &name)
     {
-        log_.addLine(QStringLiteral("-!- Niebezpieczna nazwa w archiwum: %1 -!- ").arg(shown(name)));
+        log_.addLine(QStringLiteral("-!- Niebezpieczna nazwa w archiwum: %1 -!- ").arg(Printable(name)));
     }
 
     static std::string sameFileKey(const std::string &name)

@@ -37,13 +37,7 @@ std::string localName(std::string name)
     return name;
 }
 
-std::string parentOf(const std::string &path)
-{
-    std::string folder = ExtractFilePath(path);
-    while (folder.size() > 1 && IsPathDelimiter(folder.back()))
-        folder.pop_back();
-    return folder;
-}
+std::string parentOf(const std::string &path) { return ExcludeTrailingDelimiter(ExtractFilePath(path)); }
 
 void require(bool ok)
 {

@@ -32,7 +32,7 @@ bool TestArchive(ArchiveHost &host, TSTCabReader &reader)
         const TSTCabTestResult result =
             reader.TestCabinet(archive.toStdString(), [&](TSTCabReader &, const std::string &name, std::int32_t size,
                                                           bool &abort) {
-                log->addLine(QStringLiteral("%1 %2 byte(s)").arg(QString::fromStdString(name), -22).arg(size, 10));
+                log->addLine(QStringLiteral("%1 %2 byte(s)").arg(Printable(name), -22).arg(size, 10));
                 ui.processEvents();
                 abort = log->stopPressed();
             });
@@ -42,7 +42,7 @@ bool TestArchive(ArchiveHost &host, TSTCabReader &reader)
         log->addLine(log->stopPressed()
                          ? QStringLiteral("-!- Sprawdzanie archiwum przerwane -!- ")
                          : QStringLiteral("-!- Archiwum nie przeszło sprawdzenia: %1 -!- ")
-                               .arg(QString::fromUtf8(e.what()).simplified()));
+                               .arg(PrintableMessage(e.what())));
     }
     FinishStoppableLog(host, *log);
     return passed;

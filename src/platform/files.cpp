@@ -149,6 +149,13 @@ bool IsPathDelimiter(char c)
 #endif
 }
 
+std::string ExcludeTrailingDelimiter(std::string path)
+{
+    while (path.size() > 1 && IsPathDelimiter(path.back()))
+        path.pop_back();
+    return path;
+}
+
 std::string ExtractFilePath(const std::string &path)
 {
     for (std::size_t i = path.size(); i > 0; --i) {

@@ -128,6 +128,8 @@ std::string ResolvePath(const std::string &path);
 bool PathLiesInside(const std::string &path, const std::string &folder);
 // Folder part including its trailing separator ("" when none) and name part.
 std::string ExtractFilePath(const std::string &path);
+// The path without separators at its end (a root stays as it is).
+std::string ExcludeTrailingDelimiter(std::string path);
 std::string ExtractFileName(const std::string &path);
 bool IsPathDelimiter(char c);
 

@@ -392,7 +392,9 @@ std::string ResolvePath(const std::string &path)
                 out += (out.back() == '/' ? "" : "/") + rest;
             return out;
         }
-        if (errno != ENOENT)
+        // A name too long for the file system cannot exist, so cannot be a
+        // link either: it is kept as written, as a missing one is.
+        if (errno != ENOENT && errno != ENAMETOOLONG)
             return {};
         // Missing, or a link that leads nowhere: only the first may be walked past.
         struct stat st;

@@ -337,10 +337,12 @@ INSTANTIATE_TEST_SUITE_P(Files, BadFileFixture,
                              return info.param.reason == EACCES ? std::string("Unreadable") : std::string("TooLarge");
                          });
 
-TEST_F(ArchiveFixture, AFifoInACompanyFolderIsSkippedAndTheRunFinishes)
+TEST_F(ArchiveFixture, AFifoAndALinkToNothingAreSkippedWithTheirLinesAndTheRunFinishes)
 {
     const QString fifo = company(QStringLiteral("PIEKARN")) + QStringLiteral("/KOLEJKA");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+    const QString dangling = company(QStringLiteral("ZRODLO")) + QStringLiteral("/ZNIKNIETY.DBF");
+    ASSERT_EQ(::symlink("/nie/ma/takiego/pliku", dangling.toLocal8Bit().constData()), 0);
     // Should opening the FIFO ever block again, a writer at the other end
     // frees every such open after a while: the test then fails instead of
     // hanging.
@@ -364,9 +366,12 @@ TEST_F(ArchiveFixture, AFifoInACompanyFolderIsSkippedAndTheRunFinishes)
     ASSERT_GE(company, 0) << lines.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(lines.value(company + 1),
               QStringLiteral("-!- Pominięto %1 (to nie jest zwykły plik) -!- ").arg(QDir::toNativeSeparators(fifo)));
+    EXPECT_TRUE(lines.contains(QStringLiteral("-!- Pominięto %1 (dowiązanie do nieistniejącego pliku) -!- ")
+                                   .arg(QDir::toNativeSeparators(dangling))))
+        << lines.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(lines.last(), QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
     const QStringList files = topLevelFiles(QStringLiteral("PIEKARN")).filter(QRegularExpression("^(?!.*KOLEJKA)")) +
-                              topLevelFiles(QStringLiteral("ZRODLO"));
+                              topLevelFiles(QStringLiteral("ZRODLO")).filter(QRegularExpression("^(?!.*ZNIKNIETY)"));
     EXPECT_EQ(placedNames(lines), [&] { QStringList s = files; s.sort(); return s; }());
     EXPECT_EQ(markText(rowOf(QStringLiteral("PIEKARN"))), QStringLiteral("Nie"));
     EXPECT_EQ(TSTCabReader().TestCabinet(archive().toStdString()).Files, static_cast<std::uint32_t>(files.size()));

@@ -1,6 +1,7 @@
 #include "AppFixture.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFontInfo>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -42,24 +43,37 @@ TEST(LogWindow, NewWindowStateAndCaption)
     EXPECT_TRUE(Form_Zawartosc.isNull());
 }
 
+// Every way of closing (the button, the close box, Escape) is refused while
+// an operation holds the window, and closes and releases it after.
 TEST(LogWindow, RefusesToCloseWhileAnOperationHoldsIt)
 {
-    LogWindow *log = OpenLogWindow();
-    QPointer<TForm_Zawartosc> w = static_cast<TForm_Zawartosc *>(log);
-    log->setStopVisible(true);
-    log->setCloseEnabled(false);
-    log->showModeless();
-    EXPECT_FALSE(w->close());
-    log->setCloseEnabled(true);
-    EXPECT_FALSE(w->close()) << "STOP still showing";
-    log->setStopVisible(false);
-    log->setCloseEnabled(false);
-    EXPECT_FALSE(w->close()) << "close button disabled";
-    ASSERT_FALSE(w.isNull());
-    log->setCloseEnabled(true);
-    w->bb_close->click();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(w.isNull()) << "a closed log window is released";
+    const auto escape = [](QWidget *w) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &press);
+    };
+    for (const bool byEscape : {false, true}) {
+        LogWindow *log = OpenLogWindow();
+        QPointer<TForm_Zawartosc> w = static_cast<TForm_Zawartosc *>(log);
+        log->setStopVisible(true);
+        log->setCloseEnabled(false);
+        log->showModeless();
+        EXPECT_FALSE(w->close());
+        escape(w);
+        EXPECT_TRUE(w->isVisible()) << "Escape while the operation runs";
+        log->setCloseEnabled(true);
+        EXPECT_FALSE(w->close()) << "STOP still showing";
+        log->setStopVisible(false);
+        log->setCloseEnabled(false);
+        EXPECT_FALSE(w->close()) << "close button disabled";
+        ASSERT_FALSE(w.isNull());
+        log->setCloseEnabled(true);
+        if (byEscape)
+            escape(w);
+        else
+            w->bb_close->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(w.isNull()) << "a closed log window is released";
+    }
 }
 
 TEST(LogWindow, StopCanBePressedOnce)

@@ -10,6 +10,8 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
+#include <QPushButton>
+#include <cctype>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -123,3 +125,116 @@ TEST_P(LinkedCompanyFolder, IsNotWrittenThrough)
 
 INSTANTIATE_TEST_SUITE_P(Targets, LinkedCompanyFolder, ::testing::Values("elsewhere", "XFIRMA1", "."));
 #endif
+
+#ifndef _WIN32
+// A link inside the company folder leading out: named as what it is, not as
+// an unsafe name in the archive; nothing is written through it.
+class LinkInsideTheCompany : public RestoreSafetyFixture, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(LinkInsideTheCompany, IsNamedAndNotWrittenThrough)
+{
+    const QString link = QString::fromUtf8(GetParam());
+    const QString elsewhere = temp.file(QStringLiteral("gdzie_indziej"));
+    QDir().mkpath(elsewhere);
+    writeAll(elsewhere + QStringLiteral("/X.DBF"), "poza");
+    const QString target = link == QLatin1String("SUB") ? elsewhere : elsewhere + QStringLiteral("/X.DBF");
+    const QString inside = QDir(company(QStringLiteral("FIRMA1"))).filePath(link);
+    QFile::remove(inside);
+    ASSERT_EQ(::symlink(target.toLocal8Bit().constData(), inside.toLocal8Bit().constData()), 0);
+    writeArchive({{"FIRMA1\\KSIEGA.DBF", "nowa ksiega"},
+                  {link == QLatin1String("SUB") ? "FIRMA1\\SUB\\X.DBF" : "FIRMA1\\PARAM.DAT", "wrogie dane"}});
+    const auto before = tree(temp.path());
+
+    const QStringList lines = restore(QStringLiteral("FIRMA1"));
+
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines.mid(lines.size() - 2),
+              (QStringList{QStringLiteral("-!- FIRMA1\\%1 w katalogu firmy jest dowiązaniem do innego miejsca -!- ")
+                               .arg(link),
+                           " *** Błąd wypakowania danych ! *** "}));
+    EXPECT_EQ(tree(temp.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, LinkInsideTheCompany, ::testing::Values("SUB", "PARAM.DAT"));
+
+// A restore that fails says which entry and why, or that it was stopped,
+// before its failure line, and leaves the company folder as it was.
+struct FailedEntry {
+    const char *why;
+    std::string name;      // inside FIRMA1, as stored (Windows-1250)
+    const char *expected;  // the line before the failure line; %1 the entry
+    QString shown = {};    // the entry as the log shows it, when not the name
+};
+
+void PrintTo(const FailedEntry &f, std::ostream *os) { *os << f.why; }
+
+class FailedRestore : public RestoreSafetyFixture, public ::testing::WithParamInterface<FailedEntry> {};
+
+TEST_P(FailedRestore, NamesTheEntryAndTheReason)
+{
+    const FailedEntry &f = GetParam();
+    const std::string name = "FIRMA1\\" + f.name;
+    if (f.why == std::string("a folder in the way")) {
+        const QString in = QDir(company(QStringLiteral("FIRMA1"))).filePath(QString::fromStdString(f.name));
+        QFile::remove(in);
+        ASSERT_TRUE(QDir().mkpath(in));
+    }
+    writeArchive({{"FIRMA1\\PARAM.DAT", "nowe"}, {name, "dane"}});
+    const auto before = tree(temp.path());
+    if (f.why == std::string("STOP")) {
+        ui.onProcessEvents = [] {
+            if (Form_Zawartosc && Form_Zawartosc->bb_STOP->isVisible() && Form_Zawartosc->bb_STOP->isEnabled())
+                Form_Zawartosc->bb_STOP->click();
+        };
+    }
+
+    const QStringList lines = restore(QStringLiteral("FIRMA1"));
+
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines.mid(lines.size() - 2),
+              (QStringList{QString::fromUtf8(f.expected).arg(f.shown.isEmpty() ? QString::fromStdString(name) : f.shown),
+                           " *** Błąd wypakowania danych ! *** "}));
+    EXPECT_EQ(tree(temp.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FailedRestore,
+    ::testing::Values(
+        FailedEntry{"a folder in the way", "KSIEGA.DBF",
+                    "-!- Błąd pliku %1: w jego miejscu w katalogu firmy jest podkatalog -!- "},
+        // 200 letters Ł: one byte each in the archive, two each on a Linux
+        // disk, whose names stop at 255 bytes.
+        FailedEntry{"a name too long", std::string(200, '\xA3') + ".DBF", "-!- Błąd pliku %1: File name too long -!- ",
+                    QStringLiteral("FIRMA1\\") + QString(200, QChar(0x141)) + QStringLiteral(".DBF")},
+        FailedEntry{"STOP", "KSIEGA.DBF", "-!- Przerwano na żądanie użytkownika (STOP) -!- "}),
+    [](const ::testing::TestParamInfo<FailedEntry> &info) {
+        std::string n;
+        for (const char *c = info.param.why; *c; ++c)
+            n += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return n;
+    });
+#endif
+
+// Names that are odd but lead nowhere: control characters reach the log
+// escaped, never raw; an entry that comes twice is restored once, the last
+// copy, and said so.
+TEST_F(RestoreSafetyFixture, OddNamesAreShownEscapedAndATwiceStoredEntryCountsOnce)
+{
+    writeArchive({{"FIRMA1\\\x1b[31mCZERWONY.DBF", "esc"},
+                  {"FIRMA1\\A\rB.DBF", "cr"},
+                  {"FIRMA1\\KSIEGA.DBF", "pierwsza"},
+                  {"FIRMA1\\KSIEGA.DBF", "druga wersja"}});
+
+    const QStringList lines = restore(QStringLiteral("FIRMA1"));
+
+    const auto line = [](const char *name, int size) {
+        return QStringLiteral("%1 - %2 bajtów").arg(QString::fromUtf8(name), -20).arg(size, 10);
+    };
+    EXPECT_EQ(lines, (QStringList{line("FIRMA1\\<1B>[31mCZERWONY.DBF", 3), line("FIRMA1\\A<0D>B.DBF", 2),
+                                  line("FIRMA1\\KSIEGA.DBF", 8),
+                                  "-!- FIRMA1\\KSIEGA.DBF jest w archiwum więcej niż raz - odtwarzany jest ostatni -!- ",
+                                  " Kopiowanie/odtwarzanie z Archiwum zakończone. ",
+                                  " 3 plików, łączna wielkości 17 bytes"}));
+    EXPECT_EQ(readAll(company(QStringLiteral("FIRMA1")) + QStringLiteral("/KSIEGA.DBF")), "druga wersja");
+    EXPECT_EQ(readAll(company(QStringLiteral("FIRMA1")) + QStringLiteral("/A\rB.DBF")), "cr");
+}

@@ -3,6 +3,7 @@
 // its own demo data; the program is a copy in a folder of its own, so its
 // settings file (beside it) is the test's to write and to watch.
 #include "QtFiles.h"
+#include "../cabinet/comp_rawcab.h"
 #include "DemoData.h"
 #include "FtpTestServer.h"
 #include "QtPrinters.h"
@@ -201,11 +202,11 @@ protected:
 #ifndef _WIN32
     // Ctrl+C to a run that still runs; never to the whole process group,
     // which a process number of 0 would mean.
-    static void interrupt(QProcess *p)
+    static void interrupt(QProcess *p, int signal = SIGINT)
     {
         const qint64 pid = p->processId();
         ASSERT_GT(pid, 0) << "the run ended before it could be interrupted";
-        ::kill(static_cast<pid_t>(pid), SIGINT);
+        ::kill(static_cast<pid_t>(pid), signal);
     }
 #endif
 
@@ -490,6 +491,23 @@ TEST_F(CommandLine, ListTestAndRestoreAnArchive)
     r = run({"--restore", "apteka", "--from", archive("cwik.cab"), "--data", dataFolder(), "--yes"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.outLines().last(), QStringLiteral("*!* Nie odnaleziono danych wskazanej firmy w Archiwum *!*"));
+
+    // An archive that is not there: said before anything is asked.
+    r = run({"--restore", "FIRMA1", "--from", archive("brak.cab"), "--data", dataFolder(), "--yes"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errLines(), QStringList{QStringLiteral("Brak pliku archiwum %1 !").arg(archive("brak.cab"))});
+    EXPECT_EQ(r.out, QString());
+
+    // Names that would steer a terminal or break a line are listed escaped.
+    writeAll(archive("wrogie.cab"),
+             QByteArray::fromStdString(cabtest::buildRawCabinet(
+                 {{"FIRMA1\\\x1b]0;tytul\x07X.DBF", "a"}, {"FIRMA1\\A\nB\rC.DBF", "b"}})));
+    r = run({"--list", archive("wrogie.cab")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QChar(0x1b)) || r.out.contains(QChar(0x07)) || r.out.contains(QLatin1Char('\r')));
+    ASSERT_EQ(r.outLines().size(), 2) << r.out.toStdString();
+    EXPECT_TRUE(r.outLines()[0].startsWith(QStringLiteral("FIRMA1\\<1B>]0;tytul<07>X.DBF ")));
+    EXPECT_TRUE(r.outLines()[1].startsWith(QStringLiteral("FIRMA1\\A<0A>B<0D>C.DBF ")));
 }
 
 TEST_F(CommandLine, EveryFailureEndsWithStatusOneAndSaysWhy)
@@ -720,7 +738,10 @@ TEST_F(CommandLine, TwoRunsAtOnceOnOneDataFolderNeitherSpoilsTheOther)
     EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(' ').toStdString();
 }
 
-TEST_F(CommandLine, CtrlCStopsAnArchiveRunAndLeavesTheOldArchiveAndNoTemporaries)
+// Ctrl+C, or the system ending the program (SIGTERM at shutdown): the run
+// stops cleanly and its log says it was stopped, and by whom, so that a
+// scheduled run's log does not read like damaged data.
+TEST_F(CommandLine, CtrlCOrSigtermStopsAnArchiveRunSaysSoAndLeavesTheOldArchiveAndNoTemporaries)
 {
     // Large enough that the run is still compressing when the signal comes.
     QByteArray big(48 * 1024 * 1024, '\0');
@@ -734,14 +755,55 @@ TEST_F(CommandLine, CtrlCStopsAnArchiveRunAndLeavesTheOldArchiveAndNoTemporaries
     ASSERT_EQ(run({"--archive", "--companies", "CWIK", "--data", dataFolder(), "--output", archive()}).status, 0);
     const QByteArray old = readAll(archive());
 
-    QProcess *p = start({"--archive", "--companies", "FIRMA1", "--data", dataFolder(), "--output", archive(), "--yes"});
-    waitForOutput(p, QStringLiteral("-- Firma : "));
-    interrupt(p);
-    const Result r = finish(p);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.outLines().last(), QStringLiteral("Błąd dodawania danych !"));
-    EXPECT_EQ(readAll(archive()), old);
-    EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(' ').toStdString();
+    const struct {
+        int signal;
+        QString line;
+    } stops[] = {{SIGINT, QStringLiteral("-!- Przerwano na żądanie użytkownika (Ctrl+C) -!- ")},
+                 {SIGTERM, QStringLiteral("-!- Przerwano: system zakończył program (sygnał zakończenia, zamknięcie "
+                                          "konsoli lub systemu) -!- ")}};
+    for (const auto &stop : stops) {
+        QProcess *p =
+            start({"--archive", "--companies", "FIRMA1", "--data", dataFolder(), "--output", archive(), "--yes"});
+        waitForOutput(p, QStringLiteral("-- Firma : "));
+        interrupt(p, stop.signal);
+        const Result r = finish(p);
+        EXPECT_EQ(r.status, 1);
+        const QStringList out = r.outLines();
+        EXPECT_EQ(out.mid(out.size() - 3), (QStringList{stop.line, "***", "Błąd dodawania danych !"}))
+            << r.out.toStdString();
+        EXPECT_EQ(readAll(archive()), old);
+        EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(' ').toStdString();
+    }
+}
+
+// A temporary folder that takes no more: the log names that folder, not the
+// company file being read when it filled.
+TEST_F(CommandLine, AFullTemporaryFolderIsNamedAsSuch)
+{
+    QByteArray big(4 * 1024 * 1024, '\0');
+    QRandomGenerator rng(11);
+    for (qsizetype i = 0; i + 4 <= big.size(); i += 4) {
+        const quint32 v = rng.generate();
+        memcpy(big.data() + i, &v, 4);
+    }
+    writeAll(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("DUZY.DAT")), big);
+    // No file may grow past 1 MiB: the first to try is the work file of the
+    // compression, in the temporary folder.
+    QProcess p;
+    p.setProcessEnvironment(headlessEnvironment(temp.path()));
+    p.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("trap '' XFSZ; ulimit -f 1024; exec \"$0\" \"$@\""),
+                                   program(), QStringLiteral("--archive"), QStringLiteral("--companies"),
+                                   QStringLiteral("FIRMA1"), QStringLiteral("--data"), dataFolder(),
+                                   QStringLiteral("--output"), archive()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("-!- Błąd pliku tymczasowego w katalogu %1: %2 -!- ")
+                                 .arg(temp.file(QStringLiteral("tmp")),
+                                      QString::fromStdString(SysErrorMessage(EFBIG)).remove(QLatin1Char('.')))))
+        << out.toStdString();
+    EXPECT_FALSE(out.contains(QStringLiteral("Błąd pliku ") + company(QStringLiteral("FIRMA1")))) << out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(archive()));
 }
 
 TEST_F(CommandLine, AReaderOfTheOutputThatGoesAwayDoesNotStopTheRun)

@@ -93,6 +93,26 @@ TEST(LetterCase, NamesCompareWholeAndBrokenBytesOnlyMatchThemselves)
         EXPECT_EQ(SameTextIgnoringCase(c.a, c.b), c.same) << c.a << " / " << c.b;
 }
 
+// What steers a terminal or breaks a log line is shown, never obeyed; every
+// other character, Polish letters included, stays as it is.
+TEST(PrintableName, EscapesControlsAndLineBreakersOnly)
+{
+    struct Case {
+        const char *in;
+        const char *shown;
+    };
+    for (const Case &c : std::initializer_list<Case>{
+             {"FIRMA1\\KSIĘGA.DBF", "FIRMA1\\KSIĘGA.DBF"},
+             {"\x1b[2J\x1b]0;x\x07", "<1B>[2J<1B>]0;x<07>"},
+             {"A\rB\nC\tD", "A<0D>B<0A>C<09>D"},
+             {"\x7f\xc2\x9b", "<7F><9B>"},                           // DEL, and CSI as a C1 control
+             {"abc\xe2\x80\xaegpj.exe", "abc<U+202E>gpj.exe"},       // right-to-left override
+             {"x\xe2\x80\xa8y", "x<U+2028>y"},                        // line separator
+             {"\xff\xfe", "<FF><FE>"},                                 // not UTF-8: the bytes
+         })
+        EXPECT_EQ(PrintableName(c.in), c.shown) << c.in;
+}
+
 TEST(OSError, MessageCarriesCodeAndSystemText)
 {
     const EOSError e(ENOENT);

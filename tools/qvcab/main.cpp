@@ -3,6 +3,7 @@
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
 #include "platform/cmdline.h"
+#include "platform/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -37,13 +38,6 @@ bool parseNumber(const char *text, std::uint32_t &out)
         return false;
     out = static_cast<std::uint32_t>(v);
     return true;
-}
-
-std::string stripDelims(std::string path)
-{
-    while (path.size() > 1 && IsPathDelimiter(path.back()))
-        path.pop_back();
-    return path;
 }
 
 int create(int argc, char **argv)
@@ -96,11 +90,12 @@ int create(int argc, char **argv)
     if (verbose)
         writer.OnFilePlaced = [](TSTCabWriter &, const cab::CCAB &ccab, const std::string &name, std::int32_t size,
                                  bool continuation, bool &) {
-            std::printf("%s%s\t%d\t%s\n", ccab.szCab, continuation ? " (continued)" : "", size, name.c_str());
+            std::printf("%s%s\t%d\t%s\n", ccab.szCab, continuation ? " (continued)" : "", size,
+                        PrintableName(name).c_str());
         };
     writer.Open(argv[2]);
     for (const std::string &d : dirs) {
-        const std::string folder = stripDelims(ExpandFileName(d));
+        const std::string folder = ExcludeTrailingDelimiter(ExpandFileName(d));
         writer.AddFiles(JoinPath({folder, "*"}), ExtractFileName(folder), true);
     }
     writer.Close(true);
@@ -121,7 +116,7 @@ int list(int argc, char **argv)
         std::printf("%10u %04u-%02u-%02u %02u:%02u:%02u %c%c%c%c %5u %s\n", static_cast<unsigned>(size),
                     1980 + (date >> 9), (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2,
                     attrs & 0x01 ? 'r' : '-', attrs & 0x02 ? 'h' : '-', attrs & 0x04 ? 's' : '-',
-                    attrs & 0x20 ? 'a' : '-', folder, name.c_str());
+                    attrs & 0x20 ? 'a' : '-', folder, PrintableName(name).c_str());
     };
     if (!reader.EnumerateFolders(argv[2], folderLine) || !reader.EnumerateFiles(argv[2], fileLine)) {
         std::fprintf(stderr, "qvcab: %s is not a cabinet\n", argv[2]);
@@ -174,12 +169,13 @@ int run(int argc, char **argv)
         if (cmd == "test")
             return test(argc, argv);
     } catch (const std::exception &e) {
-        // Multi-line messages become one line of the tool's output.
+        // Multi-line messages become one line of the tool's output, and a
+        // name from the cabinet inside one cannot steer the terminal.
         std::string msg;
         for (const char *c = e.what(); *c; ++c)
             if (*c != '\n')
                 msg += *c == '\r' ? ' ' : *c;
-        std::fprintf(stderr, "qvcab: %s\n", msg.c_str());
+        std::fprintf(stderr, "qvcab: %s\n", PrintableName(msg).c_str());
         return 1;
     }
     return usage();
