@@ -503,6 +503,24 @@ void TIdFTP::ProtectData()
     Status(ftpTlsDataClear, "The server does not protect the data connection; the file goes in plain text");
 }
 
+void TIdFTP::Connect(const std::string &address, int connectTimeoutMs)
+{
+    control_.socket = net::Socket::CreateTcp(net::FamilyOf(address));
+    try {
+        control_.socket.Bind(BoundIP, BoundPort);
+    } catch (const net::ESocketError &e) {
+        if (e.code() == net::kErrAddressInUse)
+            throw EIdCouldNotBindSocket();
+        throw;
+    }
+    Status(hsConnecting, "Connecting to " + address + ".");
+    if (!control_.socket.StartConnect(address, Port)) {
+        if (!WaitReady(control_.socket, true, connectTimeoutMs))
+            throw net::ESocketError(net::kErrTimedOut);
+        control_.socket.FinishConnect();
+    }
+}
+
 void TIdFTP::OpenSession(bool login, int connectTimeoutMs)
 {
     if (Connected()) {
@@ -518,25 +536,21 @@ void TIdFTP::OpenSession(bool login, int connectTimeoutMs)
         checkArgument(Password, "The password");
         input_.clear();
 
-        std::string address = Host;
+        std::vector<std::string> addresses{Host};
         if (!net::IsDottedIPv4(Host)) {
             Status(hsResolving, "Resolving hostname " + Host + ".");
-            address = equalsIgnoringCase(Host, "LOCALHOST") ? std::string("127.0.0.1") : net::ResolveHost(Host);
+            addresses = ResolveAddresses ? ResolveAddresses(Host) : net::ResolveAll(Host);
+            if (addresses.empty())
+                throw net::ESocketError(net::kErrHostNotFound);
         }
-        control_.socket = net::Socket::CreateTcp(net::FamilyOf(address));
-        try {
-            control_.socket.Bind(BoundIP, BoundPort);
-        } catch (const net::ESocketError &e) {
-            if (e.code() == net::kErrAddressInUse)
-                throw EIdCouldNotBindSocket();
-            throw;
-        }
-
-        Status(hsConnecting, "Connecting to " + address + ".");
-        if (!control_.socket.StartConnect(address, Port)) {
-            if (!WaitReady(control_.socket, true, connectTimeoutMs))
-                throw net::ESocketError(net::kErrTimedOut);
-            control_.socket.FinishConnect();
+        for (std::size_t i = 0;; ++i) {
+            try {
+                Connect(addresses[i], connectTimeoutMs);
+                break;
+            } catch (const net::ESocketError &) {
+                if (i + 1 == addresses.size())
+                    throw;
+            }
         }
         Status(hsConnected, "Connected.");
         if (OnConnected)

@@ -7,6 +7,9 @@
 // keeps its windows alive and may call Stop(). Notifications arrive on the
 // caller's thread from inside the calls.
 //
+// A host name stands for every address it resolves to, IPv4 ones first; each
+// is tried in turn until one connects.
+//
 // The data connection is active first (the server connects to us, announced
 // with PORT, or EPRT over IPv6); with DataMode dmActiveThenPassive a refused
 // PORT/EPRT, or a server that does not connect within PassiveFallbackTimeout,
@@ -225,6 +228,8 @@ public:
 
     // Connection values; they persist across openings.
     std::string Host;  // name, dotted IPv4, or IPv6 (brackets allowed)
+    // The addresses a host name stands for, in the order they are tried.
+    std::function<std::vector<std::string>(const std::string &host)> ResolveAddresses = net::ResolveAll;
     int Port = 21;
     std::string Username;
     std::string Password;
@@ -272,10 +277,11 @@ public:
     // Called between the slices of every wait.
     TIdNotifyEvent OnIdle;
 
-    // Connects, reads the greeting, secures the connection as UseTLS says
-    // and, with login, logs in and selects the image type. connectTimeoutMs
-    // <= 0 leaves the attempt to the platform. Any failure closes the session
-    // (without "QUIT") before it passes on.
+    // Connects (to each address of Host in turn, until one answers), reads
+    // the greeting, secures the connection as UseTLS says and, with login,
+    // logs in and selects the image type. connectTimeoutMs <= 0 leaves each
+    // attempt to the platform. Any failure closes the session (without
+    // "QUIT") before it passes on; a failure to connect is the last attempt's.
     void OpenSession(bool login = true, int connectTimeoutMs = 0);
     void ChangeFolder(const std::string &folder);
     // localFile is a UTF-8 path; remoteFile is used as given, but must not be
@@ -319,6 +325,7 @@ private:
     enum class Step { InStep, TransferPending, OutOfStep };
 
     void Status(TIdStatus status, const std::string &text);
+    void Connect(const std::string &address, int connectTimeoutMs);
     void Disconnect();
     void Idle();
     bool WaitReady(net::Socket &socket, bool forWrite, int limitMs);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <regex>
@@ -55,6 +56,35 @@ int ReplyCodeOf(F f)
     } catch (const std::exception &) {
     }
     return -1;
+}
+
+// A port that was free a moment ago on both loopbacks: nobody listens there.
+int FreePort()
+{
+    for (;;) {
+        auto probe = qv::net::Socket::CreateTcp();
+        probe.Bind("127.0.0.1", 0);
+        const int port = probe.LocalPort();
+        try {
+            auto probe6 = qv::net::Socket::CreateTcp(qv::net::Family::IPv6);
+            probe6.Bind("::1", port);
+        } catch (const qv::net::ESocketError &e) {
+            if (e.code() == qv::net::kErrAddressInUse)
+                continue;
+        }
+        return port;
+    }
+}
+
+bool Ipv6LoopbackAvailable()
+{
+    try {
+        auto probe = qv::net::Socket::CreateTcp(qv::net::Family::IPv6);
+        probe.Bind("::1", 0);
+        return true;
+    } catch (const qv::net::ESocketError &) {
+        return false;
+    }
 }
 
 std::vector<std::string> Tail(const std::vector<std::string> &v, std::size_t from)
@@ -260,27 +290,77 @@ TEST(FtpLogin, SecondOpeningFailsAndClosesTheSession)
     EXPECT_EQ(server.Finish(), kLoginCommands);
 }
 
-TEST(FtpLogin, HostNamesAreResolvedLocalhostWithoutLookup)
+TEST(FtpLogin, EveryAddressOfTheHostIsTriedUntilOneAnswers)
 {
-    ScriptedServer server([](Peer &p) { p.Reply("220 ready"); });
+    if (!Ipv6LoopbackAvailable())
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    struct Case {
+        const char *listening;  // the server's only address
+        std::vector<std::string> addresses;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", {"::1", "127.0.0.1"}},
+        {"::1", {"127.0.0.1", "::1"}},
+        {"::1", {"127.0.0.1", "127.0.0.1", "::1"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.listening);
+        ScriptedServer server([](Peer &p) { p.Reply("220 ready"); }, c.listening);
+        Session s(server.port());
+        s.ftp.Host = "ftp.example.invalid";
+        s.ftp.ResolveAddresses = [&](const std::string &host) {
+            EXPECT_EQ(host, "ftp.example.invalid");
+            return c.addresses;
+        };
+        s.ftp.OpenSession(false);
+        std::vector<std::string> expected{"hsResolving Resolving hostname ftp.example.invalid."};
+        for (const auto &a : c.addresses)
+            expected.push_back("hsConnecting Connecting to " + a + ".");
+        EXPECT_EQ(s.rec.events, Join(expected, {"hsConnected Connected.", "OnConnected"}));
+        s.ftp.CloseSession();
+        server.Finish();
+    }
+
+    // None answers: the last attempt's failure.
+    Session s(FreePort());
+    s.ftp.Host = "ftp.example.invalid";
+    s.ftp.ResolveAddresses = [](const std::string &) { return std::vector<std::string>{"::1", "127.0.0.1"}; };
+    EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(false); }), "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(s.rec.events, Join({"hsResolving Resolving hostname ftp.example.invalid.",
+                                  "hsConnecting Connecting to ::1.", "hsConnecting Connecting to 127.0.0.1."},
+                                 Closing()));
+}
+
+class LocalhostOnOneLoopback : public ::testing::TestWithParam<const char *> {};
+
+INSTANTIATE_TEST_SUITE_P(FtpLogin, LocalhostOnOneLoopback, ::testing::Values("127.0.0.1", "::1"),
+                         [](const auto &info) { return std::string(info.index == 0 ? "IPv4" : "IPv6"); });
+
+TEST_P(LocalhostOnOneLoopback, IsReachedByTheName)
+{
+    const std::string listening = GetParam();
+    if (qv::net::FamilyOf(listening) == qv::net::Family::IPv6 && !Ipv6LoopbackAvailable())
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    const auto names = qv::net::ResolveAll("localhost");
+    if (std::find(names.begin(), names.end(), listening) == names.end())
+        GTEST_SKIP() << "localhost does not stand for " << listening << " on this machine";
+    ScriptedServer server([](Peer &p) { p.Reply("220 ready"); }, listening);
     Session s(server.port());
     s.ftp.Host = "LocalHost";
     s.ftp.OpenSession(false);
-    EXPECT_EQ(s.rec.events, Join({"hsResolving Resolving hostname LocalHost."}, kConnect));
+    ASSERT_GE(s.rec.events.size(), 4u);
+    EXPECT_EQ(s.rec.events.front(), "hsResolving Resolving hostname LocalHost.");
+    // Addresses before the server's own were tried and refused.
+    EXPECT_EQ(Tail(s.rec.events, s.rec.events.size() - 3),
+              (std::vector<std::string>{"hsConnecting Connecting to " + listening + ".", "hsConnected Connected.",
+                                        "OnConnected"}));
     s.ftp.CloseSession();
     server.Finish();
 }
 
 TEST(FtpLogin, SocketFailuresCarryTheirNumberAndText)
 {
-    // A port that was free a moment ago: nobody listens there.
-    int freePort;
-    {
-        auto probe = qv::net::Socket::CreateTcp();
-        probe.Bind("127.0.0.1", 0);
-        freePort = probe.LocalPort();
-    }
-    Session s(freePort);
+    Session s(FreePort());
     EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }), "Socket Error # 10061\r\nConnection refused.");
     EXPECT_EQ(s.rec.events, Join({"hsConnecting Connecting to 127.0.0.1."}, Closing()));
     EXPECT_FALSE(s.ftp.Connected());
