@@ -39,8 +39,9 @@ public:
                      .arg(total));
         };
         ftp.OnWork = [this](TWorkMode mode, std::int64_t count) {
-            line((mode == wmWrite ? QStringLiteral("Wysłano już (%1)") : QStringLiteral("Odczytano już (%1)"))
-                     .arg(count));
+            log_.addProgressLine(
+                (mode == wmWrite ? QStringLiteral("Wysłano już (%1)") : QStringLiteral("Odczytano już (%1)")).arg(count));
+            pump();
         };
         ftp.OnWorkEnd = [this](TWorkMode mode) {
             line(mode == wmWrite ? QStringLiteral("Koniec wysyłania") : QStringLiteral("Koniec czytania"));
