@@ -8,13 +8,16 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <chrono>
+#include <optional>
+
 namespace qv::cli {
 
 namespace {
 
 class ConsoleLogWindow : public LogWindow {
 public:
-    explicit ConsoleLogWindow(Console &console) : console_(console) {}
+    ConsoleLogWindow(Console &console, const ConsoleInteraction::Clock &clock) : console_(console), clock_(clock) {}
 
     // The caption names the archive (a generated name included): the log
     // file keeps it above the window's lines; the console shows none.
@@ -23,13 +26,26 @@ public:
         caption_ = QStringLiteral("Zawartość archiwum %1").arg(archiveName);
     }
     void setCaption(const QString &caption) override { caption_ = caption; }
-    void clearLines() override { pending_.clear(); }
+    void clearLines() override
+    {
+        pending_.clear();
+        endProgressLines(false);
+    }
     void addLine(const QString &line) override
     {
-        if (shown_)
-            console_.out(line);
-        else
-            pending_ << line;
+        endProgressLines(true);
+        print(line);
+    }
+    void addProgressLine(const QString &line) override
+    {
+        const qint64 now = clock_();
+        if (lastProgressAt_ && now - *lastProgressAt_ < ConsoleInteraction::kProgressLineEveryMs) {
+            heldProgress_ = line;
+            return;
+        }
+        heldProgress_.clear();
+        lastProgressAt_ = now;
+        print(line);
     }
     void repaintPane() override {}
     void setStopVisible(bool) override {}
@@ -46,10 +62,35 @@ public:
     }
     void setProgress(qint64 done, qint64 total) override { console_.progress(done, total); }
     void hideProgress() override { console_.endProgress(); }
-    void discard() override { pending_.clear(); }
+    void discard() override
+    {
+        pending_.clear();
+        endProgressLines(false);
+    }
 
 private:
+    void print(const QString &line)
+    {
+        if (shown_)
+            console_.out(line);
+        else
+            pending_ << line;
+    }
+
+    // Another line ends a run of progress lines: the count it last reached
+    // comes first, and the next run starts with a line at once.
+    void endProgressLines(bool showHeld)
+    {
+        if (showHeld && !heldProgress_.isEmpty())
+            print(heldProgress_);
+        heldProgress_.clear();
+        lastProgressAt_.reset();
+    }
+
     Console &console_;
+    const ConsoleInteraction::Clock &clock_;
+    std::optional<qint64> lastProgressAt_;  // when the last progress line was printed
+    QString heldProgress_;                  // the newest one not printed
     bool shown_ = false;
     QString caption_;
     QStringList pending_;
@@ -57,7 +98,15 @@ private:
 
 }  // namespace
 
-ConsoleInteraction::ConsoleInteraction(Console &console) : console_(console) {}
+ConsoleInteraction::ConsoleInteraction(Console &console, Clock clock) : console_(console), clock_(std::move(clock))
+{
+    if (!clock_)
+        clock_ = [] {
+            return static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now().time_since_epoch())
+                                           .count());
+        };
+}
 
 ConsoleInteraction::~ConsoleInteraction() = default;
 
@@ -69,7 +118,7 @@ void ConsoleInteraction::setConsent(bool consent, const QString &whenDeclined)
 
 LogWindow *ConsoleInteraction::openLogWindow()
 {
-    windows_.push_back(std::make_unique<ConsoleLogWindow>(console_));
+    windows_.push_back(std::make_unique<ConsoleLogWindow>(console_, clock_));
     return windows_.back().get();
 }
 

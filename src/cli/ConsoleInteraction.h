@@ -1,7 +1,9 @@
 // The Interaction port for a run without a window. A log window becomes the
 // console: its lines go to standard output once it is shown (a window that is
 // discarded unshown prints nothing, as it would show nothing), its progress to
-// the progress line, and its STOP is Ctrl+C or a stop signal. A message box
+// the progress line, and its STOP is Ctrl+C or a stop signal. Of a run of
+// progress lines ("Wysłano już (N)") it prints one every kProgressLineEveryMs
+// at most, and always the last before the next other line. A message box
 // prints its text on standard error. A question is answered as its default
 // button would be, unless the run has the user's word for it (--yes, or the
 // command itself as with --upload); a question so declined says why.
@@ -9,6 +11,7 @@
 
 #include "platform/interaction.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,7 +21,15 @@ class Console;
 
 class ConsoleInteraction : public Interaction {
 public:
-    explicit ConsoleInteraction(Console &console);
+    // Milliseconds on a steady clock; tests drive one of their own.
+    using Clock = std::function<qint64()>;
+
+    // A gigabyte sent in 32 KiB blocks makes 32,000 progress lines: far too
+    // many for a terminal, a log file or cron's mail, while one every few
+    // seconds still shows that the run is alive.
+    static constexpr qint64 kProgressLineEveryMs = 5000;
+
+    explicit ConsoleInteraction(Console &console, Clock clock = {});
     ~ConsoleInteraction() override;
 
     // Yes to every question from now on (consent), or the default button,
@@ -35,6 +46,7 @@ public:
 
 private:
     Console &console_;
+    Clock clock_;
     bool consent_ = false;
     QString whenDeclined_;
     std::vector<std::unique_ptr<LogWindow>> windows_;

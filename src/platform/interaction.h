@@ -42,6 +42,9 @@ public:
     virtual void setCaption(const QString &caption) = 0;
     virtual void clearLines() = 0;
     virtual void addLine(const QString &line) = 0;
+    // A line that only tells how far an operation has got, of which many
+    // come in a row: a window shows each, a log may keep fewer.
+    virtual void addProgressLine(const QString &line) { addLine(line); }
     virtual void repaintPane() = 0;
     virtual void setStopVisible(bool visible) = 0;
     virtual void setCloseEnabled(bool enabled) = 0;

@@ -6,10 +6,12 @@
 
 #include "platform/sockets_native.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace qv::net {
 
@@ -188,9 +190,11 @@ int portOf(const sockaddr_storage &ss)
 }
 
 
-// The host's first IPv4 address for TCP, or its first IPv6 one when it has
-// none, looked up in one family or both (AF_UNSPEC).
-std::string firstAddress(const std::string &host, int family)
+// The host's addresses for TCP in the order they are to be tried: its IPv4
+// ones first, as the program always connected, then its IPv6 ones, each in
+// the name service's order and once. IPv4 first, because an office whose IPv6
+// leads nowhere would otherwise sit out a failing attempt at every upload.
+std::vector<std::string> addressesOf(const std::string &host, int family)
 {
     startup();
     addrinfo hints{};
@@ -200,23 +204,25 @@ std::string firstAddress(const std::string &host, int family)
     int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
     if (rc != 0)
         throw ESocketError(native::LookupError(rc));
-    const addrinfo *chosen = nullptr;
-    for (addrinfo *a = list; a && !chosen; a = a->ai_next)
-        if (a->ai_addr && a->ai_family == AF_INET)
-            chosen = a;
-    if (!chosen)
-        for (addrinfo *a = list; a && !chosen; a = a->ai_next)
-            if (a->ai_addr && a->ai_family == AF_INET6)
-                chosen = a;
-    std::string out;
-    if (chosen)
-        out = addressText(chosen->ai_addr, static_cast<SockLen>(chosen->ai_addrlen));
+    std::vector<std::string> out;
+    try {
+        for (int wanted : {AF_INET, AF_INET6})
+            for (addrinfo *a = list; a; a = a->ai_next) {
+                if (!a->ai_addr || a->ai_family != wanted)
+                    continue;
+                std::string text = addressText(a->ai_addr, static_cast<SockLen>(a->ai_addrlen));
+                if (std::find(out.begin(), out.end(), text) == out.end())
+                    out.push_back(std::move(text));
+            }
+    } catch (...) {
+        freeaddrinfo(list);
+        throw;
+    }
     freeaddrinfo(list);
     if (out.empty())
         throw ESocketError(kErrHostNotFound);
     return out;
 }
-
 
 }  // namespace
 
@@ -247,15 +253,15 @@ Family FamilyOf(const std::string &address)
     return address.find(':') != std::string::npos ? Family::IPv6 : Family::IPv4;
 }
 
-std::string ResolveIPv4(const std::string &host) { return firstAddress(host, AF_INET); }
+std::string ResolveIPv4(const std::string &host) { return addressesOf(host, AF_INET).front(); }
 
-std::string ResolveHost(const std::string &host)
+std::vector<std::string> ResolveAll(const std::string &host)
 {
     if (IsDottedIPv4(host) || IsIPv6Address(host))
-        return host;
+        return {host};
     if (host.size() > 2 && host.front() == '[' && host.back() == ']' && IsIPv6Address(host.substr(1, host.size() - 2)))
-        return host.substr(1, host.size() - 2);
-    return firstAddress(host, AF_UNSPEC);
+        return {host.substr(1, host.size() - 2)};
+    return addressesOf(host, AF_UNSPEC);
 }
 
 std::string LocalHostName()

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv::net {
 
@@ -60,11 +61,11 @@ Family FamilyOf(const std::string &address);
 // when the name service does not know it.
 std::string ResolveIPv4(const std::string &host);
 
-// The address to connect to for a host name: its first IPv4 address, or its
-// first IPv6 address when it has no IPv4 one. A numeric address (IPv6 also in
-// brackets) is returned as it is. Raises ESocketError when the name service
-// does not know the name.
-std::string ResolveHost(const std::string &host);
+// The addresses to try, in turn, for a host name: all its IPv4 addresses,
+// then all its IPv6 ones. A numeric address (IPv6 also in brackets) is the
+// only one, as it is. Raises ESocketError when the name service does not know
+// the name.
+std::vector<std::string> ResolveAll(const std::string &host);
 
 // This computer's host name; empty when the system does not give one.
 std::string LocalHostName();

@@ -60,37 +60,27 @@ std::filesystem::path utf8Path(const std::string &name)
     return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
-using Clock = std::chrono::steady_clock;
-
-// A time limit in milliseconds from now; 0 or less is none.
-class Deadline {
-public:
-    explicit Deadline(int limitMs)
-        : unlimited_(limitMs <= 0), at_(Clock::now() + std::chrono::milliseconds(std::max(limitMs, 0)))
-    {
-    }
-    bool Passed() const { return !unlimited_ && Clock::now() >= at_; }
-    // Milliseconds left (0 once passed); only for a deadline with a limit.
-    int Remaining() const
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at_ - Clock::now()).count();
-        return static_cast<int>(std::max<long long>(left, 0));
-    }
-    // The next look at a socket: one slice, or what is left if that is less.
-    int Slice(int sliceMs) const
-    {
-        if (unlimited_)
-            return sliceMs;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at_ - Clock::now()).count();
-        return static_cast<int>(std::clamp<long long>(left, 0, sliceMs));
-    }
-
-private:
-    bool unlimited_;
-    Clock::time_point at_;
-};
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A line that ends a multi-line reply begins, at its very first character,
+// with the reply's code and a blank, or is the code alone. A line indented
+// with blanks is text, whatever follows them (RFC 959 asks servers to pad a
+// text line that begins with digits).
+bool endsReply(const std::string &line, const std::string &code)
+{
+    return line.size() >= 3 && equalsIgnoringCase(line.substr(0, 3), code) && (line.size() == 3 || line[3] == ' ');
+}
+
+std::string rightTrimmed(std::string s)
+{
+    while (!s.empty() && isBlankOrControl(s.back()))
+        s.pop_back();
+    return s;
+}
+
+// Refusals of a store that say the server could not open our data connection:
+// the same store may still go through in passive mode.
+bool refusesConnectBack(int code) { return code == 425 || code == 426; }
 
 // Decimal digits at text[i...] as a number no greater than max; i moves past them.
 std::optional<int> number(const std::string &text, std::size_t &i, int max)
@@ -134,9 +124,55 @@ const char *tlsRequiredText(EIdTlsRequired::Reason reason)
     return "TLS is required.";
 }
 
+std::string replyTooLongText(EIdReplyTooLong::Limit limit, long long value)
+{
+    switch (limit) {
+    case EIdReplyTooLong::Lines: return "The server's reply has more than " + std::to_string(value) + " lines.";
+    case EIdReplyTooLong::Bytes: return "The server's reply is longer than " + std::to_string(value) + " bytes.";
+    case EIdReplyTooLong::Time:
+        return "The server's reply did not end within " + seconds(static_cast<int>(value)) + " s.";
+    }
+    return "The server's reply is too long.";
+}
+
 }  // namespace
 
+// A time limit in milliseconds from now; 0 or less is none.
+class TIdFTP::Deadline {
+    using Clock = std::chrono::steady_clock;
+
+public:
+    explicit Deadline(int limitMs)
+        : unlimited_(limitMs <= 0), at_(Clock::now() + std::chrono::milliseconds(std::max(limitMs, 0)))
+    {
+    }
+    bool Passed() const { return !unlimited_ && Clock::now() >= at_; }
+    // Milliseconds left (0 once passed); only for a deadline with a limit.
+    int Remaining() const
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at_ - Clock::now()).count();
+        return static_cast<int>(std::max<long long>(left, 0));
+    }
+    // The next look at a socket: one slice, or what is left if that is less.
+    int Slice(int sliceMs) const
+    {
+        if (unlimited_)
+            return sliceMs;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at_ - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left, 0, sliceMs));
+    }
+
+private:
+    bool unlimited_;
+    Clock::time_point at_;
+};
+
 EIdTimeout::EIdTimeout(TIdWait what, int limitMs) : EIdException(timeoutText(what)), what_(what), limitMs_(limitMs) {}
+
+EIdReplyTooLong::EIdReplyTooLong(Limit limit, long long value)
+    : EIdException(replyTooLongText(limit, value)), limit_(limit), value_(value)
+{
+}
 
 EIdTlsRequired::EIdTlsRequired(Reason reason) : EIdException(tlsRequiredText(reason)), reason_(reason) {}
 
@@ -244,9 +280,8 @@ void TIdFTP::Idle()
     }
 }
 
-bool TIdFTP::WaitReady(net::Socket &socket, bool forWrite, int limitMs)
+bool TIdFTP::WaitReady(net::Socket &socket, bool forWrite, const Deadline &deadline)
 {
-    const Deadline deadline(limitMs);
     for (;;) {
         if (stopRequested_) {
             stopRequested_ = false;
@@ -260,13 +295,24 @@ bool TIdFTP::WaitReady(net::Socket &socket, bool forWrite, int limitMs)
     }
 }
 
-void TIdFTP::WaitFor(Channel &channel, net::TlsWait wait, int limitMs, TIdWait what)
+bool TIdFTP::WaitReady(net::Socket &socket, bool forWrite, int limitMs)
 {
-    if (!WaitReady(channel.socket, wait == net::TlsWait::Write, limitMs))
+    return WaitReady(socket, forWrite, Deadline(limitMs));
+}
+
+void TIdFTP::WaitFor(Channel &channel, net::TlsWait wait, const Deadline &deadline, int limitMs, TIdWait what)
+{
+    if (!WaitReady(channel.socket, wait == net::TlsWait::Write, deadline))
         throw EIdTimeout(what, limitMs);
 }
 
-std::size_t TIdFTP::ReceiveSome(Channel &channel, char *buffer, std::size_t length, int limitMs, TIdWait what)
+void TIdFTP::WaitFor(Channel &channel, net::TlsWait wait, int limitMs, TIdWait what)
+{
+    WaitFor(channel, wait, Deadline(limitMs), limitMs, what);
+}
+
+std::size_t TIdFTP::ReceiveSome(Channel &channel, char *buffer, std::size_t length, const Deadline &deadline,
+                                int limitMs, TIdWait what)
 {
     for (;;) {
         if (channel.tls) {
@@ -274,11 +320,11 @@ std::size_t TIdFTP::ReceiveSome(Channel &channel, char *buffer, std::size_t leng
             const net::TlsWait wait = channel.tls->Read(buffer, length, got);
             if (wait == net::TlsWait::None)
                 return got;
-            WaitFor(channel, wait, limitMs, what);
+            WaitFor(channel, wait, deadline, limitMs, what);
         } else {
             if (auto got = channel.socket.Receive(buffer, length, 0))
                 return *got;
-            WaitFor(channel, net::TlsWait::Read, limitMs, what);
+            WaitFor(channel, net::TlsWait::Read, deadline, limitMs, what);
         }
     }
 }
@@ -321,7 +367,7 @@ void TIdFTP::SendLine(const std::string &line)
         done += SendSome(control_, data.data() + done, data.size() - done, ReadTimeout);
 }
 
-std::string TIdFTP::ReadLine(int limitMs)
+std::string TIdFTP::ReadLine(const Deadline &deadline, int limitMs)
 {
     const std::size_t limit = static_cast<std::size_t>(std::max(MaxLineLength, 0));
     for (;;) {
@@ -329,6 +375,11 @@ std::string TIdFTP::ReadLine(int limitMs)
         if (lf != std::string::npos) {
             std::string line = input_.substr(0, lf);
             input_.erase(0, lf + 1);
+            replyBytes_ += lf + 1;
+            if (++replyLines_ > kMaxReplyLines)
+                throw EIdReplyTooLong(EIdReplyTooLong::Lines, kMaxReplyLines);
+            if (replyBytes_ > kMaxReplyBytes)
+                throw EIdReplyTooLong(EIdReplyTooLong::Bytes, static_cast<long long>(kMaxReplyBytes));
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             if (line.size() > limit)
@@ -346,34 +397,47 @@ std::string TIdFTP::ReadLine(int limitMs)
         const std::size_t room = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
         if (received_.size() != room)
             received_.assign(room, '\0');
-        const std::size_t got = ReceiveSome(control_, received_.data(), received_.size(), limitMs, TIdWait::Reply);
+        const std::size_t got =
+            ReceiveSome(control_, received_.data(), received_.size(), deadline, limitMs, TIdWait::Reply);
         if (got == 0)
             throw EIdConnClosedGracefully();
         input_.append(received_.data(), got);
     }
 }
 
-std::string TIdFTP::ReadNonEmptyLine(int limitMs)
+// The next line with anything in it, blanks at its end removed.
+std::string TIdFTP::ReadNonEmptyLine(const Deadline &deadline, int limitMs)
 {
     for (;;) {
-        std::string line = trimmed(ReadLine(limitMs));
-        if (!line.empty())
+        std::string line = rightTrimmed(ReadLine(deadline, limitMs));
+        if (!trimmed(line).empty())
             return line;
     }
 }
 
 void TIdFTP::ReadReply(int limitMs)
 {
+    const Deadline deadline(limitMs);
+    replyLines_ = 0;
+    replyBytes_ = 0;
     std::vector<std::string> lines;
-    lines.push_back(ReadNonEmptyLine(limitMs));
-    if (lines[0].size() > 3 && lines[0][3] == '-') {
-        const std::string terminator = lines[0].substr(0, 3) + " ";
-        for (;;) {
-            std::string line = ReadNonEmptyLine(limitMs);
-            lines.push_back(line);
-            if (line.size() < 4 || equalsIgnoringCase(line.substr(0, 4), terminator))
-                break;
+    try {
+        lines.push_back(trimmed(ReadNonEmptyLine(deadline, limitMs)));
+        if (lines[0].size() > 3 && lines[0][3] == '-') {
+            const std::string code = lines[0].substr(0, 3);
+            for (;;) {
+                const std::string line = ReadNonEmptyLine(deadline, limitMs);
+                lines.push_back(trimmed(line));
+                if (endsReply(line, code))
+                    break;
+            }
         }
+    } catch (const EIdTimeout &) {
+        // Lines that keep coming, however slowly, are a reply without end,
+        // not a silent server.
+        if (replyBytes_ > 0 || !input_.empty())
+            throw EIdReplyTooLong(EIdReplyTooLong::Time, limitMs);
+        throw;
     }
 
     TIdRFCReply reply;
@@ -404,6 +468,16 @@ void TIdFTP::ReadReplyTracked(int limitMs)
     } catch (const EIdStopped &) {
         if (step_ == Step::InStep)
             step_ = Step::OutOfStep;
+        throw;
+    } catch (const EIdReplyTooLong &) {
+        // The rest of such a reply is still on its way: nothing read after
+        // it could be matched with a command.
+        step_ = Step::OutOfStep;
+        input_.clear();
+        throw;
+    } catch (const EIdMaxLineLengthExceeded &) {
+        step_ = Step::OutOfStep;
+        input_.clear();
         throw;
     }
 }
@@ -503,6 +577,24 @@ void TIdFTP::ProtectData()
     Status(ftpTlsDataClear, "The server does not protect the data connection; the file goes in plain text");
 }
 
+void TIdFTP::Connect(const std::string &address, int connectTimeoutMs)
+{
+    control_.socket = net::Socket::CreateTcp(net::FamilyOf(address));
+    try {
+        control_.socket.Bind(BoundIP, BoundPort);
+    } catch (const net::ESocketError &e) {
+        if (e.code() == net::kErrAddressInUse)
+            throw EIdCouldNotBindSocket();
+        throw;
+    }
+    Status(hsConnecting, "Connecting to " + address + ".");
+    if (!control_.socket.StartConnect(address, Port)) {
+        if (!WaitReady(control_.socket, true, connectTimeoutMs))
+            throw net::ESocketError(net::kErrTimedOut);
+        control_.socket.FinishConnect();
+    }
+}
+
 void TIdFTP::OpenSession(bool login, int connectTimeoutMs)
 {
     if (Connected()) {
@@ -513,30 +605,27 @@ void TIdFTP::OpenSession(bool login, int connectTimeoutMs)
     storeStarted_ = false;
     step_ = Step::InStep;
     dataProtected_ = false;
+    folders_.clear();
     try {
         checkArgument(Username, "The user name");
         checkArgument(Password, "The password");
         input_.clear();
 
-        std::string address = Host;
+        std::vector<std::string> addresses{Host};
         if (!net::IsDottedIPv4(Host)) {
             Status(hsResolving, "Resolving hostname " + Host + ".");
-            address = equalsIgnoringCase(Host, "LOCALHOST") ? std::string("127.0.0.1") : net::ResolveHost(Host);
+            addresses = ResolveAddresses ? ResolveAddresses(Host) : net::ResolveAll(Host);
+            if (addresses.empty())
+                throw net::ESocketError(net::kErrHostNotFound);
         }
-        control_.socket = net::Socket::CreateTcp(net::FamilyOf(address));
-        try {
-            control_.socket.Bind(BoundIP, BoundPort);
-        } catch (const net::ESocketError &e) {
-            if (e.code() == net::kErrAddressInUse)
-                throw EIdCouldNotBindSocket();
-            throw;
-        }
-
-        Status(hsConnecting, "Connecting to " + address + ".");
-        if (!control_.socket.StartConnect(address, Port)) {
-            if (!WaitReady(control_.socket, true, connectTimeoutMs))
-                throw net::ESocketError(net::kErrTimedOut);
-            control_.socket.FinishConnect();
+        for (std::size_t i = 0;; ++i) {
+            try {
+                Connect(addresses[i], connectTimeoutMs);
+                break;
+            } catch (const net::ESocketError &) {
+                if (i + 1 == addresses.size())
+                    throw;
+            }
         }
         Status(hsConnected, "Connected.");
         if (OnConnected)
@@ -564,6 +653,7 @@ void TIdFTP::ChangeFolder(const std::string &folder)
 {
     checkArgument(folder, "The folder name");
     SendCmd("CWD " + folder, {200, 250});
+    folders_.push_back(folder);
 }
 
 void TIdFTP::SendStor(const std::string &remoteFile)
@@ -583,6 +673,33 @@ void TIdFTP::SendStor(const std::string &remoteFile)
     throw EIdReplyError(code, lastReply_.JoinedText());
 }
 
+// Whether the server has sent anything on the control connection, looked at
+// without waiting; what came is kept for the reply's reading. Under TLS a
+// readable socket may hold records of the protocol's own and no reply.
+bool TIdFTP::ControlReadable()
+{
+    if (!input_.empty())
+        return true;
+    if (!control_.socket.Poll(false, 0))
+        return false;
+    const std::size_t room = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
+    if (received_.size() != room)
+        received_.assign(room, '\0');
+    std::size_t got = 0;
+    if (control_.tls) {
+        if (control_.tls->Read(received_.data(), received_.size(), got) != net::TlsWait::None)
+            return false;
+    } else {
+        const auto read = control_.socket.Receive(received_.data(), received_.size(), 0);
+        if (!read)
+            return false;
+        got = *read;
+    }
+    // Nothing at all: the server closed, which the reading of a reply reports.
+    input_.append(received_.data(), got);
+    return true;
+}
+
 TIdFTP::Channel TIdFTP::OpenActive(net::Socket &listener, const std::string &remoteFile, int acceptLimitMs,
                                    bool &gaveUp)
 {
@@ -593,31 +710,42 @@ TIdFTP::Channel TIdFTP::OpenActive(net::Socket &listener, const std::string &rem
     const std::string server = control_.socket.PeerAddress();
     const Deadline deadline(acceptLimitMs);
     for (;;) {
-        int left = 0;
-        if (acceptLimitMs > 0) {
-            left = deadline.Remaining();
-            if (left <= 0) {
-                gaveUp = true;
-                return {};
-            }
+        if (stopRequested_) {
+            stopRequested_ = false;
+            throw EIdStopped();
         }
-        if (!WaitReady(listener, false, left)) {
+        if (listener.Poll(false, deadline.Slice(kIdleSliceMs))) {
+            auto accepted = listener.Accept(0);
+            if (!accepted)
+                continue;
+            if (accepted->PeerAddress() != server) {
+                accepted->Close(true);
+                continue;
+            }
+            listener.Close();
+            Channel data;
+            data.socket = std::move(*accepted);
+            data.socket.SetNonBlocking(true);
+            dataConnected_ = true;
+            return data;
+        }
+        // A server that cannot reach us says so (425) instead of connecting.
+        if (ControlReadable()) {
+            ReadReplyTracked(ReadTimeout);
+            const int code = lastReply_.NumericCode;
+            if (code >= 200) {
+                step_ = Step::InStep;
+                if (code >= 400)
+                    storeStarted_ = false;  // the store's last word: no file
+                throw EIdReplyError(code, lastReply_.JoinedText());
+            }
+            continue;  // one more preliminary reply
+        }
+        if (deadline.Passed()) {
             gaveUp = true;
             return {};
         }
-        auto accepted = listener.Accept(0);
-        if (!accepted)
-            continue;
-        if (accepted->PeerAddress() != server) {
-            accepted->Close(true);
-            continue;
-        }
-        listener.Close();
-        Channel data;
-        data.socket = std::move(*accepted);
-        data.socket.SetNonBlocking(true);
-        dataConnected_ = true;
-        return data;
+        Idle();
     }
 }
 
@@ -678,7 +806,18 @@ TIdFTP::Channel TIdFTP::OpenDataConnection(const std::string &remoteFile)
         if (lastReply_.NumericCode == 200) {
             const int limit = ActiveWaitLimit();
             bool gaveUp = false;
-            Channel data = OpenActive(listener, remoteFile, limit, gaveUp);
+            Channel data;
+            try {
+                data = OpenActive(listener, remoteFile, limit, gaveUp);
+            } catch (const EIdReplyError &e) {
+                if (DataMode == dmActive || !refusesConnectBack(e.ReplyCode()))
+                    throw;
+                // The store has had its answer; the control connection is in step.
+                listener.Close();
+                Status(ftpActiveConnectFailed, "The server could not connect (" + std::to_string(e.ReplyCode()) +
+                                                   "); switching to passive mode");
+                return OpenPassive(remoteFile);
+            }
             if (!gaveUp)
                 return data;
             listener.Close();
@@ -811,17 +950,23 @@ void TIdFTP::StoreFile(const std::string &localFile, const std::string &remoteFi
     }
     Status(ftpReady, "Transfer complete");
 
-    ReadReplyTracked(ReadTimeout);
+    try {
+        ReadReplyTracked(ReadTimeout);
+    } catch (const EIdStopped &) {
+        // The server has the data and its answer is still due: it would be
+        // taken for the answer to the next command.
+        step_ = Step::OutOfStep;
+        throw;
+    }
+    // The final reply is the store's last word, a refusal (426, 451 ...) too:
+    // nothing else follows it.
     const int code = lastReply_.NumericCode;
     if (code >= 200)
         step_ = Step::InStep;
-    if (!accepts({225, 226, 250, 426, 450}, code))
-        throw EIdReplyError(code, lastReply_.JoinedText());
-    if (code == 426 || code == 450) {
-        GetResponse({226, 225});
+    if (code == 426)
         Status(ftpAborted, "Transfer aborted");
-        return;
-    }
+    if (!accepts({225, 226, 250}, code))
+        throw EIdReplyError(code, lastReply_.JoinedText());
     if (VerifySize) {
         const auto stored = Size(remoteFile);
         if (!stored)
@@ -859,11 +1004,50 @@ void TIdFTP::Delete(const std::string &remoteFile)
     if (remoteFile.empty())
         throw EIdInvalidArgument("The remote file name is empty.");
     checkArgument(remoteFile, "The remote file name");
-    Resync(CleanupTimeout);
+    if (!Connected())
+        throw EIdNotConnected();
+    bool inStep = false;
+    if (step_ != Step::OutOfStep) {
+        try {
+            Resync(CleanupTimeout);
+            inStep = true;
+        } catch (const EIdStopped &) {
+            throw;
+        } catch (const std::exception &) {
+            // Whatever kept the answers away, a new connection is the way on.
+        }
+    }
+    if (!inStep)
+        Reopen();
     SendLine("DELE " + remoteFile);
     ReadReplyTracked(CleanupTimeout);
     if (!accepts({250, 200}, lastReply_.NumericCode))
         throw EIdReplyError(lastReply_.NumericCode, lastReply_.JoinedText());
+}
+
+// The old connection is closed without "QUIT": a server that sees the
+// connection go abandons the store, where after "QUIT" it would finish it.
+void TIdFTP::Reopen()
+{
+    Status(ftpReconnecting, "The control connection is out of step; opening a new one");
+    const std::vector<std::string> folders = folders_;
+    const bool storeStarted = storeStarted_;
+    const int readTimeout = ReadTimeout;
+    struct Restore {
+        TIdFTP &ftp;
+        int readTimeout;
+        bool storeStarted;
+        ~Restore()
+        {
+            ftp.ReadTimeout = readTimeout;
+            ftp.storeStarted_ = storeStarted;
+        }
+    } restore{*this, readTimeout, storeStarted};
+    Disconnect();
+    ReadTimeout = CleanupTimeout;
+    OpenSession(true, CleanupTimeout);
+    for (const std::string &folder : folders)
+        ChangeFolder(folder);
 }
 
 void TIdFTP::CloseSession()

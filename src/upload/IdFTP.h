@@ -7,13 +7,21 @@
 // keeps its windows alive and may call Stop(). Notifications arrive on the
 // caller's thread from inside the calls.
 //
+// A host name stands for every address it resolves to, IPv4 ones first; each
+// is tried in turn until one connects.
+//
 // The data connection is active first (the server connects to us, announced
 // with PORT, or EPRT over IPv6); with DataMode dmActiveThenPassive a refused
-// PORT/EPRT, or a server that does not connect within PassiveFallbackTimeout,
-// switches the same store to passive mode (EPSV, then PASV over IPv4), which
-// works behind the address translation of an office router. Passive replies
-// are trusted for the port only: the data connection always goes to the
-// address of the control connection's peer.
+// PORT/EPRT, a server that answers the store that it could not connect (425),
+// or one that does not connect within PassiveFallbackTimeout, switches the
+// same store to passive mode (EPSV, then PASV over IPv4), which works behind
+// the address translation of an office router. Passive replies are trusted
+// for the port only: the data connection always goes to the address of the
+// control connection's peer.
+//
+// A reply is read within one time limit for all its lines, and no more than
+// kMaxReplyLines lines and kMaxReplyBytes bytes of it are taken: a server
+// that never ends its reply fails the session instead of filling memory.
 //
 // With UseTLS the control connection is secured with "AUTH TLS" before the
 // login, and the data connections with "PBSZ 0" and "PROT P"; the server's
@@ -22,7 +30,10 @@
 // A failure after "STOR" leaves a reply due from the server; the next command
 // first brings the control connection back in step (ABOR where no data
 // connection was made) within CleanupTimeout, so that a partial file can
-// still be deleted.
+// still be deleted. Where that cannot be done (a stop while the final reply
+// was awaited, a reply that never came or never ended), Delete closes the
+// control connection, which makes the server abandon the store, and deletes
+// over a new one, opened as the old one was.
 #pragma once
 
 #include "platform/errors.h"
@@ -56,6 +67,8 @@ enum TIdStatus {
     ftpActiveRefused,       // PORT/EPRT refused; switching to passive mode
     ftpActiveNoConnection,  // no data connection from the server; switching to passive mode
     ftpSizeUnknown,         // the server does not tell the stored file's size
+    ftpActiveConnectFailed, // the server could not connect back (425); switching to passive mode
+    ftpReconnecting,        // the control connection is out of step; a new one is opened
 };
 
 enum TWorkMode { wmRead, wmWrite };
@@ -134,6 +147,21 @@ public:
 private:
     TIdWait what_;
     int limitMs_;
+};
+
+// A reply that does not end: more lines or bytes than TIdFTP takes for one
+// reply, or lines still coming when the reply's time limit ran out.
+class EIdReplyTooLong : public EIdException {
+public:
+    enum Limit { Lines, Bytes, Time };
+    // value: the count of lines or bytes, or the time limit in milliseconds.
+    EIdReplyTooLong(Limit limit, long long value);
+    Limit Exceeded() const { return limit_; }
+    long long Value() const { return value_; }
+
+private:
+    Limit limit_;
+    long long value_;
 };
 
 // An earlier command went unanswered in time; its reply may still come, so
@@ -217,6 +245,13 @@ public:
     // enough that a click on STOP or a repaint feels immediate (well under the
     // ~100 ms a user notices), long enough that a wait costs no CPU to speak of.
     static constexpr int kIdleSliceMs = 50;
+    // The longest replies servers send (a banner, FEAT, HELP) run to some
+    // tens of lines; a thousand leaves room for any of them and still stops
+    // a server that sends lines without end.
+    static constexpr int kMaxReplyLines = 1000;
+    // A thousand lines of a thousand characters: far more than any real
+    // reply, and little enough to hold in memory on any machine.
+    static constexpr std::size_t kMaxReplyBytes = std::size_t(1) << 20;
 
     TIdFTP();
     ~TIdFTP();
@@ -225,6 +260,8 @@ public:
 
     // Connection values; they persist across openings.
     std::string Host;  // name, dotted IPv4, or IPv6 (brackets allowed)
+    // The addresses a host name stands for, in the order they are tried.
+    std::function<std::vector<std::string>(const std::string &host)> ResolveAddresses = net::ResolveAll;
     int Port = 21;
     std::string Username;
     std::string Password;
@@ -243,7 +280,7 @@ public:
     // differs from what was sent.
     bool VerifySize = false;
 
-    // Longest wait, in milliseconds, for a reply line, for room to send data,
+    // Longest wait, in milliseconds, for a whole reply, for room to send data,
     // for a passive data connection and for a TLS handshake; 0 waits without
     // limit.
     int ReadTimeout = 60000;
@@ -256,8 +293,9 @@ public:
     // never does, and the user should not wait a minute to find out.
     int PassiveFallbackTimeout = 15000;
     // Longest wait for the replies that bring the control connection back in
-    // step after a failure or a stop, and for the reply to "DELE": kept short,
-    // since the user is already waiting for the end.
+    // step after a failure or a stop, and for the reply to "DELE", and for
+    // each step of a new connection that Delete opens: kept short, since the
+    // user is already waiting for the end.
     int CleanupTimeout = 5000;
     int MaxLineLength = 16384;
     int SendBufferSize = 32768;
@@ -272,16 +310,19 @@ public:
     // Called between the slices of every wait.
     TIdNotifyEvent OnIdle;
 
-    // Connects, reads the greeting, secures the connection as UseTLS says
-    // and, with login, logs in and selects the image type. connectTimeoutMs
-    // <= 0 leaves the attempt to the platform. Any failure closes the session
-    // (without "QUIT") before it passes on.
+    // Connects (to each address of Host in turn, until one answers), reads
+    // the greeting, secures the connection as UseTLS says and, with login,
+    // logs in and selects the image type. connectTimeoutMs <= 0 leaves each
+    // attempt to the platform. Any failure closes the session (without
+    // "QUIT") before it passes on; a failure to connect is the last attempt's.
     void OpenSession(bool login = true, int connectTimeoutMs = 0);
     void ChangeFolder(const std::string &folder);
     // localFile is a UTF-8 path; remoteFile is used as given, but must not be
     // empty or hold a line break.
     void StoreFile(const std::string &localFile, const std::string &remoteFile);
-    // "DELE"; the reply is awaited for CleanupTimeout only.
+    // "DELE"; the reply is awaited for CleanupTimeout only. When the control
+    // connection cannot be brought back in step, it is closed and the file
+    // is deleted over a new one (login and the folder changes as before).
     void Delete(const std::string &remoteFile);
     // "SIZE": the remote file's size, or nothing when the server does not
     // tell sizes.
@@ -317,26 +358,34 @@ private:
     // Whether every reply asked for has been read: after a failure of a
     // store its final reply is still due; after a wait that gave up, any.
     enum class Step { InStep, TransferPending, OutOfStep };
+    // A time limit from now.
+    class Deadline;
 
     void Status(TIdStatus status, const std::string &text);
+    void Connect(const std::string &address, int connectTimeoutMs);
     void Disconnect();
+    void Reopen();
     void Idle();
+    bool WaitReady(net::Socket &socket, bool forWrite, const Deadline &deadline);
     bool WaitReady(net::Socket &socket, bool forWrite, int limitMs);
+    void WaitFor(Channel &channel, net::TlsWait wait, const Deadline &deadline, int limitMs, TIdWait what);
     void WaitFor(Channel &channel, net::TlsWait wait, int limitMs, TIdWait what);
-    std::size_t ReceiveSome(Channel &channel, char *buffer, std::size_t length, int limitMs, TIdWait what);
+    std::size_t ReceiveSome(Channel &channel, char *buffer, std::size_t length, const Deadline &deadline,
+                            int limitMs, TIdWait what);
     std::size_t SendSome(Channel &channel, const char *data, std::size_t length, int limitMs);
     void Handshake(Channel &channel);
     void SendLine(const std::string &line);
     void SendCmd(const std::string &command, std::initializer_list<int> accepted);
     void GetResponse(std::initializer_list<int> accepted);
-    std::string ReadLine(int limitMs);
-    std::string ReadNonEmptyLine(int limitMs);
+    std::string ReadLine(const Deadline &deadline, int limitMs);
+    std::string ReadNonEmptyLine(const Deadline &deadline, int limitMs);
     void ReadReply(int limitMs);
     void ReadReplyTracked(int limitMs);
     void Resync(int limitMs);
     void NegotiateTls();
     void ProtectData();
     std::string TlsPeerName() const;
+    bool ControlReadable();
     Channel OpenActive(net::Socket &listener, const std::string &remoteFile, int acceptLimitMs, bool &gaveUp);
     Channel OpenPassive(const std::string &remoteFile);
     Channel OpenDataConnection(const std::string &remoteFile);
@@ -345,6 +394,9 @@ private:
 
     Channel control_;
     std::string input_;           // received but not yet read
+    int replyLines_ = 0;          // lines of the reply being read, blank ones too
+    std::size_t replyBytes_ = 0;  // and their bytes
+    std::vector<std::string> folders_;  // changes of folder since the login, for a new connection
     std::vector<char> received_;  // one read from the control connection
     std::vector<char> block_;     // the one buffer every transfer goes through
     TIdRFCReply lastReply_;

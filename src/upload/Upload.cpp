@@ -12,13 +12,6 @@ namespace qv {
 
 namespace {
 
-// The server said "aborted" and then confirmed it: the store ended, but the
-// file is not to be trusted.
-class EServerAborted : public Exception {
-public:
-    EServerAborted() : Exception("Transfer aborted") {}
-};
-
 QString seconds(int ms) { return QString::number((ms + 999) / 1000); }
 
 // The notification handlers write to the upload's own window only, and only
@@ -39,8 +32,9 @@ public:
                      .arg(total));
         };
         ftp.OnWork = [this](TWorkMode mode, std::int64_t count) {
-            line((mode == wmWrite ? QStringLiteral("Wysłano już (%1)") : QStringLiteral("Odczytano już (%1)"))
-                     .arg(count));
+            log_.addProgressLine(
+                (mode == wmWrite ? QStringLiteral("Wysłano już (%1)") : QStringLiteral("Odczytano już (%1)")).arg(count));
+            pump();
         };
         ftp.OnWorkEnd = [this](TWorkMode mode) {
             line(mode == wmWrite ? QStringLiteral("Koniec wysyłania") : QStringLiteral("Koniec czytania"));
@@ -66,7 +60,6 @@ public:
     }
 
     bool stopped() const { return stopped_; }
-    bool aborted() const { return aborted_; }
 
     // Why the upload failed, on one line, in words the user can act on.
     void failure(const std::exception &e)
@@ -87,8 +80,13 @@ public:
             line(QStringLiteral("Na serwerze jest %1 bajtów z %2 wysłanych - plik nie dotarł cały")
                      .arg(size->Stored())
                      .arg(size->Sent()));
-        } else if (dynamic_cast<const EServerAborted *>(&e)) {
+        } else if (aborted_ && dynamic_cast<const EIdReplyError *>(&e)) {
             line(QStringLiteral("Serwer przerwał przyjmowanie pliku - plik nie dotarł cały"));
+        } else if (const auto *tooLong = dynamic_cast<const EIdReplyTooLong *>(&e)) {
+            line(tooLong->Exceeded() == EIdReplyTooLong::Time
+                     ? QStringLiteral("Odpowiedź serwera nie skończyła się w ciągu %1 s - przerwano")
+                           .arg(seconds(static_cast<int>(tooLong->Value())))
+                     : QStringLiteral("Odpowiedź serwera jest zbyt długa - przerwano"));
         } else {
             const QString text = reason(e);
             line(text.isEmpty() ? QStringLiteral("Błąd przesyłania") : text);
@@ -150,6 +148,13 @@ private:
         case ftpActiveRefused:
             line(QStringLiteral("Serwer odrzucił tryb aktywny - przechodzę na tryb pasywny"));
             break;
+        case ftpActiveConnectFailed:
+            line(QStringLiteral("Serwer nie mógł połączyć się z programem (%1) - przechodzę na tryb pasywny")
+                     .arg(ftp_.LastCmdResult().NumericCode));
+            break;
+        case ftpReconnecting:
+            line(QStringLiteral("Łączę się ponownie z serwerem, aby usunąć niepełny plik"));
+            break;
         case ftpActiveNoConnection:
             line(QStringLiteral("Serwer nie połączył się w ciągu %1 s - przechodzę na tryb pasywny")
                      .arg(seconds(ftp_.ActiveWaitLimit())));
@@ -176,6 +181,8 @@ private:
             text = (QString::number(reply->ReplyCode()) + QLatin1Char(' ') + text).trimmed();
         else if (dynamic_cast<const EIdTimeout *>(&e))
             text = QStringLiteral("serwer nie odpowiada");
+        else if (dynamic_cast<const EIdReplyTooLong *>(&e))
+            text = QStringLiteral("odpowiedź serwera jest zbyt długa");
         else if (dynamic_cast<const EIdNotConnected *>(&e))
             text = QStringLiteral("brak połączenia z serwerem");
         else if (dynamic_cast<const EIdOutOfStep *>(&e))
@@ -319,8 +326,6 @@ bool UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
                 IdFTP.ChangeFolder("dane");
                 remote = RemoteFileName(SenderIdentifier(), QDateTime::currentDateTime());
                 IdFTP.StoreFile(fileName.toStdString(), remote);
-                if (session.aborted())
-                    throw EServerAborted();
                 IdFTP.CloseSession();
                 session.line(QStringLiteral(" *** Koniec przesyłania *** "));
                 sent = true;

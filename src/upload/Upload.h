@@ -5,9 +5,10 @@
 // the upload lets the window system's events through and turns a press of
 // the log window's STOP button, or the closing of the main window, into a
 // stop of the session. A transfer that fails or is stopped after "STOR" has
-// its remote file deleted ("DELE"), so the server never keeps a partial
-// archive under the final name; a size check ("SIZE") after the transfer
-// catches a file that arrived short.
+// its remote file deleted ("DELE"), over a new connection when the old one
+// is out of step, so the server never keeps a partial archive under the final
+// name, or the log names the file that could not be deleted; a size check
+// ("SIZE") after the transfer catches a file that arrived short.
 #pragma once
 
 #include "platform/interaction.h"

@@ -1,5 +1,6 @@
 #include "AppFixture.h"
 #include "FtpTestServer.h"
+#include "scripted_server.h"
 #include "settings/formstorage.h"
 #include "settings/inifile.h"
 #include "upload/remotename.h"
@@ -12,6 +13,9 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTimer>
+
+#include <chrono>
+#include <thread>
 
 using namespace qv;
 using namespace qv::test;
@@ -62,6 +66,14 @@ protected:
         startOnDemo(file);
         setValue(QStringLiteral("host"), host);
         setValue(QStringLiteral("port"), QString::number(server->port()));
+    }
+
+    // A scripted server's port in place of the real server's, by address.
+    void startForScripted(const QString &file, int port)
+    {
+        startOnDemo(file);
+        setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+        setValue(QStringLiteral("port"), QString::number(port));
     }
 
     void setValue(const QString &name, const QVariant &value)
@@ -236,6 +248,7 @@ TEST_F(UploadFixture, ActiveModeThatDoesNotGetThroughIsLoggedAndTheFileStillArri
     const Case cases[] = {
         {{"--refuse", "PORT,EPRT"}, "", "Serwer odrzucił tryb aktywny - przechodzę na tryb pasywny"},
         {{"--silent-active"}, "auto", "Serwer nie połączył się w ciągu 1 s - przechodzę na tryb pasywny"},
+        {{"--connect-back-fails"}, "", "Serwer nie mógł połączyć się z programem (425) - przechodzę na tryb pasywny"},
         {{"--refuse", "PORT,EPRT"}, "Pasywny", ""},  // passive at once: nothing to report
     };
     for (const Case &c : cases) {
@@ -259,16 +272,25 @@ TEST_F(UploadFixture, ActiveModeThatDoesNotGetThroughIsLoggedAndTheFileStillArri
 
 TEST_F(UploadFixture, ActiveOnlyModeReportsTheRefusal)
 {
-    FtpServerOptions options;
-    options.extra = QStringList{"--refuse", "PORT,EPRT"};
-    serve(options);
-    setting(QStringLiteral("tryb"), QStringLiteral("aktywny"));
-    startFor(archive(100));
-    const QStringList lines = upload()->lines();
-    ASSERT_GE(lines.size(), 3);
-    EXPECT_EQ(lines.mid(lines.size() - 3),
-              (QStringList{"Transfer complete", "502 Command not implemented.", " *** Przesyłanie nieudane *** "}));
-    EXPECT_TRUE(server->storedNames().isEmpty());
+    const std::pair<QString, QString> cases[] = {
+        {"--refuse", "502 Command not implemented."},
+        {"--connect-back-fails", "425 Failed to establish connection."},
+    };
+    for (const auto &[option, line] : cases) {
+        SCOPED_TRACE(option.toStdString());
+        FtpServerOptions options;
+        options.extra = QStringList{option};
+        if (option == "--refuse")
+            options.extra << "PORT,EPRT";
+        serve(options);
+        setting(QStringLiteral("tryb"), QStringLiteral("aktywny"));
+        startFor(archive(100));
+        const QStringList lines = upload()->lines();
+        ASSERT_GE(lines.size(), 3);
+        EXPECT_EQ(lines.mid(lines.size() - 3), (QStringList{"Transfer complete", line, " *** Przesyłanie nieudane *** "}));
+        EXPECT_TRUE(server->storedNames().isEmpty());
+        TearDown();
+    }
 }
 
 TEST_F(UploadFixture, SilentServerEndsAtItsLimitOrAtStopOrAtClosingWithTheWindowAlive)
@@ -363,6 +385,104 @@ TEST_F(UploadFixture, TransferThatFailsOrIsStoppedLeavesNoPartialFile)
                                                                 " *** Przesyłanie przerwane *** "}
                                                   : QStringList{" *** Przesyłanie nieudane *** "};
         EXPECT_EQ(lines.mid(at + 2), tail);
+        TearDown();
+    }
+}
+
+TEST_F(UploadFixture, StopWhileTheServerOwesTheFinalReplyStillRemovesThePartialFile)
+{
+    using qvtest::Peer;
+    for (bool secondServed : {true, false}) {
+        SCOPED_TRACE(secondServed ? "a new connection is taken" : "a new connection is refused");
+        std::string stored;
+        std::vector<qvtest::ScriptedServer::Script> scripts{[&](Peer &p) {
+            p.Login();
+            p.Expect("CWD dane");
+            p.Reply("250 Directory successfully changed.");
+            p.Expect("PORT ");
+            p.Reply("200 PORT command successful.");
+            stored = p.Expect("STOR ").substr(5);
+            p.Reply("150 Ok to send data.");
+            auto data = p.ConnectBack();
+            Peer::ReceiveAll(data);
+            p.AwaitClose();  // the whole file, and never an answer
+        }};
+        if (secondServed)
+            scripts.push_back([&](Peer &p) {
+                p.Login();
+                p.Expect("CWD dane");
+                p.Reply("250 Directory successfully changed.");
+                p.Expect("DELE " + stored);
+                p.Reply("250 Delete operation successful.");
+            });
+        qvtest::ScriptedServer scripted(scripts);
+        startForScripted(archive(1000), scripted.port());
+        bool stopped = false;
+        ui.onProcessEvents = [&] {
+            if (!stopped && Form_Zawartosc && Form_Zawartosc->lines().contains(QStringLiteral("Transfer complete"))) {
+                stopped = true;
+                Form_Zawartosc->bb_STOP->click();
+            }
+        };
+        const QStringList lines = upload()->lines();
+        ui.onProcessEvents = nullptr;
+        scripted.Finish();
+        ASSERT_EQ(scripted.Connections().size(), secondServed ? 2u : 1u);
+        const QString name = QString::fromStdString(stored);
+        const int at = lines.indexOf(QStringLiteral("Przerwano na żądanie użytkownika (STOP)"));
+        ASSERT_GT(at, 0) << lines.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(lines[at - 1], QStringLiteral("Transfer complete"));
+        const QStringList reopening{"Łączę się ponownie z serwerem, aby usunąć niepełny plik", "Disconnecting.", "Rozłączono",
+                                    "Disconnected.", "Connecting to 127.0.0.1."};
+        const QStringList closing{"Disconnecting.", "Rozłączono", "Disconnected."};
+        const QStringList tail =
+            secondServed
+                ? reopening +
+                      QStringList{"Connected.", "Połączono", "Connection established",
+                                  QStringLiteral("Usunięto z serwera niepełny plik %1").arg(name)} +
+                      closing
+                : reopening + closing +
+                      QStringList{QStringLiteral("Nie udało się usunąć niepełnego pliku %1 "
+                                                 "(Socket Error # 10061 Connection refused.)")
+                                      .arg(name)} +
+                      closing;
+        EXPECT_EQ(lines.mid(at + 1), tail + QStringList{" *** Przesyłanie przerwane *** "});
+        TearDown();
+    }
+}
+
+TEST_F(UploadFixture, ReplyWithoutEndIsCutShortAndSaidSo)
+{
+    struct Case {
+        std::string line;  // sent again and again after the first line of the greeting
+        int pauseMs;
+        QString logged;
+    };
+    const Case cases[] = {
+        {"220-" + std::string(4000, 'x') + "\r\n", 0, "Odpowiedź serwera jest zbyt długa - przerwano"},
+        {"220-Still here\r\n", 50, "Odpowiedź serwera nie skończyła się w ciągu 1 s - przerwano"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.logged.toStdString());
+        qvtest::ScriptedServer scripted([&](qvtest::Peer &p) {
+            try {
+                p.Send("220-Welcome\r\n");
+                // A minute's worth at most: the client is to hang up long before.
+                for (int i = 0; i < (c.pauseMs ? 60000 / c.pauseMs : 16384); ++i) {
+                    p.Send(c.line);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(c.pauseMs));
+                }
+            } catch (const std::exception &) {
+                // the client hung up, as it should
+            }
+            p.Close();
+        });
+        startForScripted(archive(100), scripted.port());
+        window->IdFTP->ReadTimeout = 1000;
+        EXPECT_EQ(upload()->lines(), (QStringList{"Disconnecting.", "Rozłączono", "Disconnected.", "Connecting to 127.0.0.1.",
+                                                  "Connected.", "Połączono", "Disconnecting.", "Rozłączono",
+                                                  "Disconnected.", c.logged, " *** Przesyłanie nieudane *** "}));
+        scripted.Finish();
         TearDown();
     }
 }

@@ -650,6 +650,11 @@ TEST_F(CommandLine, UploadsTheNewArchiveAndARefusedLoginFails)
     EXPECT_TRUE(out.contains(kEnd));
     EXPECT_TRUE(out.contains(QStringLiteral("Wysyłanie pliku %1 - start").arg(made[0])));
     EXPECT_EQ(out.last(), QStringLiteral(" *** Koniec przesyłania *** "));
+    // However few of the progress lines the console keeps, the whole count is one.
+    const int sent = out.indexOf(QStringLiteral("Koniec wysyłania"));
+    ASSERT_GT(sent, 0);
+    EXPECT_EQ(out[sent - 1],
+              QStringLiteral("Wysłano już (%1)").arg(QFileInfo(QDir(dataFolder()).filePath(made[0])).size()));
     EXPECT_TRUE(r.errLines().contains(QStringLiteral("Wysłać plik \"%1\" internetowym protokołem FTP ?").arg(made[0])));
 
     // A refused login: the archive is made, the upload fails, and so does the run.

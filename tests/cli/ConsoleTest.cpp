@@ -146,3 +146,34 @@ TEST(ConsoleLogWindow, ShowsItsLinesOnceShownAndNothingWhenDiscarded)
     EXPECT_EQ(out.text(), QStringLiteral("a\nb\nc\n"));
     EXPECT_FALSE(listing->stopPressed());
 }
+
+TEST(ConsoleLogWindow, ProgressLinesComeEveryFewSecondsAndTheLastBeforeAnyOtherLine)
+{
+    test::TempDir dir;
+    Stream out, err;
+    Console console(out.f, err.f, false);
+    QString reason;
+    ASSERT_TRUE(console.openLog(dir.file(QStringLiteral("d.txt")), reason)) << reason.toStdString();
+    qint64 now = 0;
+    ConsoleInteraction ui(console, [&] { return now; });
+    LogWindow *log = ui.openLogWindow();
+    log->showModeless();
+    const auto progress = [&](qint64 at, int count) {
+        now = at;
+        log->addProgressLine(QStringLiteral("Wysłano już (%1)").arg(count));
+    };
+    log->addLine(QStringLiteral("Wysyłanie - Wielkość przesyłki (5)"));
+    progress(0, 1);     // the first of a run: at once
+    progress(1000, 2);
+    progress(4999, 3);
+    progress(5000, 4);  // five seconds after the last one shown
+    progress(9999, 5);
+    log->addLine(QStringLiteral("Koniec wysyłania"));  // brings the last count first
+    progress(10000, 6);  // a new run starts at once
+    log->addLine(QStringLiteral("Transfer complete"));
+
+    const QStringList expected{"Wysyłanie - Wielkość przesyłki (5)", "Wysłano już (1)", "Wysłano już (4)",
+                               "Wysłano już (5)", "Koniec wysyłania", "Wysłano już (6)", "Transfer complete"};
+    EXPECT_EQ(out.text(), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    EXPECT_EQ(unstamped(logLines(dir.file(QStringLiteral("d.txt")))), expected);
+}

@@ -6,7 +6,7 @@ folder, and prints the port it listens on (a free one with --port 0) as its
 first line on standard output. Runs until it is killed.
 
 Options make it misbehave the ways an office network or a poor server does:
-refused commands, an active mode that never connects, silence, a data
+refused commands, an active mode that never connects or says it cannot, silence, a data
 connection dropped half-way, a wrong SIZE, no right to delete, and explicit
 TLS with a certificate made here (its authority in DIR/ca.pem for the client).
 """
@@ -79,13 +79,16 @@ def main():
     parser.add_argument("--refuse", default="", help="commands answered 502, comma-separated (PORT,EPRT,EPSV,...)")
     parser.add_argument("--silent-active", action="store_true",
                         help="PORT/EPRT accepted, but the server never connects; ABOR forgets the waiting store")
+    parser.add_argument("--connect-back-fails", action="store_true",
+                        help="PORT/EPRT accepted, but the store that would use it is answered 425, "
+                             "as by a server behind a router that cannot reach the client")
     parser.add_argument("--mute-from", choices=["greeting", "final"],
                         help="no reply at all from the greeting on, or from the final reply of a store on")
     parser.add_argument("--drop-after", type=int, default=0,
                         help="reset the data connection after this many bytes received")
     parser.add_argument("--size-lie", type=int, default=0, help="SIZE answers this many bytes more")
     parser.add_argument("--abort-reply", action="store_true",
-                        help="a whole store is answered 426, then 226, as an aborted one")
+                        help="a whole store is answered 426, as one the server gave up at its end")
     parser.add_argument("--no-delete", action="store_true", help="the user may not delete files")
     parser.add_argument("--tls-dir", help="explicit TLS with a certificate made in this folder")
     parser.add_argument("--cert-name", default="localhost", help="the name the certificate is made for")
@@ -125,8 +128,7 @@ def main():
             if self.muted:
                 return
             if args.abort_reply and resp.startswith("226 Transfer complete"):
-                super().respond("426 Transfer aborted.", logfun)
-                resp = "226 Abort successful."
+                resp = "426 Transfer aborted."
             super().respond(resp, logfun)
 
         def process_command(self, cmd, *a, **kw):
@@ -135,17 +137,28 @@ def main():
                 return
             super().process_command(cmd, *a, **kw)
 
+        connect_back_pending = False
+
         def ftp_PORT(self, line):
-            if args.silent_active:
+            if args.silent_active or args.connect_back_fails:
+                self.connect_back_pending = True
                 self.respond("200 PORT command successful.")
             else:
                 super().ftp_PORT(line)
 
         def ftp_EPRT(self, line):
-            if args.silent_active:
+            if args.silent_active or args.connect_back_fails:
+                self.connect_back_pending = True
                 self.respond("200 EPRT command successful.")
             else:
                 super().ftp_EPRT(line)
+
+        def ftp_STOR(self, file, mode="w"):
+            if args.connect_back_fails and self.connect_back_pending:
+                self.connect_back_pending = False
+                self.respond("425 Failed to establish connection.")
+                return None
+            return super().ftp_STOR(file, mode)
 
         def ftp_ABOR(self, line):
             if args.silent_active and self._in_dtp_queue is not None:

@@ -30,6 +30,8 @@ inline const char *StatusName(qv::TIdStatus s)
     case qv::ftpActiveRefused: return "ftpActiveRefused";
     case qv::ftpActiveNoConnection: return "ftpActiveNoConnection";
     case qv::ftpSizeUnknown: return "ftpSizeUnknown";
+    case qv::ftpActiveConnectFailed: return "ftpActiveConnectFailed";
+    case qv::ftpReconnecting: return "ftpReconnecting";
     }
     return "?";
 }

@@ -139,13 +139,18 @@ void Peer::AwaitClose()
 
 void Peer::Close(bool abortive) { control_.Close(abortive); }
 
-ScriptedServer::ScriptedServer(Script script)
+ScriptedServer::ScriptedServer(Script script, const std::string &address)
+    : ScriptedServer(std::vector<Script>{std::move(script)}, address)
 {
-    listener_ = qv::net::Socket::CreateTcp();
-    listener_.Bind("127.0.0.1", 0);
+}
+
+ScriptedServer::ScriptedServer(std::vector<Script> scripts, const std::string &address)
+{
+    listener_ = qv::net::Socket::CreateTcp(qv::net::FamilyOf(address));
+    listener_.Bind(address, 0);
     listener_.Listen(5);
     port_ = listener_.LocalPort();
-    thread_ = std::thread([this, script = std::move(script)]() mutable { Run(std::move(script)); });
+    thread_ = std::thread([this, scripts = std::move(scripts)]() mutable { Run(std::move(scripts)); });
 }
 
 ScriptedServer::~ScriptedServer()
@@ -154,36 +159,45 @@ ScriptedServer::~ScriptedServer()
         thread_.join();
 }
 
-void ScriptedServer::Run(Script script)
+void ScriptedServer::Run(std::vector<Script> scripts)
 {
     try {
-        auto client = listener_.Accept(kWaitMs);
-        listener_.Close();
-        if (!client) {
-            failure_ = "no client connected";
-            return;
-        }
-        Peer peer(std::move(*client));
-        try {
-            script(peer);
-        } catch (const std::exception &e) {
-            failure_ = e.what();
-        }
-        // Whatever else the client says (normally "QUIT") is recorded too,
-        // until it closes the connection.
-        if (failure_.empty() && !peer.Closed()) {
-            try {
-                while (true)
-                    peer.Command();
-            } catch (const std::exception &e) {
-                if (std::string(e.what()).find("client closed") == std::string::npos)
-                    failure_ = e.what();
+        for (std::size_t i = 0; i < scripts.size() && failure_.empty(); ++i) {
+            auto client = listener_.Accept(kWaitMs);
+            if (i + 1 == scripts.size())
+                listener_.Close();
+            if (!client) {
+                failure_ = "no client connected";
+                break;
             }
+            Play(std::move(*client), scripts[i]);
         }
-        commands_ = peer.commands;
     } catch (const std::exception &e) {
         failure_ = e.what();
     }
+    listener_.Close();
+}
+
+void ScriptedServer::Play(qv::net::Socket client, Script &script)
+{
+    Peer peer(std::move(client));
+    try {
+        script(peer);
+    } catch (const std::exception &e) {
+        failure_ = e.what();
+    }
+    // Whatever else the client says (normally "QUIT") is recorded too,
+    // until it closes the connection.
+    if (failure_.empty() && !peer.Closed()) {
+        try {
+            while (true)
+                peer.Command();
+        } catch (const std::exception &e) {
+            if (std::string(e.what()).find("client closed") == std::string::npos)
+                failure_ = e.what();
+        }
+    }
+    commands_.push_back(peer.commands);
 }
 
 std::vector<std::string> ScriptedServer::Finish()
@@ -194,7 +208,7 @@ std::vector<std::string> ScriptedServer::Finish()
         finished_ = true;
         EXPECT_EQ(failure_, "") << "scripted server failed";
     }
-    return commands_;
+    return commands_.empty() ? std::vector<std::string>{} : commands_.front();
 }
 
 }  // namespace qvtest

@@ -1,7 +1,9 @@
 // A loopback FTP server that plays a script: it accepts one client on
-// 127.0.0.1, runs the script against it on its own thread, records every
-// command line it receives, and can open the data connection back to the
-// address the client announced with "PORT".
+// 127.0.0.1 (or another loopback address), runs the script against it on its
+// own thread, records every command line it receives, and can open the data
+// connection back to the address the client announced with "PORT". Given
+// several scripts, it plays each to a connection of its own, one after the
+// other; it refuses connections beyond those.
 #pragma once
 
 #include "platform/sockets.h"
@@ -55,21 +57,26 @@ class ScriptedServer {
 public:
     using Script = std::function<void(Peer &)>;
 
-    explicit ScriptedServer(Script script);
+    explicit ScriptedServer(Script script, const std::string &address = "127.0.0.1");
+    explicit ScriptedServer(std::vector<Script> scripts, const std::string &address = "127.0.0.1");
     ~ScriptedServer();
 
     int port() const { return port_; }
-    // Waits for the script to end (after it, the server keeps recording
-    // commands until the client closes) and returns the commands received.
+    // Waits for the scripts to end (after each, the server keeps recording
+    // commands until the client closes) and returns the commands the first
+    // connection received.
     std::vector<std::string> Finish();
+    // After Finish: the commands of each connection, in order.
+    const std::vector<std::vector<std::string>> &Connections() const { return commands_; }
 
 private:
-    void Run(Script script);
+    void Run(std::vector<Script> scripts);
+    void Play(qv::net::Socket client, Script &script);
 
     qv::net::Socket listener_;
     int port_ = 0;
     std::thread thread_;
-    std::vector<std::string> commands_;
+    std::vector<std::vector<std::string>> commands_;
     std::string failure_;
     bool finished_ = false;
 };

@@ -9,9 +9,12 @@
 #include <gtest/gtest.h>
 
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <regex>
+#include <thread>
 
 using qv::test::ErrorOf;
 using qvtest::Closing;
@@ -55,6 +58,35 @@ int ReplyCodeOf(F f)
     } catch (const std::exception &) {
     }
     return -1;
+}
+
+// A port that was free a moment ago on both loopbacks: nobody listens there.
+int FreePort()
+{
+    for (;;) {
+        auto probe = qv::net::Socket::CreateTcp();
+        probe.Bind("127.0.0.1", 0);
+        const int port = probe.LocalPort();
+        try {
+            auto probe6 = qv::net::Socket::CreateTcp(qv::net::Family::IPv6);
+            probe6.Bind("::1", port);
+        } catch (const qv::net::ESocketError &e) {
+            if (e.code() == qv::net::kErrAddressInUse)
+                continue;
+        }
+        return port;
+    }
+}
+
+bool Ipv6LoopbackAvailable()
+{
+    try {
+        auto probe = qv::net::Socket::CreateTcp(qv::net::Family::IPv6);
+        probe.Bind("::1", 0);
+        return true;
+    } catch (const qv::net::ESocketError &) {
+        return false;
+    }
 }
 
 std::vector<std::string> Tail(const std::vector<std::string> &v, std::size_t from)
@@ -107,12 +139,15 @@ TEST(FtpReplies, ShortLineEndsMultiLineReplyAndUser230SkipsPassword)
 
 TEST(FtpReplies, BareLineFeedsBlankPaddingAndEmptyLines)
 {
+    // Inside a multi-line reply, a line padded with blanks is text even when
+    // the code follows them (RFC 959); taken for the last line, it would make
+    // "230 Done" the answer to TYPE I.
     ScriptedServer server([](Peer &p) {
         p.Send("\r\n\n   220 Padded greeting \t \n");
         p.Expect("USER ");
         p.Send("331 Password please\n");
         p.Expect("PASS ");
-        p.Send("230-Welcome\n\n   \n230-  more\n230 Done\n");
+        p.Send("230-Welcome\n\n   \n  230 of 500 users\n230-  more\n 230 Done\n230 Done\n");
         p.Expect("TYPE I");
         p.Send("200 ok\n");
         p.Expect("SYST");
@@ -190,6 +225,59 @@ TEST(FtpReplies, SilentServerRunsIntoReplyTimeLimit)
     server.Finish();
 }
 
+TEST(FtpReplies, ReplyWithoutEndFailsAtItsLimitWithoutReadingItAll)
+{
+    struct Case {
+        const char *what;
+        std::string line;  // sent again and again
+        int pauseMs;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"many lines", "220-Welcome\r\n", 0, "The server's reply has more than 1000 lines."},
+        {"a greeting of gigabytes", "220-" + std::string(4000, 'x') + "\r\n", 0,
+         "The server's reply is longer than 1048576 bytes."},
+        {"a line now and then", "220-Still here\r\n", 20, "The server's reply did not end within 1 s."},
+        {"blank lines", "\r\n", 0, "The server's reply has more than 1000 lines."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        // At most 64 MiB, or a minute's worth of lines now and then: the
+        // client is to hang up long before.
+        const std::size_t most = c.pauseMs ? 3000 : (64u << 20) / c.line.size();
+        std::size_t sent = 0;
+        ScriptedServer server([&](Peer &p) {
+            try {
+                p.Send("220-Hello\r\n");
+                for (; sent < most; ++sent) {
+                    p.Send(c.line);
+                    if (c.pauseMs)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(c.pauseMs));
+                }
+            } catch (const std::exception &) {
+                // the client hung up, as it should
+            }
+            p.Close();
+        });
+        Session s(server.port());
+        s.ftp.ReadTimeout = 300;
+        std::string text;
+        bool tooLong = false;
+        try {
+            s.ftp.OpenSession(true);
+        } catch (const qv::EIdReplyTooLong &e) {
+            tooLong = true;
+            text = e.what();
+        }
+        EXPECT_TRUE(tooLong);
+        EXPECT_EQ(text, c.error);
+        EXPECT_EQ(s.rec.events, Join(kConnect, Closing()));
+        EXPECT_FALSE(s.ftp.Connected());
+        EXPECT_EQ(server.Finish(), std::vector<std::string>{});
+        EXPECT_LT(sent, most) << "the client read the reply to its end";
+    }
+}
+
 // ---- opening and login ----
 
 TEST(FtpLogin, Syst500IsAcceptedSyst502FailsAndCloses)
@@ -260,27 +348,77 @@ TEST(FtpLogin, SecondOpeningFailsAndClosesTheSession)
     EXPECT_EQ(server.Finish(), kLoginCommands);
 }
 
-TEST(FtpLogin, HostNamesAreResolvedLocalhostWithoutLookup)
+TEST(FtpLogin, EveryAddressOfTheHostIsTriedUntilOneAnswers)
 {
-    ScriptedServer server([](Peer &p) { p.Reply("220 ready"); });
+    if (!Ipv6LoopbackAvailable())
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    struct Case {
+        const char *listening;  // the server's only address
+        std::vector<std::string> addresses;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", {"::1", "127.0.0.1"}},
+        {"::1", {"127.0.0.1", "::1"}},
+        {"::1", {"127.0.0.1", "127.0.0.1", "::1"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.listening);
+        ScriptedServer server([](Peer &p) { p.Reply("220 ready"); }, c.listening);
+        Session s(server.port());
+        s.ftp.Host = "ftp.example.invalid";
+        s.ftp.ResolveAddresses = [&](const std::string &host) {
+            EXPECT_EQ(host, "ftp.example.invalid");
+            return c.addresses;
+        };
+        s.ftp.OpenSession(false);
+        std::vector<std::string> expected{"hsResolving Resolving hostname ftp.example.invalid."};
+        for (const auto &a : c.addresses)
+            expected.push_back("hsConnecting Connecting to " + a + ".");
+        EXPECT_EQ(s.rec.events, Join(expected, {"hsConnected Connected.", "OnConnected"}));
+        s.ftp.CloseSession();
+        server.Finish();
+    }
+
+    // None answers: the last attempt's failure.
+    Session s(FreePort());
+    s.ftp.Host = "ftp.example.invalid";
+    s.ftp.ResolveAddresses = [](const std::string &) { return std::vector<std::string>{"::1", "127.0.0.1"}; };
+    EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(false); }), "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(s.rec.events, Join({"hsResolving Resolving hostname ftp.example.invalid.",
+                                  "hsConnecting Connecting to ::1.", "hsConnecting Connecting to 127.0.0.1."},
+                                 Closing()));
+}
+
+class LocalhostOnOneLoopback : public ::testing::TestWithParam<const char *> {};
+
+INSTANTIATE_TEST_SUITE_P(FtpLogin, LocalhostOnOneLoopback, ::testing::Values("127.0.0.1", "::1"),
+                         [](const auto &info) { return std::string(info.index == 0 ? "IPv4" : "IPv6"); });
+
+TEST_P(LocalhostOnOneLoopback, IsReachedByTheName)
+{
+    const std::string listening = GetParam();
+    if (qv::net::FamilyOf(listening) == qv::net::Family::IPv6 && !Ipv6LoopbackAvailable())
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    const auto names = qv::net::ResolveAll("localhost");
+    if (std::find(names.begin(), names.end(), listening) == names.end())
+        GTEST_SKIP() << "localhost does not stand for " << listening << " on this machine";
+    ScriptedServer server([](Peer &p) { p.Reply("220 ready"); }, listening);
     Session s(server.port());
     s.ftp.Host = "LocalHost";
     s.ftp.OpenSession(false);
-    EXPECT_EQ(s.rec.events, Join({"hsResolving Resolving hostname LocalHost."}, kConnect));
+    ASSERT_GE(s.rec.events.size(), 4u);
+    EXPECT_EQ(s.rec.events.front(), "hsResolving Resolving hostname LocalHost.");
+    // Addresses before the server's own were tried and refused.
+    EXPECT_EQ(Tail(s.rec.events, s.rec.events.size() - 3),
+              (std::vector<std::string>{"hsConnecting Connecting to " + listening + ".", "hsConnected Connected.",
+                                        "OnConnected"}));
     s.ftp.CloseSession();
     server.Finish();
 }
 
 TEST(FtpLogin, SocketFailuresCarryTheirNumberAndText)
 {
-    // A port that was free a moment ago: nobody listens there.
-    int freePort;
-    {
-        auto probe = qv::net::Socket::CreateTcp();
-        probe.Bind("127.0.0.1", 0);
-        freePort = probe.LocalPort();
-    }
-    Session s(freePort);
+    Session s(FreePort());
     EXPECT_EQ(ErrorOf([&] { s.ftp.OpenSession(true); }), "Socket Error # 10061\r\nConnection refused.");
     EXPECT_EQ(s.rec.events, Join({"hsConnecting Connecting to 127.0.0.1."}, Closing()));
     EXPECT_FALSE(s.ftp.Connected());
@@ -406,60 +544,43 @@ TEST(FtpStore, RefusedStoreReportsTransferStatusesButNoProgress)
     EXPECT_EQ(commands[8], "QUIT");
 }
 
-TEST(FtpStore, AbortReplyThenConfirmationEndsNormallyAsAborted)
+TEST(FtpStore, RefusalAfterTheDataIsTheFinalReply)
 {
+    // Nothing follows such a reply: a client that waited for another would
+    // time out, and then take the next reply for the one it waited for.
     qv::test::ScratchDir dir;
     const std::string content = qvtest::Pattern(70000, 7);
     const std::string local = qvtest::WriteFile(dir.path(), "a.cab", content);
-    const std::pair<int, int> cases[] = {{426, 226}, {450, 225}};
-    for (auto [abort, confirm] : cases) {
+    for (int code : {426, 450, 451, 552}) {
+        SCOPED_TRACE(code);
         std::string received;
-        ScriptedServer server([&, abort = abort, confirm = confirm](Peer &p) {
+        ScriptedServer server([&](Peer &p) {
             p.Login();
             p.AcceptStore("150 Opening BINARY mode data connection");
             auto data = p.ConnectBack();
             received = Peer::ReceiveAll(data);
-            p.Reply(std::to_string(abort) + " Connection closed; transfer aborted.");
-            p.Reply(std::to_string(confirm) + " Abort successful");
+            p.Reply(std::to_string(code) + " Transfer aborted.");
+            p.Expect("DELE x.cab");
+            p.Reply("250 Deleted");
         });
         Session s(server.port());
+        s.ftp.ReadTimeout = 1000;
         s.ftp.OpenSession(true);
         const std::size_t before = s.rec.events.size();
-        s.ftp.StoreFile(local, "x.cab");
-        EXPECT_EQ(Tail(s.rec.events, before),
-                  (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 70000",
-                                            "OnWork wmWrite 32768", "OnWork wmWrite 65536",
-                                            "OnWork wmWrite 70000", "OnWorkEnd wmWrite",
-                                            "ftpReady Transfer complete", "ftpAborted Transfer aborted"}));
-        EXPECT_EQ(s.ftp.LastCmdResult().NumericCode, confirm);
+        EXPECT_EQ(ReplyCodeOf([&] { s.ftp.StoreFile(local, "x.cab"); }), code);
+        std::vector<std::string> expected{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 70000",
+                                          "OnWork wmWrite 32768",           "OnWork wmWrite 65536",
+                                          "OnWork wmWrite 70000",           "OnWorkEnd wmWrite",
+                                          "ftpReady Transfer complete"};
+        if (code == 426)
+            expected.push_back("ftpAborted Transfer aborted");
+        EXPECT_EQ(Tail(s.rec.events, before), expected);
+        EXPECT_TRUE(s.ftp.StoreStarted());
+        EXPECT_EQ(ErrorOf([&] { s.ftp.Delete("x.cab"); }), "<no error>");
         s.ftp.CloseSession();
-        server.Finish();
+        EXPECT_EQ(Tail(server.Finish(), 5), (std::vector<std::string>{"STOR x.cab", "DELE x.cab", "QUIT"}));
         EXPECT_EQ(received, content);
     }
-}
-
-TEST(FtpStore, AbortReplyWithoutConfirmationFails)
-{
-    qv::test::ScratchDir dir;
-    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", qvtest::Pattern(10));
-    ScriptedServer server([&](Peer &p) {
-        p.Login();
-        p.AcceptStore();
-        auto data = p.ConnectBack();
-        Peer::ReceiveAll(data);
-        p.Reply("426 Transfer aborted");
-        p.Reply("451 Local error");
-    });
-    Session s(server.port());
-    s.ftp.OpenSession(true);
-    const std::size_t before = s.rec.events.size();
-    EXPECT_EQ(ReplyCodeOf([&] { s.ftp.StoreFile(local, "x.cab"); }), 451);
-    EXPECT_EQ(Tail(s.rec.events, before),
-              (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "OnWorkBegin wmWrite 10",
-                                        "OnWork wmWrite 10", "OnWorkEnd wmWrite", "ftpReady Transfer complete"}));
-    EXPECT_TRUE(s.ftp.Connected());
-    s.ftp.CloseSession();
-    server.Finish();
 }
 
 TEST(FtpStore, DataConnectionDroppedMidTransfer)
@@ -520,6 +641,71 @@ TEST(FtpStore, ControlConnectionClosedBeforeFinalReply)
     EXPECT_EQ(Tail(s.rec.events, closing), Closing());
     EXPECT_FALSE(s.ftp.Connected());
     server.Finish();
+}
+
+TEST(FtpStore, StopWhileTheFinalReplyIsDueDeletesOverANewConnection)
+{
+    // The server has the whole file and never answers. Its answer, were it
+    // to come, would pass for the answer to "DELE": the old connection is
+    // dropped, which makes the server abandon the store, and a new one, with
+    // the login and the folder of the old, deletes the file.
+    qv::test::ScratchDir dir;
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", qvtest::Pattern(3000, 13));
+    const std::string remote = "AB12~2026-12-08_141502.cab";
+    for (bool secondServed : {true, false}) {
+        SCOPED_TRACE(secondServed ? "a new connection is taken" : "a new connection is refused");
+        std::vector<ScriptedServer::Script> scripts{[&](Peer &p) {
+            p.Login();
+            p.Expect("CWD dane");
+            p.Reply("250 Directory successfully changed.");
+            p.AcceptStore("150 Ok to send data.");
+            auto data = p.ConnectBack();
+            Peer::ReceiveAll(data);
+            p.AwaitClose();
+        }};
+        if (secondServed)
+            scripts.push_back([&](Peer &p) {
+                p.Login();
+                p.Expect("CWD dane");
+                p.Reply("250 Directory successfully changed.");
+                p.Expect("DELE ");
+                p.Reply("250 Delete operation successful.");
+            });
+        ScriptedServer server(scripts);
+        Session s(server.port());
+        s.ftp.CleanupTimeout = 1000;
+        s.ftp.OnIdle = [&] {
+            if (s.rec.events.back() == "ftpReady Transfer complete")
+                s.ftp.Stop();
+        };
+        s.ftp.OpenSession(true);
+        s.ftp.ChangeFolder("dane");
+        EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, remote); }), "Stopped.");
+        ASSERT_TRUE(s.ftp.StoreStarted());
+        s.ftp.OnIdle = nullptr;
+        const std::size_t before = s.rec.events.size();
+        const std::string error = ErrorOf([&] { s.ftp.Delete(remote); });
+        const std::vector<std::string> reopening =
+            Join({"ftpReconnecting The control connection is out of step; opening a new one"},
+                 Join(Closing(), {"hsConnecting Connecting to 127.0.0.1."}));
+        if (secondServed) {
+            EXPECT_EQ(error, "<no error>");
+            EXPECT_EQ(Tail(s.rec.events, before), Join(reopening, Tail(kLoggedIn, 1)));
+            EXPECT_TRUE(s.ftp.StoreStarted());
+        } else {
+            EXPECT_EQ(error, "Socket Error # 10061\r\nConnection refused.");
+            EXPECT_EQ(Tail(s.rec.events, before), Join(reopening, Closing()));
+        }
+        s.ftp.CloseSession();
+        server.Finish();
+        const auto &connections = server.Connections();
+        ASSERT_EQ(connections.size(), secondServed ? 2u : 1u);
+        // No QUIT on the old connection: after it the server would finish the store.
+        EXPECT_EQ(connections[0].back(), "STOR " + remote);
+        if (secondServed) {
+            EXPECT_EQ(connections[1], Join(kLoginCommands, {"CWD dane", "DELE " + remote, "QUIT"}));
+        }
+    }
 }
 
 TEST(FtpStore, ServerThatNeverConnectsBackRunsIntoTimeLimit)
@@ -728,6 +914,82 @@ TEST(FtpFallback, WaitingStoreIsAbortedBeforeThePassiveOne)
     EXPECT_EQ(std::vector<std::string>(commands.begin() + 5, commands.end()),
               (std::vector<std::string>{"STOR a.cab", "ABOR", "EPSV", "STOR a.cab", "SIZE a.cab", "QUIT"}));
     EXPECT_EQ(received, content);
+}
+
+TEST(FtpFallback, ServerThatCannotConnectBackSaysSoAndTheStoreGoesPassive)
+{
+    // As vsftpd behind a router answers: at once, or after a preliminary reply.
+    qv::test::ScratchDir dir;
+    const std::string content = qvtest::Pattern(5000, 12);
+    const std::string local = qvtest::WriteFile(dir.path(), "a.cab", content);
+    struct Case {
+        std::vector<std::string> replies;  // to the active "STOR"
+        qv::TIdDataMode mode;
+    };
+    const Case cases[] = {
+        {{"425 Failed to establish connection."}, qv::dmActiveThenPassive},
+        {{"150 Ok to send data.", "425 Can't open data connection."}, qv::dmActiveThenPassive},
+        {{"150 Ok to send data.", "426 Connection closed; transfer aborted."}, qv::dmActiveThenPassive},
+        {{"425 Failed to establish connection."}, qv::dmActive},
+        {{"150 Ok to send data.", "425 Can't open data connection."}, qv::dmActive},
+    };
+    for (const Case &c : cases) {
+        const int code = std::stoi(c.replies.back().substr(0, 3));
+        const bool fallback = c.mode == qv::dmActiveThenPassive;
+        SCOPED_TRACE(c.replies.back() + (fallback ? " auto" : " active"));
+        std::string received;
+        ScriptedServer server([&](Peer &p) {
+            p.Login();
+            p.Expect("PORT ");
+            p.Reply("200 PORT command successful. Consider using PASV.");
+            p.Expect("STOR a.cab");
+            for (const auto &reply : c.replies) {
+                if (reply != c.replies.front())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                p.Reply(reply);
+            }
+            if (!fallback)
+                return;
+            auto listener = qv::net::Socket::CreateTcp();
+            listener.Bind("127.0.0.1", 0);
+            listener.Listen(1);
+            p.Expect("EPSV");
+            p.Reply("229 Entering Extended Passive Mode (|||" + std::to_string(listener.LocalPort()) + "|)");
+            auto data = listener.Accept(10000);
+            if (!data)
+                throw std::runtime_error("no passive data connection");
+            p.Expect("STOR a.cab");
+            p.Reply("150 Ok to send data.");
+            received = Peer::ReceiveAll(*data);
+            p.Reply("226 Transfer complete.");
+        });
+        Session s(server.port());
+        s.ftp.DataMode = c.mode;
+        // Far above the test's pace: reaching it would show as the other status.
+        s.ftp.PassiveFallbackTimeout = 3000;
+        s.ftp.OpenSession(true);
+        const std::size_t before = s.rec.events.size();
+        if (fallback) {
+            EXPECT_EQ(ErrorOf([&] { s.ftp.StoreFile(local, "a.cab"); }), "<no error>");
+            const auto events = Tail(s.rec.events, before);
+            ASSERT_GE(events.size(), 3u);
+            EXPECT_EQ(events[1], "ftpActiveConnectFailed The server could not connect (" + std::to_string(code) +
+                                     "); switching to passive mode");
+            EXPECT_EQ(events[2], "OnWorkBegin wmWrite 5000");
+        } else {
+            EXPECT_EQ(ReplyCodeOf([&] { s.ftp.StoreFile(local, "a.cab"); }), code);
+            EXPECT_FALSE(s.ftp.StoreStarted()) << "no data connection, no file";
+            EXPECT_EQ(Tail(s.rec.events, before),
+                      (std::vector<std::string>{"ftpTransfer Starting FTP transfer", "ftpReady Transfer complete"}));
+        }
+        s.ftp.CloseSession();
+        const auto commands = server.Finish();
+        ASSERT_GE(commands.size(), 6u);
+        EXPECT_EQ(std::vector<std::string>(commands.begin() + 5, commands.end()),
+                  fallback ? (std::vector<std::string>{"STOR a.cab", "EPSV", "STOR a.cab", "QUIT"})
+                           : (std::vector<std::string>{"STOR a.cab", "QUIT"}));
+        EXPECT_EQ(received, fallback ? content : "");
+    }
 }
 
 TEST(FtpActive, OnlyTheServerMayConnectBack)

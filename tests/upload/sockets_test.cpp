@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string>
+#include <vector>
 
 using namespace qv::net;
 
@@ -83,11 +86,19 @@ TEST(SocketAddresses, IPv6AddressesAndWhatAHostResolvesTo)
     EXPECT_EQ(FamilyOf("::1"), Family::IPv6);
     EXPECT_EQ(FamilyOf("10.0.0.1"), Family::IPv4);
     // Numeric addresses are taken as they are; brackets come off.
-    EXPECT_EQ(ResolveHost("::1"), "::1");
-    EXPECT_EQ(ResolveHost("[::1]"), "::1");
-    EXPECT_EQ(ResolveHost("10.1.2.3"), "10.1.2.3");
-    EXPECT_EQ(ResolveHost("localhost"), "127.0.0.1");  // IPv4 first, as before
-    EXPECT_THROW(ResolveHost("no-such-host.invalid"), ESocketError);
+    using List = std::vector<std::string>;
+    EXPECT_EQ(ResolveAll("::1"), List{"::1"});
+    EXPECT_EQ(ResolveAll("[::1]"), List{"::1"});
+    EXPECT_EQ(ResolveAll("10.1.2.3"), List{"10.1.2.3"});
+    // Every address of a name, IPv4 first, as before; ::1 only where the
+    // system's hosts file names it.
+    const List local = ResolveAll("localhost");
+    ASSERT_FALSE(local.empty());
+    EXPECT_EQ(local.front(), "127.0.0.1");
+    EXPECT_TRUE(std::is_partitioned(local.begin(), local.end(),
+                                    [](const std::string &a) { return FamilyOf(a) == Family::IPv4; }));
+    EXPECT_EQ(std::count(local.begin(), local.end(), "127.0.0.1"), 1);
+    EXPECT_THROW(ResolveAll("no-such-host.invalid"), ESocketError);
 }
 
 TEST(SocketWaits, NonBlockingConnectionOverIPv6ReportsBothEnds)
