@@ -179,6 +179,15 @@ protected:
         IniFile(settingsFile()).WriteString(QLatin1String(kMainSection), key, value);
     }
 
+    // Bytes that do not compress, so that a run takes its time over them.
+    static void writeRandomFile(const QString &path, int megabytes, quint32 seed)
+    {
+        QByteArray bytes(megabytes * 1024 * 1024, '\0');
+        QRandomGenerator rng(seed);
+        rng.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+        writeAll(path, bytes);
+    }
+
     // Leftovers of a run: its temporary files, anywhere under the test's folder.
     QStringList temporaries() const
     {
@@ -718,13 +727,7 @@ TEST_F(CommandLine, AWaitingRunGoesOnOnceTheFolderIsFree)
 TEST_F(CommandLine, TwoRunsAtOnceOnOneDataFolderNeitherSpoilsTheOther)
 {
     // Enough data that the two runs overlap.
-    QByteArray big(6 * 1024 * 1024, '\0');
-    QRandomGenerator rng(13);
-    for (qsizetype i = 0; i + 4 <= big.size(); i += 4) {
-        const quint32 v = rng.generate();
-        memcpy(big.data() + i, &v, 4);
-    }
-    writeAll(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("DUZY.DAT")), big);
+    writeRandomFile(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("DUZY.DAT")), 6, 13);
     const QStringList args{"--archive", "--all", "--data", dataFolder(), "--output", archive(), "--yes"};
     QProcess *a = start(args);
     QProcess *b = start(args);
@@ -749,14 +752,7 @@ TEST_F(CommandLine, TwoRunsAtOnceOnOneDataFolderNeitherSpoilsTheOther)
 TEST_F(CommandLine, CtrlCOrSigtermStopsAnArchiveRunSaysSoAndLeavesTheOldArchiveAndNoTemporaries)
 {
     // Large enough that the run is still compressing when the signal comes.
-    QByteArray big(48 * 1024 * 1024, '\0');
-    QRandomGenerator rng(7);
-    for (qsizetype i = 0; i + 4 <= big.size(); i += 4) {
-        const quint32 v = rng.generate();
-        memcpy(big.data() + i, &v, 4);
-    }
-    writeAll(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("DUZY.DAT")), big);
-    big.clear();
+    writeRandomFile(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("DUZY.DAT")), 48, 7);
     ASSERT_EQ(run({"--archive", "--companies", "CWIK", "--data", dataFolder(), "--output", archive()}).status, 0);
     const QByteArray old = readAll(archive());
 
@@ -785,13 +781,7 @@ TEST_F(CommandLine, CtrlCOrSigtermStopsAnArchiveRunSaysSoAndLeavesTheOldArchiveA
 // company file being read when it filled.
 TEST_F(CommandLine, AFullTemporaryFolderIsNamedAsSuch)
 {
-    QByteArray big(4 * 1024 * 1024, '\0');
-    QRandomGenerator rng(11);
-    for (qsizetype i = 0; i + 4 <= big.size(); i += 4) {
-        const quint32 v = rng.generate();
-        memcpy(big.data() + i, &v, 4);
-    }
-    writeAll(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("DUZY.DAT")), big);
+    writeRandomFile(QDir(company(QStringLiteral("FIRMA1"))).filePath(QStringLiteral("DUZY.DAT")), 4, 11);
     // No file may grow past 1 MiB: the first to try is the work file of the
     // compression, in the temporary folder.
     QProcess p;
