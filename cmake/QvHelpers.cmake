@@ -13,9 +13,15 @@ function(qv_filter_other_systems var)
 endfunction()
 
 # One static library per source folder: every .cpp/.h in the folder belongs to
-# it, unless the folder is split in two (src/platform, src/upload: a Qt-free
-# core and the Qt part above it), which FILES (the files of one part) or
-# EXCLUDE (names, without extension, of the other part's files) say.
+# it, unless the folder is split in two (src/archive: the interaction port
+# and the operations; src/upload: the FTP session and the upload command),
+# which FILES (the files of one part) or EXCLUDE (names, without extension,
+# of the other part's files) say.
+#
+# The layers are the build's to keep: a library's headers are reached through
+# a folder of its own that holds links to them alone ("<folder>/<name>.h"),
+# so a library sees only the headers of what it links, and nothing below the
+# window links Qt.
 function(qv_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;FILES;EXCLUDE" ${ARGN})
   if(ARG_FILES)
@@ -23,30 +29,36 @@ function(qv_library name)
   else()
     file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
          ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
-    list(FILTER _src EXCLUDE REGEX ".*/main\\.cpp$")
+    list(FILTER _src EXCLUDE REGEX ".*/main(_windows)?\\.cpp$")
     foreach(_stem IN LISTS ARG_EXCLUDE)
       list(FILTER _src EXCLUDE REGEX ".*/${_stem}\\.(cpp|h)$")
     endforeach()
   endif()
   qv_filter_other_systems(_src)
-  if(NOT _src)  # a folder still being written
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/..)
-    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
-    return()
-  endif()
+
+  get_filename_component(_folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(_include ${CMAKE_BINARY_DIR}/include/${name})
+  file(REMOVE_RECURSE ${_include})
+  file(MAKE_DIRECTORY ${_include}/${_folder})
+  foreach(_file IN LISTS _src)
+    if(_file MATCHES "\\.h$")
+      get_filename_component(_header ${_file} NAME)
+      file(CREATE_LINK ${_file} ${_include}/${_folder}/${_header} SYMBOLIC)
+    endif()
+  endforeach()
+
   add_library(${name} STATIC ${_src})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
+  target_include_directories(${name} PUBLIC ${_include})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
 # One GoogleTest executable per test folder; every .cpp in it is a test source
-# (FILES or EXCLUDE split a folder as for qv_library). A CORE test program
-# links no Qt (its main is tests/support/core's), so it also builds for
-# Windows with the core alone.
+# (FILES or EXCLUDE split a folder as for qv_library). A test program links no
+# Qt (its main is tests/support/core's) and builds for Windows too, unless it
+# is a QT one: a test of the Qt window, built with it.
 include(GoogleTest)
 function(qv_test name)
-  cmake_parse_arguments(ARG "CORE" "" "DEPS;FILES;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "" "DEPS;FILES;EXCLUDE" ${ARGN})
   if(ARG_FILES)
     list(TRANSFORM ARG_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE _src)
   else()
@@ -59,14 +71,15 @@ function(qv_test name)
   if(NOT _src)
     return()
   endif()
-  if(NOT ARG_CORE AND QV_CORE_ONLY)
+  if(ARG_QT AND NOT QV_QT_WINDOW)
     return()
   endif()
   add_executable(${name} ${_src})
-  if(ARG_CORE)
-    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest qv_testmain_core)
+  if(ARG_QT)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest qv_testsupport_qt)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
   else()
-    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest qv_testsupport)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest qv_testmain_core)
   endif()
   target_compile_definitions(${name} PRIVATE QV_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              QV_BINARY_DIR="${PROJECT_BINARY_DIR}")

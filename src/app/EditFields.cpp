@@ -64,7 +64,7 @@ TFilenameEdit::TFilenameEdit(QWidget *parent) : TBrowseEdit(parent)
     connect(edit_, &QLineEdit::textChanged, this, &TBrowseEdit::textChanged);
 }
 
-QString TFilenameEdit::FileName() const { return ArchiveFileNameFromText(text()); }
+QString TFilenameEdit::FileName() const { return QString::fromStdString(ArchiveFileNameFromText(text().toStdString())); }
 
 void TFilenameEdit::setFileName(const QString &name)
 {
@@ -79,7 +79,7 @@ TDirectoryEdit::TDirectoryEdit(QWidget *parent) : TBrowseEdit(parent)
 
 void TDirectoryEdit::setText(const QString &text)
 {
-    const QString held = DataFolderAsHeld(text);
+    const QString held = QString::fromStdString(DataFolderAsHeld(text.toStdString()));
     if (held == text_)
         return;
     text_ = held;

@@ -1,6 +1,6 @@
 #include "app/TDBGridLista.h"
 
-#include "register/CompanyList.h"
+#include "app/CompanyListModel.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -26,11 +26,11 @@ TDBGridLista::TDBGridLista(QWidget *parent) : QTableView(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
-void TDBGridLista::setCompanyList(TCompanyList *list)
+void TDBGridLista::setCompanyList(CompanyListModel *model)
 {
-    list_ = list;
-    setModel(list);
-    setItemDelegate(new TMarkDelegate(this, list));
+    list_ = model;
+    setModel(model);
+    setItemDelegate(new TMarkDelegate(this, model->list()));
     applyColumnWidths();
 }
 
@@ -123,7 +123,7 @@ void TRowIndicator::paintEvent(QPaintEvent *event)
     painter.fillPath(arrow, Qt::black);
 }
 
-TMarkDelegate::TMarkDelegate(TDBGridLista *grid, TCompanyList *list) : QStyledItemDelegate(grid), list_(list) {}
+TMarkDelegate::TMarkDelegate(TDBGridLista *grid, const TCompanyList &list) : QStyledItemDelegate(grid), list_(list) {}
 
 void TMarkDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
 {
@@ -136,7 +136,7 @@ void TMarkDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIn
 
 void TMarkDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    const bool marked = index.row() < list_->count() && list_->isMarked(index.row());
+    const bool marked = index.row() < list_.count() && list_.isMarked(index.row());
     if (!marked || index.column() == TCompanyList::colArchiwizuj) {
         QStyledItemDelegate::paint(painter, option, index);
         return;

@@ -8,6 +8,7 @@
 
 namespace qv {
 
+class CompanyListModel;
 class TCompanyList;
 
 class TDBGridLista : public QTableView {
@@ -15,7 +16,7 @@ class TDBGridLista : public QTableView {
 public:
     explicit TDBGridLista(QWidget *parent = nullptr);
 
-    void setCompanyList(TCompanyList *list);
+    void setCompanyList(CompanyListModel *model);
     int currentRow() const;
     void setCurrentRow(int row);
     // Column widths: 57, 205, then from the fields' display widths.
@@ -36,7 +37,7 @@ protected:
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
-    TCompanyList *list_ = nullptr;
+    CompanyListModel *list_ = nullptr;
 };
 
 // Paints the row indicator (a black triangle at the current row).
@@ -58,14 +59,14 @@ private:
 // centred in the grid's usual colours.
 class TMarkDelegate : public QStyledItemDelegate {
 public:
-    TMarkDelegate(TDBGridLista *grid, TCompanyList *list);
+    TMarkDelegate(TDBGridLista *grid, const TCompanyList &list);
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
 
 private:
-    TCompanyList *list_;
+    const TCompanyList &list_;
 };
 
 }  // namespace qv

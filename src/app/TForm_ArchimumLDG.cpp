@@ -1,13 +1,17 @@
 #include "app/TForm_ArchimumLDG.h"
 
+#include "app/AppKeepers.h"
 #include "app/AppResources.h"
+#include "app/CompanyListModel.h"
 #include "app/EditFields.h"
+#include "app/FormStorage.h"
 #include "app/TDBGridLista.h"
 #include "app/TForm_Zawartosc.h"
 #include "platform/errors.h"
 #include "platform/pathcase.h"
 #include "register/CompanyList.h"
 #include "register/CompanyRegister.h"
+#include "platform/files.h"
 #include "settings/inifile.h"
 #include "settings/keepers.h"
 #include "archive/ArchiveOperations.h"
@@ -69,10 +73,9 @@ class MainArchiveHost : public ArchiveHost {
 public:
     explicit MainArchiveHost(TForm_ArchimumLDG &w) : w_(w) {}
     Interaction &ui() override { return w_.ui_; }
-    QWidget *window() override { return &w_; }
-    QString archiveFileName() const override { return w_.ArchiveFileName(); }
-    void setArchiveFileName(const QString &name) override { w_.FN_cab->setFileName(name); }
-    QString dataFolder() const override { return w_.DataFolder(); }
+    std::string archiveFileName() const override { return U(w_.ArchiveFileName()); }
+    void setArchiveFileName(const std::string &name) override { w_.FN_cab->setFileName(Q(name)); }
+    std::string dataFolder() const override { return U(w_.DataFolder()); }
     TCompanyList &companies() override { return *w_.RxMD_Spis_; }
     int currentRow() const override { return w_.DBGridLista->currentRow(); }
     void setCurrentRow(int row) override { w_.DBGridLista->setCurrentRow(row); }
@@ -86,9 +89,9 @@ public:
     }
     void companyUnmarked() override { --w_.FMarkedCount; }
     void setOperationRunning(bool running) override { w_.setOperationRunning(running); }
-    QString stoppedLine() const override
+    std::string stoppedLine() const override
     {
-        return w_.closeAfterOperation_ ? QStringLiteral("-!- Przerwano - program jest zamykany -!- ")
+        return w_.closeAfterOperation_ ? std::string("-!- Przerwano - program jest zamykany -!- ")
                                        : ArchiveHost::stoppedLine();
     }
 
@@ -108,10 +111,12 @@ void InstallFontSubstitutes()
                                 QStringLiteral("Nimbus Mono PS"), QStringLiteral("DejaVu Sans Mono")});
 }
 
-QString TForm_ArchimumLDG::DefaultDataFolder() { return qv::DefaultDataFolder(); }
+QString TForm_ArchimumLDG::DefaultDataFolder() { return Q(qv::DefaultDataFolder()); }
 
 TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWindow(parent), ui_(ui)
 {
+    if (auto *app = dynamic_cast<AppInteraction *>(&ui))
+        app->setDialogParent(this);
     InitAppResources();
     InstallFontSubstitutes();
     setObjectName(QStringLiteral("Form_ArchimumLDG"));
@@ -129,8 +134,9 @@ TForm_ArchimumLDG::TForm_ArchimumLDG(Interaction &ui, QWidget *parent) : QMainWi
     STCabWriter = std::make_unique<TSTCabWriter>();
     STCabReader = std::make_unique<TSTCabReader>();
     archiveHost_ = std::make_unique<MainArchiveHost>(*this);
-    RxMD_Spis_ = new TCompanyList(this);
-    RxMD_Spis_->setObjectName(QStringLiteral("RxMD_Spis"));
+    RxMD_Spis_ = std::make_unique<TCompanyList>();
+    companyModel_ = new CompanyListModel(*RxMD_Spis_, this);
+    companyModel_->setObjectName(QStringLiteral("RxMD_Spis"));
     buildActions();
     buildMenu();
     buildToolBar();
@@ -149,6 +155,9 @@ TForm_ArchimumLDG::~TForm_ArchimumLDG()
     // must find no handler left to call.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
+    // The grid's model follows the list, which goes with the members.
+    delete companyModel_;
+    companyModel_ = nullptr;
     // Saved while the fields still exist; nothing happens if already saved.
     FormStorage_Main->save(true);
     TForm_Zawartosc::ErrorReport = nullptr;
@@ -161,9 +170,9 @@ void TForm_ArchimumLDG::closeEvent(QCloseEvent *event)
     if (FOperationRunning) {
         event->ignore();
         if (!closeAfterOperation_ &&
-            ui_.message(this, {QStringLiteral("Trwa operacja na archiwum.\rPrzerwać ją i zakończyć pracę z programem ?"),
-                               QStringLiteral("Potwierdź zakończenie pracy... "), MsgIcon::Question,
-                               MsgButtons::YesNo, MsgResult::No}) == MsgResult::Yes) {
+            ui_.message({"Trwa operacja na archiwum.\rPrzerwać ją i zakończyć pracę z programem ?",
+                         "Potwierdź zakończenie pracy... ", MsgIcon::Question, MsgButtons::YesNo,
+                         MsgResult::No}) == MsgResult::Yes) {
             closeAfterOperation_ = true;
             if (Form_Zawartosc)
                 Form_Zawartosc->PressStop();
@@ -339,7 +348,7 @@ void TForm_ArchimumLDG::buildPanels()
     grid->setContentsMargins(5, 5, 5, 5);
     DBGridLista = new TDBGridLista(PanelMain);
     DBGridLista->setFont(font());
-    DBGridLista->setCompanyList(RxMD_Spis_);
+    DBGridLista->setCompanyList(companyModel_);
     DBGridLista->setToolTip(multiLine(QString::fromUtf8(kGridHint)));
     grid->addWidget(DBGridLista);
     ldg->addWidget(PanelMain, 1);
@@ -409,7 +418,7 @@ QString TForm_ArchimumLDG::DataFolder() const { return DirectoryEdit_LDG->text()
 
 QString TForm_ArchimumLDG::RegisterPath() const
 {
-    return ResolveEntryIgnoringCase(DataFolder(), QLatin1String(kRegisterFileName));
+    return Q(ResolveEntryIgnoringCase(U(DataFolder()), kRegisterFileName));
 }
 
 // ---- start-up -------------------------------------------------------------
@@ -461,7 +470,7 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
             DirectoryEdit_LDGBrowse();
         } else {
             ui_.beep();
-            plainMessage(MissingRegisterMessage(DataFolder()));
+            plainMessage(Q(MissingRegisterMessage(U(DataFolder()))));
         }
         return;
     }
@@ -469,10 +478,10 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
     // Only whoever holds the data folder may settle what a crash left there;
     // while another operation holds it, the list still loads and the next
     // operation to get the lock settles it.
-    if (const std::optional<DataFolderLock> lock = TryLockDataFolder(DataFolder()))
+    if (const std::optional<DataFolderLock> lock = TryLockDataFolder(U(DataFolder())))
         RecoverInterruptedRestores(*archiveHost_, *lock);
     FMarkedCount = 0;
-    RegisterLoad load = LoadCompanyRegister(path);
+    RegisterLoad load = LoadCompanyRegister(U(path));
     RxMD_Spis_->setRows(std::move(load.rows));
     DBGridLista->setCurrentRow(RxMD_Spis_->count() - 1);
     DBGridLista->setFocus();
@@ -482,7 +491,7 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGChange()
     // An empty or short list must never pass for the whole register.
     if (load.error != 0) {
         ui_.beep();
-        plainMessage(UnreadableRegisterMessage(path, load.error));
+        plainMessage(Q(UnreadableRegisterMessage(U(path), load.error)));
     }
 }
 
@@ -544,17 +553,16 @@ void TForm_ArchimumLDG::act_RestoreExecute() { RestoreCompany(*archiveHost_, *ST
 void TForm_ArchimumLDG::act_FTPExecute()
 {
     UploadHost host;
-    host.window = this;
-    host.archiveFileName = [this] { return ArchiveFileName(); };
-    host.storedValue = [this](const QString &name) {
+    host.archiveFileName = [this] { return U(ArchiveFileName()); };
+    host.storedValue = [this](const std::string &name) {
         const TStoredValue *value = FormStorage_Main->StoredValues.Find(name);
-        return value ? value->Value : QVariant();
+        return value ? value->Value : std::string();
     };
     // "tryb" and "tls" are read from the file at each upload, not kept by
     // FormStorage_Main: a kept value would be written back at every close and
     // pin today's default in every user's file.
-    host.setting = [this](const QString &name) {
-        return IniFile(FormStorage_Main->iniFileName()).ReadString(FormStorage_Main->IniSection, name, QString());
+    host.setting = [this](const std::string &name) {
+        return IniFile(U(FormStorage_Main->iniFileName())).ReadString(U(FormStorage_Main->IniSection), name, {});
     };
     host.setFtpEnabled = [this](bool enabled) { setCommandEnabled(act_FTP, enabled); };
     host.setOperationRunning = [this](bool running) { setOperationRunning(running); };
@@ -571,16 +579,16 @@ void TForm_ArchimumLDG::FN_cabBrowse()
 {
     const QString current = ArchiveFileName();
     OpenFileRequest request;
-    request.title = QStringLiteral("Wskaż plik archiwum *.cab");
-    request.filter = QStringLiteral("Pliki archiwum (*.cab)|*.cab|Wszystkie pliki (*.*)|*.*");
-    request.defaultSuffix = QStringLiteral("cab");
+    request.title = "Wskaż plik archiwum *.cab";
+    request.filter = "Pliki archiwum (*.cab)|*.cab|Wszystkie pliki (*.*)|*.*";
+    request.defaultSuffix = "cab";
     if (!current.isEmpty()) {
         const QFileInfo info(current);
-        request.initialFolder = QDir::toNativeSeparators(info.absolutePath());
-        request.initialName = info.fileName();
+        request.initialFolder = U(QDir::toNativeSeparators(info.absolutePath()));
+        request.initialName = U(info.fileName());
     }
-    if (const auto chosen = ui_.openFile(this, request))
-        FN_cab->setFileName(*chosen);
+    if (const auto chosen = ui_.openFile(request))
+        FN_cab->setFileName(Q(*chosen));
     FN_cab->setFocus(Qt::OtherFocusReason);
 }
 
@@ -589,9 +597,9 @@ void TForm_ArchimumLDG::DirectoryEdit_LDGBrowse()
     if (browseStart_.isEmpty() || !QFileInfo(browseStart_).isDir())
         browseStart_ = DataFolder();
     const QString start = QFileInfo(browseStart_).isDir() ? browseStart_ : QDir::rootPath();
-    if (const auto chosen = ui_.browseFolder(this, QStringLiteral("Wskaż katalog danyh LDG"), start)) {
-        browseStart_ = *chosen;
-        DirectoryEdit_LDG->setText(*chosen);
+    if (const auto chosen = ui_.browseFolder("Wskaż katalog danyh LDG", U(start))) {
+        browseStart_ = Q(*chosen);
+        DirectoryEdit_LDG->setText(browseStart_);
     }
     DirectoryEdit_LDG->setFocus(Qt::OtherFocusReason);
 }
@@ -621,12 +629,12 @@ void TForm_ArchimumLDG::mi_aboutClick() { plainMessage(QString::fromUtf8(kAboutT
 
 void TForm_ArchimumLDG::plainMessage(const QString &text)
 {
-    ui_.message(this, {text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    ui_.message({U(text), ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
 }
 
 void TForm_ArchimumLDG::ShowException(const QString &message)
 {
-    ui_.message(this, {ExceptionReportText(message), ApplicationTitle(), MsgIcon::Error, MsgButtons::Ok, MsgResult::Ok});
+    ui_.message({ExceptionReportText(U(message)), ApplicationTitle(), MsgIcon::Error, MsgButtons::Ok, MsgResult::Ok});
 }
 
 }  // namespace qv

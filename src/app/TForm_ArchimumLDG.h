@@ -2,7 +2,7 @@
 // grid, the toolbar and menu over the nine shared commands.
 #pragma once
 
-#include "platform/interaction.h"
+#include "app/AppInteraction.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -16,6 +16,7 @@ class QToolBar;
 
 namespace qv {
 
+class CompanyListModel;
 class TBrowseEdit;
 class TFormStorage;
 class TIdFTP;
@@ -30,6 +31,7 @@ class TFilenameEdit;
 class TForm_ArchimumLDG : public QMainWindow {
     Q_OBJECT
 public:
+    // ui is the program's interaction (AppInteraction) or a test's.
     explicit TForm_ArchimumLDG(Interaction &ui, QWidget *parent = nullptr);
     ~TForm_ArchimumLDG() override;
 
@@ -52,7 +54,8 @@ public:
     template <typename F> void guarded(F &&handler);
 
     Interaction &ui() const { return ui_; }
-    TCompanyList *RxMD_Spis() const { return RxMD_Spis_; }
+    TCompanyList *RxMD_Spis() const { return RxMD_Spis_.get(); }
+    CompanyListModel *companyModel() const { return companyModel_; }
     qint32 markedCount() const { return FMarkedCount; }
     bool firstActivation() const { return FFirstActivation; }
     bool hintsOn() const { return hintsOn_; }
@@ -141,7 +144,8 @@ private:
     void applyCommandState(QAction *action);
 
     Interaction &ui_;
-    TCompanyList *RxMD_Spis_ = nullptr;
+    std::unique_ptr<TCompanyList> RxMD_Spis_;
+    CompanyListModel *companyModel_ = nullptr;
     bool FFirstActivation = true;
     qint32 FMarkedCount = 0;
     bool FOperationRunning = false;

@@ -1,7 +1,9 @@
 #include "app/TForm_Zawartosc.h"
 
+#include "app/AppInteraction.h"
+#include "app/AppKeepers.h"
 #include "app/AppResources.h"
-#include "settings/keepers.h"
+#include "app/FormPlacement.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -88,12 +90,12 @@ TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
 
 TForm_Zawartosc::~TForm_Zawartosc() { FormPlacement1->save(true); }
 
-void TForm_Zawartosc::setCaptionFromTemplate(const QString &archiveName)
+void TForm_Zawartosc::setCaptionFromTemplate(const std::string &archiveName)
 {
-    setWindowTitle(FCaptionTemplate.arg(archiveName));
+    setWindowTitle(FCaptionTemplate.arg(Q(archiveName)));
 }
 
-void TForm_Zawartosc::setCaption(const QString &caption) { setWindowTitle(caption); }
+void TForm_Zawartosc::setCaption(const std::string &caption) { setWindowTitle(Q(caption)); }
 
 void TForm_Zawartosc::clearLines()
 {
@@ -117,9 +119,9 @@ void TForm_Zawartosc::flushPending()
     lastPaint_.restart();
 }
 
-void TForm_Zawartosc::addLine(const QString &line)
+void TForm_Zawartosc::addLine(const std::string &line)
 {
-    pendingLines_ << line;
+    pendingLines_ << Q(line);
     if (paintDue())
         flushPending();
     else if (!flushTimer_->isActive())
@@ -148,9 +150,9 @@ void TForm_Zawartosc::showModeless()
 
 // The bar appears at once and reaches its end at once; between, it moves
 // no more often than the lines come in.
-void TForm_Zawartosc::setProgress(qint64 done, qint64 total)
+void TForm_Zawartosc::setProgress(std::int64_t done, std::int64_t total)
 {
-    const int value = total > 0 ? static_cast<int>(std::min<qint64>(done, total) * 1000 / total) : 1000;
+    const int value = total > 0 ? static_cast<int>(std::min<std::int64_t>(done, total) * 1000 / total) : 1000;
     if (ProgressBar->isHidden() || value == ProgressBar->maximum() || paintDue()) {
         pendingValue_ = value;
         flushPending();

@@ -1,7 +1,7 @@
 // The log window in which the long operations report, line by line.
 #pragma once
 
-#include "platform/interaction.h"
+#include "archive/Interaction.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -26,16 +26,16 @@ public:
     ~TForm_Zawartosc() override;
 
     // LogWindow
-    void setCaptionFromTemplate(const QString &archiveName) override;
-    void setCaption(const QString &caption) override;
+    void setCaptionFromTemplate(const std::string &archiveName) override;
+    void setCaption(const std::string &caption) override;
     void clearLines() override;
-    void addLine(const QString &line) override;
+    void addLine(const std::string &line) override;
     void repaintPane() override;
     void setStopVisible(bool visible) override;
     void setCloseEnabled(bool enabled) override;
     bool stopPressed() const override { return StopPressed; }
     void showModeless() override;
-    void setProgress(qint64 done, qint64 total) override;
+    void setProgress(std::int64_t done, std::int64_t total) override;
     void hideProgress() override;
     void discard() override;
 

@@ -4,11 +4,14 @@
 #include "app/AppInteraction.h"
 #include "app/Program.h"
 #include "cli/CommandLine.h"
+#include "platform/cmdline.h"
 
 int main(int argc, char **argv)
 {
-    if (argc > 1)
-        return qv::RunCommandLine(argc, argv);
+    if (argc > 1) {
+        const std::vector<std::string> args = qv::ProgramArguments(argc, argv);
+        return qv::RunCommandLine({args.begin() + 1, args.end()});
+    }
     qv::CatchMissingDisplay();
     qv::TApplication app(argc, argv);
     qv::StopCatchingMissingDisplay();

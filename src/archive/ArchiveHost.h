@@ -1,9 +1,9 @@
 // What the archive operations need from the main window.
 #pragma once
 
-#include "platform/interaction.h"
+#include "archive/Interaction.h"
 
-class QWidget;
+#include <string>
 
 namespace qv {
 
@@ -15,11 +15,10 @@ public:
 
     virtual ~ArchiveHost() = default;
     virtual Interaction &ui() = 0;
-    virtual QWidget *window() = 0;
     // The name the archive-file field yields, and putting one into it.
-    virtual QString archiveFileName() const = 0;
-    virtual void setArchiveFileName(const QString &name) = 0;
-    virtual QString dataFolder() const = 0;
+    virtual std::string archiveFileName() const = 0;
+    virtual void setArchiveFileName(const std::string &name) = 0;
+    virtual std::string dataFolder() const = 0;
     virtual TCompanyList &companies() = 0;
     virtual int currentRow() const = 0;
     virtual void setCurrentRow(int row) = 0;
@@ -36,12 +35,9 @@ public:
     virtual int dataFolderLockWaitMs() const { return 0; }
     // The log line that says a create or restore was stopped, before its
     // failure lines: the window's STOP, unless the host knows better.
-    virtual QString stoppedLine() const
-    {
-        return QStringLiteral("-!- Przerwano na żądanie użytkownika (STOP) -!- ");
-    }
+    virtual std::string stoppedLine() const { return "-!- Przerwano na żądanie użytkownika (STOP) -!- "; }
     // Told once when such a wait begins.
-    virtual void waitingForDataFolder(const QString &dataFolder, int waitMs)
+    virtual void waitingForDataFolder(const std::string &dataFolder, int waitMs)
     {
         (void)dataFolder;
         (void)waitMs;
@@ -63,7 +59,7 @@ private:
 
 // The log window of a stoppable operation (create, restore): captioned with
 // the archive's name, STOP showing, close disabled, shown before the work.
-LogWindow *OpenStoppableLog(ArchiveHost &host, const QString &archive);
+LogWindow *OpenStoppableLog(ArchiveHost &host, const std::string &archive);
 // Hides STOP and enables the close button again at the end.
 void FinishStoppableLog(ArchiveHost &host, LogWindow &log);
 

@@ -5,29 +5,28 @@
 #include "archive/ArchiveName.h"
 
 #include "cabinet/CabSTComps.h"
+#include "platform/files.h"
 #include "platform/pathcase.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "platform/text.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qv {
 
-QString FirstWord(const QString &text)
+std::string FirstWord(const std::string &text)
 {
-    const auto isSeparator = [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; };
-    qsizetype i = 0;
-    const qsizetype n = text.size();
+    const auto isSeparator = [](char c) { return c >= 1 && c <= 32; };
+    std::size_t i = 0;
+    const std::size_t n = text.size();
     while (i < n) {
         while (i < n && isSeparator(text[i]))
             ++i;
-        QString word;
+        std::string word;
         bool quoted = false;
         bool any = false;
         while (i < n && (quoted || !isSeparator(text[i]))) {
-            if (text[i] == QLatin1Char('"'))
+            if (text[i] == '"')
                 quoted = !quoted;
             else
                 word += text[i];
@@ -35,34 +34,49 @@ QString FirstWord(const QString &text)
             ++i;
         }
         // A lone pair of quotes is no word: go on to the next one.
-        if (!word.isEmpty() || !any)
+        if (!word.empty() || !any)
             return word;
     }
-    return QString();
+    return {};
 }
 
-QString ArchiveFileNameFromText(const QString &text)
+std::string ArchiveFileNameFromText(const std::string &text)
 {
-    QString name;
-    if (!text.isEmpty() && QFileInfo(text).isFile())
-        name = text;
-    else
-        name = FirstWord(text);
-    return name.size() > kMaxArchiveNameLength ? QString() : name;
+    const std::string name = !text.empty() && FileExists(text) ? text : FirstWord(text);
+    return CharacterCount(name) > kMaxArchiveNameLength ? std::string() : name;
 }
 
-QString DataFolderAsHeld(const QString &folder) { return FileSystemIgnoresCase() ? folder.toUpper() : folder; }
+std::string DataFolderAsHeld(const std::string &folder)
+{
+    return FileSystemIgnoresCase() ? ToUpperText(folder) : folder;
+}
 
 namespace {
 
-const QString kStampFormat = QStringLiteral("yyyy-MM-dd_HHmm");
+// "yyyy-mm-dd_hhmm", which sorts as the time does.
+std::string stamp(const LocalDateTime &t)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d_%02d%02d", t.year, t.month, t.day, t.hour, t.minute);
+    return text;
+}
 
-bool isCabinet(const QString &path)
+bool isLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+bool isRealDate(int y, int m, int d)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 1 || m < 1 || m > 12 || d < 1)
+        return false;
+    return d <= days[m - 1] + (m == 2 && isLeapYear(y) ? 1 : 0);
+}
+
+bool isCabinet(const std::string &path)
 {
     try {
         TSTCabReader reader;
         cab::FDICABINETINFO info{};
-        return reader.IsCabinet(path.toStdString(), info);
+        return reader.IsCabinet(path, info);
     } catch (const std::exception &) {
         return false;  // what cannot be read cannot be shown to be an archive
     }
@@ -70,54 +84,65 @@ bool isCabinet(const QString &path)
 
 }  // namespace
 
-QString GeneratedArchiveName(const QString &dataFolder, const QDateTime &now)
+std::string GeneratedArchiveName(const std::string &dataFolder, const LocalDateTime &now)
 {
-    return JoinFsPath(dataFolder, QStringLiteral("Arch") + now.toString(kStampFormat) + QStringLiteral(".cab"));
+    return JoinFsPath(dataFolder, "Arch" + stamp(now) + ".cab");
 }
 
-bool IsGeneratedArchiveName(const QString &fileName)
+bool IsGeneratedArchiveName(const std::string &fileName)
 {
-    // Anchored whole: "$" alone would let a name end in a line break.
-    static const QRegularExpression form(
-        QRegularExpression::anchoredPattern(QStringLiteral("Arch([0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{4})\\.cab")));
-    const QRegularExpressionMatch m = form.match(fileName);
+    // "Arch" yyyy-mm-dd_hhmm ".cab", exactly.
+    static const std::string form = "Arch0000-00-00_0000.cab";
+    if (fileName.size() != form.size() || fileName.compare(0, 4, "Arch") != 0 ||
+        fileName.compare(fileName.size() - 4, 4, ".cab") != 0)
+        return false;
+    for (std::size_t i = 4; i < form.size() - 4; ++i) {
+        const bool digit = fileName[i] >= '0' && fileName[i] <= '9';
+        if (form[i] == '0' ? !digit : fileName[i] != form[i])
+            return false;
+    }
+    const auto number = [&](std::size_t at, std::size_t length) { return std::stoi(fileName.substr(at, length)); };
     // A name that only looks like one ("Arch2005-13-45_9999.cab") was not
     // made by the generator.
-    return m.hasMatch() && QDateTime::fromString(m.captured(1), kStampFormat).isValid();
+    return isRealDate(number(4, 4), number(9, 2), number(12, 2)) && number(15, 2) < 24 && number(17, 2) < 60;
 }
 
-GeneratedArchives FindGeneratedArchives(const QString &folder, int keep, const QString &current, const QDateTime &now)
+GeneratedArchives FindGeneratedArchives(const std::string &folder, int keep, const std::string &current,
+                                        const LocalDateTime &now)
 {
     // Compared as the system finds them, links and letter case resolved.
-    const QString currentPath = current.isEmpty() ? QString() : QFileInfo(current).canonicalFilePath();
-    // A stamp counts to the minute, as the generator writes it.
-    const QString nowStamp = now.toString(kStampFormat);
+    const std::string currentPath = current.empty() ? std::string() : ResolvePath(current);
+    const std::string nowStamp = stamp(now);
     GeneratedArchives found;
-    QStringList names;
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QFileInfo &entry : entries) {
-        // A link is not an archive of ours, whatever it points to.
-        if (entry.isSymLink() || !entry.isFile() || !IsGeneratedArchiveName(entry.fileName()))
-            continue;
-        if (!currentPath.isEmpty() && entry.canonicalFilePath() == currentPath) {
-            --keep;
-            continue;
-        }
-        // Only a cabinet is an archive: a file of the user's that merely
-        // bears such a name is not ours to delete.
-        if (!isCabinet(entry.filePath()))
-            continue;
-        // "Arch" + stamp + ".cab": the stamp sorts as the time does.
-        if (entry.fileName().mid(4, nowStamp.size()) > nowStamp)
-            found.future << QDir(folder).filePath(entry.fileName());
-        else
-            names << entry.fileName();
+    std::vector<std::string> names;
+    FileSearch search;
+    SearchEntry e;
+    if (search.First(JoinFsPath(folder, "*"), e)) {
+        do {
+            const std::string path = JoinFsPath(folder, e.name);
+            // A link is not an archive of ours, whatever it points to.
+            if (!e.regular || !IsGeneratedArchiveName(e.name) || PathIsLink(path))
+                continue;
+            if (!currentPath.empty() && ResolvePath(path) == currentPath) {
+                --keep;
+                continue;
+            }
+            // Only a cabinet is an archive: a file of the user's that merely
+            // bears such a name is not ours to delete.
+            if (!isCabinet(path))
+                continue;
+            if (e.name.substr(4, nowStamp.size()) > nowStamp)
+                found.future.push_back(path);
+            else
+                names.push_back(e.name);
+        } while (search.Next(e));
     }
     // The stamp runs from the largest unit down, so name order is time order.
     std::sort(names.begin(), names.end());
-    const qsizetype extra = std::max<qsizetype>(0, names.size() - std::max(0, keep));
-    for (qsizetype i = 0; i < extra; ++i)
-        found.beyond << QDir(folder).filePath(names[i]);
+    std::sort(found.future.begin(), found.future.end());
+    const std::size_t kept = static_cast<std::size_t>(std::max(0, keep));
+    for (std::size_t i = 0; i + kept < names.size(); ++i)
+        found.beyond.push_back(JoinFsPath(folder, names[i]));
     return found;
 }
 

@@ -7,9 +7,8 @@
 #include "archive/ArchiveHost.h"
 #include "archive/ArchiveName.h"
 
-#include <QDateTime>
-#include <QString>
 #include <cstdint>
+#include <string>
 
 namespace qv {
 
@@ -35,8 +34,10 @@ void RemoveStaleTemporaries(ArchiveHost &host);
 // and no message, as ever; the result tells it apart for callers that must.
 enum class ListOutcome { Listed, NoArchive, NotCabinet };
 ListOutcome ListArchive(ArchiveHost &host, TSTCabReader &reader);
-// One line of the listing; throws when the date or time is not a real one.
-QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, std::uint16_t time);
+// One line of the listing, the date and time in the regional formats the
+// interaction gives; throws when the date or time is not a real one.
+std::string ListingLine(Interaction &ui, const std::string &name, std::int32_t size, std::uint16_t date,
+                        std::uint16_t time);
 
 // "Odtwórz z archiwum ...", holding the data folder's lock from before the
 // first question. True when the company's files were restored.
@@ -57,11 +58,15 @@ bool TestArchive(ArchiveHost &host, TSTCabReader &reader);
 // A name or message from an archive or a folder as it may be shown in a log
 // window, on a terminal or in a log file: control characters escaped
 // (PrintableName), and a message kept on one line.
-QString Printable(const std::string &utf8);
-QString PrintableMessage(const char *message);
+std::string Printable(const std::string &utf8);
+std::string PrintableMessage(const char *message);
+
+// The system's text for an OS error code, on one line and without the
+// closing full stop, to sit inside a log line.
+std::string SystemReason(int osError);
 
 // A company folder name that can be joined to the data folder safely: not
 // empty, not "." or "..", without "\", "/" or ":".
-bool IsUsableKatalog(const QString &katalog);
+bool IsUsableKatalog(const std::string &katalog);
 
 }  // namespace qv

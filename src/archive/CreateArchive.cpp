@@ -2,31 +2,34 @@
 
 #include "archive/DataFolderLock.h"
 #include "cabinet/CabSTComps.h"
+#include "platform/files.h"
 #include "platform/pathcase.h"
 #include "platform/tempfiles.h"
 #include "platform/text.h"
 #include "register/CompanyList.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <atomic>
 
 namespace qv {
 
-bool IsUsableKatalog(const QString &katalog)
+bool IsUsableKatalog(const std::string &katalog)
 {
-    if (katalog.isEmpty() || katalog == QLatin1String(".") || katalog == QLatin1String(".."))
-        return false;
-    for (QChar c : {QLatin1Char('\\'), QLatin1Char('/'), QLatin1Char(':')})
-        if (katalog.contains(c))
-            return false;
-    return true;
+    return !katalog.empty() && katalog != "." && katalog != ".." &&
+           katalog.find_first_of("\\/:") == std::string::npos;
 }
 
-LogWindow *OpenStoppableLog(ArchiveHost &host, const QString &archive)
+std::string SystemReason(int osError)
+{
+    std::string text = Simplified(SysErrorMessage(osError));
+    while (!text.empty() && text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
+LogWindow *OpenStoppableLog(ArchiveHost &host, const std::string &archive)
 {
     LogWindow *log = host.ui().openLogWindow();
-    log->setCaptionFromTemplate(QFileInfo(archive).fileName());
+    log->setCaptionFromTemplate(ExtractFileName(archive));
     log->clearLines();
     log->setStopVisible(true);
     log->setCloseEnabled(false);
@@ -47,35 +50,44 @@ void FinishStoppableLog(ArchiveHost &host, LogWindow &log)
 void RemoveStaleTemporaries(ArchiveHost &host)
 {
     RemoveStaleTempFiles(TempDirectory());
-    const QString archive = host.archiveFileName();
-    if (!archive.isEmpty())
-        RemoveStaleTempFiles(ExtractFilePath(ExpandFileName(archive.toStdString())));
+    const std::string archive = host.archiveFileName();
+    if (!archive.empty())
+        RemoveStaleTempFiles(ExtractFilePath(ExpandFileName(archive)));
 }
 
 void GenerateArchiveName(ArchiveHost &host)
 {
-    host.setArchiveFileName(GeneratedArchiveName(host.dataFolder(), QDateTime::currentDateTime()));
+    host.setArchiveFileName(GeneratedArchiveName(host.dataFolder(), LocalNow()));
     host.archiveFileCheck();
 }
 
 namespace {
 
-QString plainCaption() { return ApplicationTitle(); }
+std::string plainCaption() { return ApplicationTitle(); }
+
+void plainMessage(ArchiveHost &host, const std::string &text)
+{
+    host.ui().message({text, plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+}
 
 // The company folder of a row, found whatever its letter case.
-QString companyFolder(const QString &dataFolder, const QString &katalog)
+std::string companyFolder(const std::string &dataFolder, const std::string &katalog)
 {
     return ResolveEntryIgnoringCase(dataFolder, katalog);
 }
 
 // Bytes of the files lying directly in the folder, for the progress bar.
-qint64 topLevelBytes(const QString &folder)
+std::int64_t topLevelBytes(const std::string &folder)
 {
-    qint64 total = 0;
-    const QFileInfoList files =
-        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &f : files)
-        total += f.size();
+    std::int64_t total = 0;
+    FileSearch search;
+    SearchEntry e;
+    if (search.First(JoinFsPath(folder, "*"), e)) {
+        do {
+            if (e.regular)
+                total += static_cast<std::int64_t>(e.size);
+        } while (search.Next(e));
+    }
     return total;
 }
 
@@ -86,12 +98,11 @@ qint64 topLevelBytes(const QString &folder)
 // - the new cabinet is read back whole before it replaces anything, and a
 //   run that adds no file at all changes nothing;
 // - the companies are unmarked only when the run has completed.
-class ArchiveRun {
+class ArchiveRun : private TCompanyList::Observer {
 public:
     ArchiveRun(ArchiveHost &host, TSTCabWriter &writer, LogWindow &log) : host_(host), writer_(writer), log_(log)
     {
-        listReset_ = QObject::connect(&host_.companies(), &QAbstractItemModel::modelAboutToBeReset,
-                                      [this] { handedOver_.clear(); });
+        host_.companies().addObserver(this);
     }
 
     // Returns normally when the cabinet is complete; throws otherwise.
@@ -115,24 +126,23 @@ public:
         };
         writer_.OnBeforeFileAdd = [this](TSTCabWriter &, const std::string &, bool &) { ++added_; };
         writer_.OnFileSkipped = [this](TSTCabWriter &, const std::string &name, TSTCabSkipReason reason) {
-            log_.addLine(QStringLiteral("-!- Pominięto %1 (%2) -!- ")
-                             .arg(shownPath(name), reason == csrBrokenLink
-                                                       ? QStringLiteral("dowiązanie do nieistniejącego pliku")
-                                                       : QStringLiteral("to nie jest zwykły plik")));
+            log_.addLine(Format("-!- Pominięto %1 (%2) -!- ",
+                                {shownPath(name), reason == csrBrokenLink ? "dowiązanie do nieistniejącego pliku"
+                                                                          : "to nie jest zwykły plik"}));
         };
         writer_.OnBlockingCall = [this](const std::function<void()> &work) { host_.ui().runBlocking(work); };
         writer_.OnCabinetsComplete = [this](TSTCabWriter &, const std::vector<TSTCabCompletedCabinet> &cabinets,
                                             bool &abort) { verify(cabinets, abort); };
-        const std::string archive = host_.archiveFileName().toStdString();
+        const std::string archive = host_.archiveFileName();
         try {
             RemoveStaleTemporaries(host_);
             writer_.Open(archive);
             addMarkedCompanies();
             if (added_ == 0) {
-                log_.addLine(QStringLiteral("Brak plików do archiwizacji - archiwum nie zostało zmienione"));
+                log_.addLine("Brak plików do archiwizacji - archiwum nie zostało zmienione");
                 throw Exception("no file to archive");
             }
-            log_.addLine(QStringLiteral("*** dodaję - czekaj ... ***"));
+            log_.addLine("*** dodaję - czekaj ... ***");
             if (log_.stopPressed())
                 throw Exception("Client requested abort");
             writer_.Close(true);
@@ -140,16 +150,16 @@ public:
             reportCause(e);
             throw;
         }
-        log_.addLine(QStringLiteral("Archiwum sprawdzone: %1 plików").arg(verified_));
-        log_.addLine(QStringLiteral("***"));
-        log_.addLine(QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
+        log_.addLine(Format("Archiwum sprawdzone: %1 plików", {std::to_string(verified_)}));
+        log_.addLine("***");
+        log_.addLine("--- Koniec operacji \"Archiwizowanie\" ---");
         unmarkHandedOver();
-        host_.setCommandEnabled(ArchiveHost::cmdFTP, QFileInfo(host_.archiveFileName()).isFile());
+        host_.setCommandEnabled(ArchiveHost::cmdFTP, FileExists(host_.archiveFileName()));
     }
 
-    ~ArchiveRun()
+    ~ArchiveRun() override
     {
-        QObject::disconnect(listReset_);
+        host_.companies().removeObserver(this);
         writer_.OnFilePlaced = nullptr;
         writer_.OnFileStatus = nullptr;
         writer_.OnProgress = nullptr;
@@ -165,40 +175,31 @@ public:
     }
 
 private:
-    static QString shownPath(const std::string &path)
-    {
-        return QDir::toNativeSeparators(QString::fromStdString(PrintableName(path)));
-    }
+    // A list loaded anew meanwhile is not the one the rows were counted in.
+    void listAboutToBeReplaced() override { handedOver_.clear(); }
+    void marksChanged(int, int) override {}
 
-    // The system's text for an OS error code, on one line and without the
-    // closing full stop, to sit inside a log line.
-    static QString systemReason(int code)
-    {
-        QString text = QString::fromStdString(SysErrorMessage(code)).simplified();
-        while (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-        return text;
-    }
-
+    static std::string shownPath(const std::string &path) { return ToNativeSeparators(Printable(path)); }
 
     // A line on why the run stops, where there is more to say than the
     // failure lines do. A STOP, or a check that has said its piece, adds none.
     void reportCause(const ESTCabinet &e)
     {
-        const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode()) : PrintableMessage(e.what());
+        const std::string reason =
+            e.SystemErrorCode() != 0 ? SystemReason(e.SystemErrorCode()) : PrintableMessage(e.what());
         if (!e.FileName().empty())
-            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(shownPath(e.FileName()), reason));
+            log_.addLine(Format("-!- Błąd pliku %1: %2 -!- ", {shownPath(e.FileName()), reason}));
         else if (e.ErrorCode() == cab::FCIERR_TEMP_FILE)
-            log_.addLine(QStringLiteral("-!- Błąd pliku tymczasowego w katalogu %1: %2 -!- ")
-                             .arg(shownPath(ExcludeTrailingDelimiter(TempDirectory())), reason));
+            log_.addLine(Format("-!- Błąd pliku tymczasowego w katalogu %1: %2 -!- ",
+                                {shownPath(ExcludeTrailingDelimiter(TempDirectory())), reason}));
         else if (e.SystemErrorCode() != 0)
-            log_.addLine(QStringLiteral("-!- Błąd zapisu archiwum: %1 -!- ").arg(reason));
+            log_.addLine(Format("-!- Błąd zapisu archiwum: %1 -!- ", {reason}));
     }
 
     void addMarkedCompanies()
     {
         TCompanyList &list = host_.companies();
-        const QString data = host_.dataFolder();
+        const std::string data = host_.dataFolder();
         for (int row = 0; row < list.count(); ++row)
             if (list.isMarked(row) && IsUsableKatalog(list.katalog(row)))
                 total_ += topLevelBytes(companyFolder(data, list.katalog(row)));
@@ -213,19 +214,18 @@ private:
             host_.setCurrentRow(row);
             if (!list.isMarked(row))
                 continue;
-            const QString katalog = list.katalog(row);
-            const QString folder = companyFolder(data, katalog);
-            if (!IsUsableKatalog(katalog) || !QFileInfo(folder).isDir()) {
-                log_.addLine(QStringLiteral("-!- Brak katalogu %1 dla Firmy %2 -!- ").arg(katalog, list.firma(row)));
+            const std::string katalog = list.katalog(row);
+            const std::string folder = companyFolder(data, katalog);
+            if (!IsUsableKatalog(katalog) || !DirectoryExists(folder)) {
+                log_.addLine(Format("-!- Brak katalogu %1 dla Firmy %2 -!- ", {katalog, list.firma(row)}));
                 continue;
             }
-            log_.addLine(QStringLiteral("-- Firma : %1 -- ").arg(list.firma(row)));
+            log_.addLine(Format("-- Firma : %1 -- ", {list.firma(row)}));
             try {
-                writer_.AddFiles(JoinFsPath(folder, QStringLiteral("*.*")).toStdString(), katalog.toStdString(),
-                                 false);
+                writer_.AddFiles(JoinFsPath(folder, "*.*"), katalog, false);
             } catch (const EOSError &e) {
-                log_.addLine(QStringLiteral("-!- Błąd katalogu %1: %2 -!- ")
-                                 .arg(QDir::toNativeSeparators(folder), systemReason(e.code())));
+                log_.addLine(
+                    Format("-!- Błąd katalogu %1: %2 -!- ", {ToNativeSeparators(folder), SystemReason(e.code())}));
                 throw;
             }
             handedOver_.push_back(row);
@@ -253,7 +253,7 @@ private:
     {
         if (!continuation)
             placed_.emplace_back(name, size);
-        log_.addLine(QStringLiteral("%1 %2 byte(s)").arg(Printable(name), -22).arg(size, 10));
+        log_.addLine(Format("%1 %2 byte(s)", {PadRight(Printable(name), 22), PadLeft(std::to_string(size), 10)}));
         log_.repaintPane();
         if (log_.stopPressed())
             abort = true;
@@ -279,7 +279,7 @@ private:
                     reader.TestCabinetSet(files, [&](TSTCabReader &, const std::string &name, std::int32_t size,
                                                      bool &halt) {
                         if (seen >= placed_.size() || placed_[seen].first != name || placed_[seen].second != size) {
-                            mismatch = PrintableName(name) + " (" + std::to_string(size) + " bajtów)";
+                            mismatch = Printable(name) + " (" + std::to_string(size) + " bajtów)";
                             halt = true;
                             return;
                         }
@@ -294,25 +294,24 @@ private:
                 if (log_.stopPressed())
                     stop = true;
             });
-        QString problem;
+        std::string problem;
         if (!mismatch.empty())
-            problem = QStringLiteral("%1 nie odpowiada dodanemu plikowi").arg(QString::fromStdString(mismatch));
+            problem = mismatch + " nie odpowiada dodanemu plikowi";
         else if (!failure.empty() && !log_.stopPressed())
             problem = PrintableMessage(failure.c_str());
         else if (failure.empty() && !stop && seen != placed_.size())
-            problem = QStringLiteral("%1 plików zamiast %2").arg(seen).arg(placed_.size());
-        if (!problem.isEmpty())
-            log_.addLine(QStringLiteral("-!- Archiwum nie przeszło sprawdzenia: %1 -!- ").arg(problem));
-        abort = !problem.isEmpty() || log_.stopPressed();
+            problem = Format("%1 plików zamiast %2", {std::to_string(seen), std::to_string(placed_.size())});
+        if (!problem.empty())
+            log_.addLine(Format("-!- Archiwum nie przeszło sprawdzenia: %1 -!- ", {problem}));
+        abort = !problem.empty() || log_.stopPressed();
         verified_ = seen;
     }
 
     ArchiveHost &host_;
     TSTCabWriter &writer_;
     LogWindow &log_;
-    QMetaObject::Connection listReset_;
-    qint64 total_ = 0;
-    qint64 done_ = 0;
+    std::int64_t total_ = 0;
+    std::int64_t done_ = 0;
     int added_ = 0;
     std::vector<int> handedOver_;  // rows whose files all went to the writer
     std::vector<std::pair<std::string, std::int32_t>> placed_;
@@ -334,20 +333,20 @@ int countMarked(ArchiveHost &host)
 
 // Why an archive cannot be written at that name, before anything is
 // compressed; empty when it can. The folder is made as the writer would.
-QString unwritableArchiveReason(const QString &archive)
+std::string unwritableArchiveReason(const std::string &archive)
 {
-    if (QFileInfo(archive).isDir())
-        return QStringLiteral("pod tą nazwą jest katalog");
-    const std::string folder = ExtractFilePath(ExpandFileName(archive.toStdString()));
+    if (DirectoryExists(archive))
+        return "pod tą nazwą jest katalog";
+    const std::string folder = ExtractFilePath(ExpandFileName(archive));
     std::string probe;
     FileHandle h = InvalidFileHandle;
     if (ForceDirectories(folder))
-        h = CreateOwnTempFile(folder, "~" + ExtractFileName(archive.toStdString()).substr(0, 64), probe);
+        h = CreateOwnTempFile(folder, "~" + ExtractFileName(archive).substr(0, 64), probe);
     if (h == InvalidFileHandle)
-        return QString::fromStdString(SysErrorMessage(LastOSError())).simplified();
+        return Simplified(SysErrorMessage(LastOSError()));
     FileClose(h);
     FileDelete(probe);
-    return QString();
+    return {};
 }
 
 }  // namespace
@@ -355,7 +354,7 @@ QString unwritableArchiveReason(const QString &archive)
 bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
 {
     Interaction &ui = host.ui();
-    if (host.archiveFileName().isEmpty())
+    if (host.archiveFileName().empty())
         GenerateArchiveName(host);
     host.setCommandEnabled(ArchiveHost::cmdArchiwizuj, false);
     struct EnableUnlessRun {
@@ -371,44 +370,40 @@ bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
     const OperationScope running(host);
     const int count = countMarked(host);
     if (count == 0) {
-        ui.message(host.window(), {QStringLiteral("Nie zaznaczono firm do \"Archiwizacji\""), plainCaption(),
-                                   MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+        plainMessage(host, "Nie zaznaczono firm do \"Archiwizacji\"");
         return false;
     }
     // Said before the question, as the restore does: a question answered for
     // nothing is a question too many.
     if (DataFolderHeldElsewhere(host.dataFolder())) {
-        ui.message(host.window(), {DataFolderBusyMessage(host.dataFolder()), plainCaption(), MsgIcon::None,
-                                   MsgButtons::Ok, MsgResult::Ok});
+        plainMessage(host, DataFolderBusyMessage(host.dataFolder()));
         return false;
     }
 
-    const QString archive = host.archiveFileName();
-    const auto cannotWrite = [&](const QString &reason) {
-        ui.message(host.window(), {QStringLiteral("Nie można zapisać archiwum %1\r%2").arg(archive, reason),
-                                   plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    const std::string archive = host.archiveFileName();
+    const auto cannotWrite = [&](const std::string &reason) {
+        plainMessage(host, Format("Nie można zapisać archiwum %1\r%2", {archive, reason}));
     };
-    if (QFileInfo(archive).isDir()) {
+    if (DirectoryExists(archive)) {
         cannotWrite(unwritableArchiveReason(archive));
         return false;
     }
     MessageRequest question;
     question.icon = MsgIcon::Question;
     question.buttons = MsgButtons::YesNo;
-    if (QFileInfo(archive).isFile()) {
-        question.text = QStringLiteral("WYBRANY PLIK ARCHIWUM %1 JUŻ ISTNIEJE !\rCzy dokonać archiwizacji wybarnych "
-                                       "firm [%2 sztuk] w miejsce tego pliku\r(znajdujące się w nim dane ulegną "
-                                       "usunięciu) ?")
-                            .arg(archive)
-                            .arg(count);
-        question.caption = QStringLiteral("Potwierdź nadpisanie ... ");
+    if (FileExists(archive)) {
+        question.text = Format("WYBRANY PLIK ARCHIWUM %1 JUŻ ISTNIEJE !\rCzy dokonać archiwizacji wybarnych "
+                               "firm [%2 sztuk] w miejsce tego pliku\r(znajdujące się w nim dane ulegną "
+                               "usunięciu) ?",
+                               {archive, std::to_string(count)});
+        question.caption = "Potwierdź nadpisanie ... ";
         question.defaultButton = MsgResult::No;
     } else {
-        question.text = QStringLiteral("Dokonać archiwizacji wybarnych firm ? [%1 sztuk]").arg(count);
-        question.caption = QStringLiteral("Potwierdź ... ");
+        question.text = Format("Dokonać archiwizacji wybarnych firm ? [%1 sztuk]", {std::to_string(count)});
+        question.caption = "Potwierdź ... ";
         question.defaultButton = MsgResult::Yes;
     }
-    if (ui.message(host.window(), question) != MsgResult::Yes)
+    if (ui.message(question) != MsgResult::Yes)
         return false;
     // Taken once the user has said yes, so that an open question never keeps
     // another run waiting.
@@ -418,7 +413,7 @@ bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
     // A restore that a crash cut short is settled first, so that it is never
     // archived half done.
     RecoverInterruptedRestores(host, *lock);
-    if (const QString reason = unwritableArchiveReason(archive); !reason.isEmpty()) {
+    if (const std::string reason = unwritableArchiveReason(archive); !reason.empty()) {
         cannotWrite(reason);
         return false;
     }
@@ -434,8 +429,8 @@ bool CreateArchive(ArchiveHost &host, TSTCabWriter &writer)
         // and whether it was asked to stop.
         if (log->stopPressed())
             log->addLine(host.stoppedLine());
-        log->addLine(QStringLiteral("***"));
-        log->addLine(QStringLiteral("Błąd dodawania danych !"));
+        log->addLine("***");
+        log->addLine("Błąd dodawania danych !");
     }
     FinishStoppableLog(host, *log);
     host.updateArchiveAction();

@@ -7,11 +7,9 @@
 #include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/filelock.h"
+#include "platform/files.h"
 #include "platform/pathcase.h"
-
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
+#include "platform/text.h"
 
 #include <chrono>
 #include <functional>
@@ -33,13 +31,13 @@ struct Held {
 
 // Locks this process holds, by lock file; nested takers share the handle,
 // since a second open of the file would not share its lock.
-std::map<QString, Held> &heldLocks()
+std::map<std::string, Held> &heldLocks()
 {
-    static std::map<QString, Held> locks;
+    static std::map<std::string, Held> locks;
     return locks;
 }
 
-QString plainCaption() { return ApplicationTitle(); }
+std::string plainCaption() { return ApplicationTitle(); }
 
 }  // namespace
 
@@ -59,7 +57,7 @@ DataFolderLock &DataFolderLock::operator=(DataFolderLock &&other) noexcept
 
 void DataFolderLock::release()
 {
-    if (key_.isEmpty())
+    if (key_.empty())
         return;
     auto it = heldLocks().find(key_);
     if (it != heldLocks().end() && --it->second.count == 0) {
@@ -70,11 +68,11 @@ void DataFolderLock::release()
     key_.clear();
 }
 
-QString DataFolderBusyMessage(const QString &dataFolder)
+std::string DataFolderBusyMessage(const std::string &dataFolder)
 {
-    return QStringLiteral("Katalog danych %1 jest zajęty przez inną operację programu (archiwizację lub "
-                          "odtwarzanie).\rSpróbuj ponownie, gdy się zakończy.")
-        .arg(dataFolder);
+    return Format("Katalog danych %1 jest zajęty przez inną operację programu (archiwizację lub "
+                  "odtwarzanie).\rSpróbuj ponownie, gdy się zakończy.",
+                  {dataFolder});
 }
 
 enum class LockAttempt { Taken, Busy, Unusable };
@@ -84,18 +82,18 @@ public:
     // One try, or tries until waitMs has passed (calling `waiting` once when
     // the wait begins and `between` between tries); on Unusable, `error`
     // says why.
-    static LockAttempt attempt(const QString &folder, int waitMs, DataFolderLock &lock, QString &key, int &error,
+    static LockAttempt attempt(const std::string &folder, int waitMs, DataFolderLock &lock, std::string &key, int &error,
                            const std::function<void()> &waiting, const std::function<void()> &between);
 };
 
-LockAttempt DataFolderLocker::attempt(const QString &folder, int waitMs, DataFolderLock &lock, QString &key,
+LockAttempt DataFolderLocker::attempt(const std::string &folder, int waitMs, DataFolderLock &lock, std::string &key,
                                   int &error, const std::function<void()> &waiting,
                                   const std::function<void()> &between)
 {
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (canonical.isEmpty())
+    const std::string canonical = DirectoryExists(folder) ? ResolvePath(folder) : std::string();
+    if (canonical.empty())
         return LockAttempt::Taken;  // no such folder: nothing in it to protect
-    key = JoinFsPath(canonical, QLatin1String(kDataFolderLockName));
+    key = JoinFsPath(canonical, kDataFolderLockName);
 
     auto &locks = heldLocks();
     if (auto it = locks.find(key); it != locks.end()) {
@@ -104,7 +102,7 @@ LockAttempt DataFolderLocker::attempt(const QString &folder, int waitMs, DataFol
         return LockAttempt::Taken;
     }
 
-    const FileHandle h = OpenLockFile(key.toStdString());
+    const FileHandle h = OpenLockFile(key);
     if (h == InvalidFileHandle) {
         error = LastOSError();
         // Cannot exist here for us: go on without. Anything else (a link or
@@ -113,8 +111,10 @@ LockAttempt DataFolderLocker::attempt(const QString &folder, int waitMs, DataFol
         return LockFileCannotExist(error) ? LockAttempt::Taken : LockAttempt::Unusable;
     }
 
-    QElapsedTimer waited;
-    waited.start();
+    const auto started = std::chrono::steady_clock::now();
+    const auto waited = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    };
     bool announced = false;
     for (;;) {
         const FileLockResult r = TryLockFile(h);
@@ -129,7 +129,7 @@ LockAttempt DataFolderLocker::attempt(const QString &folder, int waitMs, DataFol
             FileClose(h);
             return LockAttempt::Taken;
         }
-        if (waited.elapsed() >= waitMs || InterruptRequested())
+        if (waited() >= waitMs || InterruptRequested())
             break;
         if (!announced && waiting) {
             waiting();
@@ -145,42 +145,39 @@ LockAttempt DataFolderLocker::attempt(const QString &folder, int waitMs, DataFol
 
 std::optional<DataFolderLock> LockDataFolder(ArchiveHost &host)
 {
-    const QString folder = host.dataFolder();
+    const std::string folder = host.dataFolder();
     const int waitMs = std::max(0, host.dataFolderLockWaitMs());
     DataFolderLock lock;
-    QString key;
+    std::string key;
     int error = 0;
     switch (DataFolderLocker::attempt(
         folder, waitMs, lock, key, error, [&] { host.waitingForDataFolder(folder, waitMs); },
         [&] { host.ui().processEvents(); })) {
     case LockAttempt::Taken: return lock;
     case LockAttempt::Unusable:
-        host.ui().message(host.window(), {QStringLiteral("Nie można użyć pliku blokady %1\r%2")
-                                              .arg(QDir::toNativeSeparators(key),
-                                                   QString::fromStdString(SysErrorMessage(error))),
-                                          plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+        host.ui().message({Format("Nie można użyć pliku blokady %1\r%2", {ToNativeSeparators(key), SysErrorMessage(error)}),
+                           plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
         return std::nullopt;
     case LockAttempt::Busy: break;
     }
-    host.ui().message(host.window(), {DataFolderBusyMessage(folder), plainCaption(), MsgIcon::None, MsgButtons::Ok,
-                                      MsgResult::Ok});
+    host.ui().message({DataFolderBusyMessage(folder), plainCaption(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
     return std::nullopt;
 }
 
-std::optional<DataFolderLock> TryLockDataFolder(const QString &dataFolder)
+std::optional<DataFolderLock> TryLockDataFolder(const std::string &dataFolder)
 {
     DataFolderLock lock;
-    QString key;
+    std::string key;
     int error = 0;
     if (DataFolderLocker::attempt(dataFolder, 0, lock, key, error, {}, {}) != LockAttempt::Taken)
         return std::nullopt;
     return lock;
 }
 
-bool DataFolderHeldElsewhere(const QString &dataFolder)
+bool DataFolderHeldElsewhere(const std::string &dataFolder)
 {
     DataFolderLock lock;
-    QString key;
+    std::string key;
     int error = 0;
     return DataFolderLocker::attempt(dataFolder, 0, lock, key, error, {}, {}) == LockAttempt::Busy;
 }

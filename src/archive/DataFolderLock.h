@@ -16,8 +16,8 @@
 
 #include "archive/ArchiveHost.h"
 
-#include <QString>
 #include <optional>
+#include <string>
 
 namespace qv {
 
@@ -34,18 +34,18 @@ public:
 
     // True when the lock file is locked by this process (false when the
     // operation goes on without a lock file).
-    bool holdsFile() const { return !key_.isEmpty(); }
+    bool holdsFile() const { return !key_.empty(); }
 
     // Gives the lock back before the end of the holder's scope.
     void release();
 
 private:
     friend class DataFolderLocker;
-    QString key_;
+    std::string key_;
 };
 
 // The message given when another operation holds the data folder.
-QString DataFolderBusyMessage(const QString &dataFolder);
+std::string DataFolderBusyMessage(const std::string &dataFolder);
 
 // Takes the lock of host.dataFolder() for an operation, waiting up to
 // host.dataFolderLockWaitMs() (polling, with the host's events let through).
@@ -55,9 +55,9 @@ std::optional<DataFolderLock> LockDataFolder(ArchiveHost &host);
 
 // Takes the lock of a data folder if it is free this moment, saying nothing;
 // nothing when another operation holds it (or its lock file is unusable).
-std::optional<DataFolderLock> TryLockDataFolder(const QString &dataFolder);
+std::optional<DataFolderLock> TryLockDataFolder(const std::string &dataFolder);
 
 // True when another process holds the data folder's lock this moment.
-bool DataFolderHeldElsewhere(const QString &dataFolder);
+bool DataFolderHeldElsewhere(const std::string &dataFolder);
 
 }  // namespace qv

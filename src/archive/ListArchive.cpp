@@ -2,42 +2,29 @@
 
 #include "cabinet/CabSTComps.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/text.h"
-
-#include <QFileInfo>
-#include <QLocale>
 
 namespace qv {
 
-namespace {
+std::string Printable(const std::string &utf8) { return PrintableName(utf8); }
 
-// The user's long time format without a time zone, which no file time has.
-QString longTimeFormat()
+std::string PrintableMessage(const char *message) { return PrintableName(Simplified(message)); }
+
+std::string ListingLine(Interaction &ui, const std::string &name, std::int32_t size, std::uint16_t date,
+                        std::uint16_t time)
 {
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return format.trimmed();
-}
-
-}  // namespace
-
-QString Printable(const std::string &utf8) { return QString::fromStdString(PrintableName(utf8)); }
-
-QString PrintableMessage(const char *message)
-{
-    return QString::fromStdString(PrintableName(QString::fromUtf8(message).simplified().toStdString()));
-}
-
-QString ListingLine(const QString &name, std::int32_t size, std::uint16_t date, std::uint16_t time)
-{
-    const QDate day(1980 + (date >> 9), (date >> 5) & 0x0F, date & 0x1F);
-    const QTime clock((time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2);
-    if (!day.isValid() || !clock.isValid())
-        throw Exception(QStringLiteral("Invalid date or time of %1 in the archive").arg(name).toStdString());
-    QString stamp = QLocale::system().toString(day, QLocale::ShortFormat);
-    if (clock != QTime(0, 0))
-        stamp += QLatin1Char(' ') + QLocale::system().toString(clock, longTimeFormat());
-    return QStringLiteral("%1 %2 byte(s) %3").arg(name, -20).arg(size, 8).arg(stamp);
+    const int year = 1980 + (date >> 9), month = (date >> 5) & 0x0F, day = date & 0x1F;
+    const int hour = (time >> 11) & 0x1F, minute = (time >> 5) & 0x3F, second = (time & 0x1F) * 2;
+    static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const bool realDay = month >= 1 && month <= 12 && day >= 1 && day <= days[month - 1] && (month != 2 || leap || day < 29);
+    if (!realDay || hour > 23 || minute > 59 || second > 59)
+        throw Exception("Invalid date or time of " + name + " in the archive");
+    std::string stamp = ui.regionalDate(year, month, day);
+    if (hour != 0 || minute != 0 || second != 0)
+        stamp += ' ' + ui.regionalTime(hour, minute, second);
+    return Format("%1 %2 byte(s) %3", {PadRight(name, 20), PadLeft(std::to_string(size), 8), stamp});
 }
 
 ListOutcome ListArchive(ArchiveHost &host, TSTCabReader &reader)
@@ -48,22 +35,22 @@ ListOutcome ListArchive(ArchiveHost &host, TSTCabReader &reader)
         ~EnableAtEnd() { host.setCommandEnabled(ArchiveHost::cmdPokarz, true); }
     } enableAtEnd{host};
 
-    const QString archive = host.archiveFileName();
-    if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
-        host.ui().message(host.window(), {QStringLiteral("Brak pliku archiwum %1 !").arg(archive), ApplicationTitle(),
-                                          MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    const std::string archive = host.archiveFileName();
+    if (archive.empty() || !FileExists(archive)) {
+        host.ui().message({Format("Brak pliku archiwum %1 !", {archive}), ApplicationTitle(), MsgIcon::None,
+                           MsgButtons::Ok, MsgResult::Ok});
         return ListOutcome::NoArchive;
     }
     LogWindow *log = host.ui().openLogWindow();
-    log->setCaptionFromTemplate(QFileInfo(archive).fileName());
+    log->setCaptionFromTemplate(ExtractFileName(archive));
     log->clearLines();
     bool cabinet = false;
     try {
-        cabinet = reader.EnumerateFiles(archive.toStdString(),
-                              [log](TSTCabReader &, const std::string &name, std::int32_t size, std::uint16_t,
-                                    std::uint16_t date, std::uint16_t time, std::uint16_t, bool &) {
-                                  log->addLine(ListingLine(Printable(name), size, date, time));
-                              });
+        cabinet = reader.EnumerateFiles(archive, [&](TSTCabReader &, const std::string &name, std::int32_t size,
+                                                     std::uint16_t, std::uint16_t date, std::uint16_t time,
+                                                     std::uint16_t, bool &) {
+            log->addLine(ListingLine(host.ui(), Printable(name), size, date, time));
+        });
     } catch (...) {
         // Never shown: the window goes, the failure goes to the error report.
         log->discard();

@@ -8,29 +8,17 @@
 #include "platform/text.h"
 #include "register/CompanyList.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSet>
 #include <map>
 #include <optional>
+#include <set>
 
 namespace qv {
 
 namespace {
 
-// The system's text for an OS error code, on one line and without the closing
-// full stop, to sit inside a log line.
-QString systemReason(int code)
-{
-    QString text = QString::fromStdString(SysErrorMessage(code)).simplified();
-    while (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
-}
-
 class RestoreRun {
 public:
-    RestoreRun(ArchiveHost &host, TSTCabReader &reader, LogWindow &log, const QString &katalog)
+    RestoreRun(ArchiveHost &host, TSTCabReader &reader, LogWindow &log, const std::string &katalog)
         : host_(host), reader_(reader), log_(log), katalog_(katalog)
     {
     }
@@ -43,7 +31,7 @@ public:
     }
 
     // Number of files and bytes of the company that were restored.
-    void run(const QString &archive, std::int32_t &files, std::int32_t &bytes)
+    void run(const std::string &archive, std::int32_t &files, std::int32_t &bytes)
     {
         std::optional<StagedRestore> staging;
         // What is left of the staging folder goes with the window alive too.
@@ -57,17 +45,17 @@ public:
         discard();
     }
 
-    void extractAndCommit(const QString &archive, std::optional<StagedRestore> &staging, std::int32_t &files,
+    void extractAndCommit(const std::string &archive, std::optional<StagedRestore> &staging, std::int32_t &files,
                           std::int32_t &bytes)
     {
-        const std::string prefix = (katalog_ + QLatin1Char('\\')).toStdString();
+        const std::string prefix = katalog_ + '\\';
         const bool usable = IsUsableKatalog(katalog_);
         total_ = usable ? companyBytes(archive, prefix) : 0;
 
         // The company's files are extracted beside its folder and moved in
         // only when every one of them is there.
         if (usable) {
-            const std::string target = ResolveEntryIgnoringCase(host_.dataFolder(), katalog_).toStdString();
+            const std::string target = ResolveEntryIgnoringCase(host_.dataFolder(), katalog_);
             host_.ui().runBlocking([&] { staging.emplace(ExtractFilePath(target), ExtractFileName(target)); });
         }
 
@@ -88,13 +76,13 @@ public:
                 if (first) {
                     ++files;
                     bytes += size;
-                    log_.addLine(QStringLiteral("%1 - %2 bajtów").arg(Printable(name), -20).arg(size, 10));
+                    log_.addLine(
+                        Format("%1 - %2 bajtów", {PadRight(Printable(name), 20), PadLeft(std::to_string(size), 10)}));
                 } else {
                     bytes += size - seen->second;
                     seen->second = size;
-                    log_.addLine(QStringLiteral("-!- %1 jest w archiwum więcej niż raz - odtwarzany jest ostatni "
-                                                "-!- ")
-                                     .arg(Printable(name)));
+                    log_.addLine(Format("-!- %1 jest w archiwum więcej niż raz - odtwarzany jest ostatni -!- ",
+                                        {Printable(name)}));
                 }
             }
             host_.ui().processEvents();
@@ -108,15 +96,14 @@ public:
         reader_.OnCloseFile = [&](TSTCabReader &, const std::string &, std::uint16_t, std::uint16_t, std::uint16_t,
                                   std::uint16_t, bool &, const std::string &dest, bool &abort) {
             current_.clear();
-            done_ += QFileInfo(QString::fromStdString(dest)).size();
+            done_ += std::max<std::int64_t>(0, FileSizeOf(dest));
             log_.setProgress(done_, total_);
             host_.ui().processEvents();
             abort = log_.stopPressed();
         };
         // Without a usable company folder every entry is skipped and nothing
         // is written: the data folder only stands in as the destination.
-        reader_.ExtractFiles(archive.toStdString(),
-                             staging ? staging->extractionFolder() : host_.dataFolder().toStdString(), false);
+        reader_.ExtractFiles(archive, staging ? staging->extractionFolder() : host_.dataFolder(), false);
         if (files == 0)
             return;
         try {
@@ -124,23 +111,23 @@ public:
         } catch (const ERestoreLeavesFolder &e) {
             switch (e.kind()) {
             case ERestoreLeavesFolder::CompanyFolder:
-                log_.addLine(QStringLiteral("-!- Katalog %1 jest dowiązaniem do innego miejsca -!- ").arg(katalog_));
+                log_.addLine(Format("-!- Katalog %1 jest dowiązaniem do innego miejsca -!- ", {katalog_}));
                 break;
             case ERestoreLeavesFolder::LinkInCompany:
-                log_.addLine(QStringLiteral("-!- %1 w katalogu firmy jest dowiązaniem do innego miejsca -!- ")
-                                 .arg(Printable(prefix + e.name())));
+                log_.addLine(Format("-!- %1 w katalogu firmy jest dowiązaniem do innego miejsca -!- ",
+                                    {Printable(prefix + e.name())}));
                 break;
             case ERestoreLeavesFolder::UnsafeName: logUnsafeName(prefix + e.name()); break;
             }
             throw;
         } catch (const ERestoreMoveFailed &e) {
-            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ")
-                             .arg(Printable(prefix + e.name()),
-                                  e.folderInTheWay() ? QStringLiteral("w jego miejscu w katalogu firmy jest podkatalog")
-                                                     : systemReason(e.code())));
+            log_.addLine(Format("-!- Błąd pliku %1: %2 -!- ",
+                                {Printable(prefix + e.name()), e.folderInTheWay()
+                                                                   ? std::string("w jego miejscu w katalogu firmy jest podkatalog")
+                                                                   : SystemReason(e.code())}));
             throw;
         } catch (const EOSError &e) {
-            log_.addLine(QStringLiteral("-!- Błąd zapisu danych firmy: %1 -!- ").arg(systemReason(e.code())));
+            log_.addLine(Format("-!- Błąd zapisu danych firmy: %1 -!- ", {SystemReason(e.code())}));
             throw;
         }
     }
@@ -151,18 +138,18 @@ public:
     {
         if (log_.stopPressed() || e.ErrorCode() == cab::FDIERROR_USER_ABORT)
             return;
-        const QString reason = e.SystemErrorCode() != 0 ? systemReason(e.SystemErrorCode())
-                                                        : PrintableMessage(e.what());
+        const std::string reason =
+            e.SystemErrorCode() != 0 ? SystemReason(e.SystemErrorCode()) : PrintableMessage(e.what());
         if (!current_.empty())
-            log_.addLine(QStringLiteral("-!- Błąd pliku %1: %2 -!- ").arg(Printable(current_), reason));
+            log_.addLine(Format("-!- Błąd pliku %1: %2 -!- ", {Printable(current_), reason}));
         else
-            log_.addLine(QStringLiteral("-!- Błąd archiwum: %1 -!- ").arg(reason));
+            log_.addLine(Format("-!- Błąd archiwum: %1 -!- ", {reason}));
     }
 
 private:
     void logUnsafeName(const std::string &name)
     {
-        log_.addLine(QStringLiteral("-!- Niebezpieczna nazwa w archiwum: %1 -!- ").arg(Printable(name)));
+        log_.addLine(Format("-!- Niebezpieczna nazwa w archiwum: %1 -!- ", {Printable(name)}));
     }
 
     static std::string sameFileKey(const std::string &name)
@@ -175,10 +162,10 @@ private:
         return key;
     }
 
-    qint64 companyBytes(const QString &archive, const std::string &prefix)
+    std::int64_t companyBytes(const std::string &archive, const std::string &prefix)
     {
-        qint64 total = 0;
-        reader_.EnumerateFiles(archive.toStdString(),
+        std::int64_t total = 0;
+        reader_.EnumerateFiles(archive,
                                [&](TSTCabReader &, const std::string &name, std::int32_t size, std::uint16_t,
                                    std::uint16_t, std::uint16_t, std::uint16_t, bool &) {
                                    if (name.compare(0, prefix.size(), prefix) == 0)
@@ -190,56 +177,52 @@ private:
     ArchiveHost &host_;
     TSTCabReader &reader_;
     LogWindow &log_;
-    QString katalog_;
+    std::string katalog_;
     std::string current_;  // the entry being written
-    qint64 total_ = 0;
-    qint64 done_ = 0;
+    std::int64_t total_ = 0;
+    std::int64_t done_ = 0;
 };
 
 }  // namespace
 
 void RecoverInterruptedRestores(ArchiveHost &host, const DataFolderLock &lock)
 {
-    const QString dataFolder = host.dataFolder();
-    if (dataFolder.isEmpty())
+    const std::string dataFolder = host.dataFolder();
+    if (dataFolder.empty())
         return;
     const AbandonedBy abandoned = lock.holdsFile() ? AbandonedBy::AnyoneElse : AbandonedBy::EndedProcess;
     std::vector<SettledRestore> settledRestores;
-    host.ui().runBlocking(
-        [&] { settledRestores = SettleInterruptedRestores(dataFolder.toStdString(), abandoned); });
+    host.ui().runBlocking([&] { settledRestores = SettleInterruptedRestores(dataFolder, abandoned); });
     // A folder left as it was comes up at every list load; once a run is enough.
-    static QSet<QString> toldLeftAsItWas;
+    static std::set<std::string> toldLeftAsItWas;
     for (const SettledRestore &settled : settledRestores) {
-        const QString staging = QString::fromStdString(settled.stagingFolder);
+        const std::string &staging = settled.stagingFolder;
         const bool leftAsItWas =
             settled.outcome == SettledRestore::LeftAlone || settled.outcome == SettledRestore::Stuck;
-        if (leftAsItWas && toldLeftAsItWas.contains(staging))
+        if (leftAsItWas && !toldLeftAsItWas.insert(staging).second)
             continue;
-        if (leftAsItWas)
-            toldLeftAsItWas.insert(staging);
-        const QString company = QDir::toNativeSeparators(QString::fromStdString(settled.companyFolder));
-        const QString interrupted =
-            QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r").arg(company);
-        QString text;
+        const std::string interrupted = Format("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r",
+                                               {ToNativeSeparators(settled.companyFolder)});
+        std::string text;
         switch (settled.outcome) {
         case SettledRestore::Finished:
-            text = interrupted + QStringLiteral("Dokończono je: katalog zawiera dane z archiwum.");
+            text = interrupted + "Dokończono je: katalog zawiera dane z archiwum.";
             break;
         case SettledRestore::Undone:
-            text = interrupted + QStringLiteral("Cofnięto je: katalog zawiera dane sprzed odtwarzania.");
+            text = interrupted + "Cofnięto je: katalog zawiera dane sprzed odtwarzania.";
             break;
         case SettledRestore::Stuck:
-            text = interrupted + QStringLiteral("Nie udało się go ani dokończyć, ani cofnąć; pliki odtwarzania "
-                                                "pozostały w katalogu %1.")
-                                     .arg(QDir::toNativeSeparators(staging));
+            text = interrupted + Format("Nie udało się go ani dokończyć, ani cofnąć; pliki odtwarzania "
+                                        "pozostały w katalogu %1.",
+                                        {ToNativeSeparators(staging)});
             break;
         case SettledRestore::LeftAlone:
-            text = QStringLiteral("Przerwane odtwarzanie danych pozostawiło katalog %1 z uszkodzonym dziennikiem.\r"
-                                  "Niczego nie zmieniono: sprawdź dane firm, zanim usuniesz ten katalog.")
-                       .arg(QDir::toNativeSeparators(staging));
+            text = Format("Przerwane odtwarzanie danych pozostawiło katalog %1 z uszkodzonym dziennikiem.\r"
+                          "Niczego nie zmieniono: sprawdź dane firm, zanim usuniesz ten katalog.",
+                          {ToNativeSeparators(staging)});
             break;
         }
-        host.ui().message(host.window(), {text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+        host.ui().message({text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
     }
 }
 
@@ -250,12 +233,14 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
         ArchiveHost &host;
         ~EnableAtEnd() { host.setCommandEnabled(ArchiveHost::cmdRestore, true); }
     } enableAtEnd{host};
+    const auto plainMessage = [&](const std::string &text) {
+        ui.message({text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    };
 
-    const QString archive = host.archiveFileName();
+    const std::string archive = host.archiveFileName();
     // Nothing to ask about when there is nothing to restore from.
-    if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
-        ui.message(host.window(), {QStringLiteral("Brak pliku archiwum %1 !").arg(archive), ApplicationTitle(),
-                                   MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    if (archive.empty() || !FileExists(archive)) {
+        plainMessage(Format("Brak pliku archiwum %1 !", {archive}));
         return false;
     }
     const OperationScope running(host);
@@ -269,19 +254,17 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
     TCompanyList &list = host.companies();
     const bool hasRow = row >= 0 && row < list.count();
     // The company is fixed here: moving the grid meanwhile changes nothing.
-    const QString firma = hasRow ? list.firma(row) : QString();
-    const QString katalog = hasRow ? list.katalog(row) : QString();
+    const std::string firma = hasRow ? list.firma(row) : std::string();
+    const std::string katalog = hasRow ? list.katalog(row) : std::string();
 
-    if (ui.message(host.window(), {QStringLiteral("Odtworzyć z archiwum %1 dane\rdla firmy %2 w katalogu %3 ?")
-                                       .arg(QFileInfo(archive).fileName(), firma, katalog),
-                                   QStringLiteral("Potwierdź odtworzenie... "), MsgIcon::Question, MsgButtons::YesNo,
-                                   MsgResult::No}) != MsgResult::Yes)
+    if (ui.message({Format("Odtworzyć z archiwum %1 dane\rdla firmy %2 w katalogu %3 ?",
+                           {ExtractFileName(archive), firma, katalog}),
+                    "Potwierdź odtworzenie... ", MsgIcon::Question, MsgButtons::YesNo, MsgResult::No}) != MsgResult::Yes)
         return false;
     ui.beep();
-    if (ui.message(host.window(),
-                   {QStringLiteral("Dla pewności potwierdź jeszcze jeden raz.\r\rNa pewno odtworzyć  dane dla firmy %1 ?")
-                        .arg(firma),
-                    QStringLiteral("Potwierdź ostatecznie odtworzenie... "), MsgIcon::Question, MsgButtons::YesNo,
+    if (ui.message({Format("Dla pewności potwierdź jeszcze jeden raz.\r\rNa pewno odtworzyć  dane dla firmy %1 ?",
+                           {firma}),
+                    "Potwierdź ostatecznie odtworzenie... ", MsgIcon::Question, MsgButtons::YesNo,
                     MsgResult::No}) != MsgResult::Yes)
         return false;
 
@@ -290,9 +273,8 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
     // An earlier restore cut short is settled before this one can meet it.
     RecoverInterruptedRestores(host, *lock);
     cab::FDICABINETINFO info{};
-    if (!reader.IsCabinet(archive.toStdString(), info)) {
-        ui.message(host.window(), {QStringLiteral("Plik \"%1\" nie jest plikiem typu .CAB").arg(archive),
-                                   ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    if (!reader.IsCabinet(archive, info)) {
+        plainMessage(Format("Plik \"%1\" nie jest plikiem typu .CAB", {archive}));
         return false;
     }
 
@@ -303,19 +285,18 @@ bool RestoreCompany(ArchiveHost &host, TSTCabReader &reader)
         try {
             run.run(archive, RestoreFileCount, RestoreByteCount);
             if (RestoreFileCount == 0) {
-                log->addLine(QStringLiteral("*!* Nie odnaleziono danych wskazanej firmy w Archiwum *!*"));
+                log->addLine("*!* Nie odnaleziono danych wskazanej firmy w Archiwum *!*");
             } else {
-                log->addLine(QStringLiteral(" Kopiowanie/odtwarzanie z Archiwum zakończone. "));
-                log->addLine(QStringLiteral(" %1 plików, łączna wielkości %2 bytes")
-                                 .arg(RestoreFileCount)
-                                 .arg(RestoreByteCount));
+                log->addLine(" Kopiowanie/odtwarzanie z Archiwum zakończone. ");
+                log->addLine(Format(" %1 plików, łączna wielkości %2 bytes",
+                                    {std::to_string(RestoreFileCount), std::to_string(RestoreByteCount)}));
             }
         } catch (const std::exception &e) {
             if (const auto *cabinet = dynamic_cast<const ESTCabinet *>(&e))
                 run.reportCause(*cabinet);
             if (log->stopPressed())
                 log->addLine(host.stoppedLine());
-            log->addLine(QStringLiteral(" *** Błąd wypakowania danych ! *** "));
+            log->addLine(" *** Błąd wypakowania danych ! *** ");
             failed = true;
         }
     }

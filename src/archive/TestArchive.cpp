@@ -5,24 +5,24 @@
 #include "archive/ArchiveOperations.h"
 
 #include "cabinet/CabSTComps.h"
-
-#include <QFileInfo>
+#include "platform/files.h"
+#include "platform/text.h"
 
 namespace qv {
 
 bool TestArchive(ArchiveHost &host, TSTCabReader &reader)
 {
     Interaction &ui = host.ui();
-    const QString archive = host.archiveFileName();
-    if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
-        ui.message(host.window(), {QStringLiteral("Brak pliku archiwum %1 !").arg(archive), ApplicationTitle(),
-                                   MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    const std::string archive = host.archiveFileName();
+    if (archive.empty() || !FileExists(archive)) {
+        ui.message({Format("Brak pliku archiwum %1 !", {archive}), ApplicationTitle(), MsgIcon::None, MsgButtons::Ok,
+                    MsgResult::Ok});
         return false;
     }
     cab::FDICABINETINFO info{};
-    if (!reader.IsCabinet(archive.toStdString(), info)) {
-        ui.message(host.window(), {QStringLiteral("Plik \"%1\" nie jest plikiem typu .CAB").arg(archive),
-                                   ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    if (!reader.IsCabinet(archive, info)) {
+        ui.message({Format("Plik \"%1\" nie jest plikiem typu .CAB", {archive}), ApplicationTitle(), MsgIcon::None,
+                    MsgButtons::Ok, MsgResult::Ok});
         return false;
     }
 
@@ -30,19 +30,18 @@ bool TestArchive(ArchiveHost &host, TSTCabReader &reader)
     bool passed = false;
     try {
         const TSTCabTestResult result =
-            reader.TestCabinet(archive.toStdString(), [&](TSTCabReader &, const std::string &name, std::int32_t size,
-                                                          bool &abort) {
-                log->addLine(QStringLiteral("%1 %2 byte(s)").arg(Printable(name), -22).arg(size, 10));
+            reader.TestCabinet(archive, [&](TSTCabReader &, const std::string &name, std::int32_t size, bool &abort) {
+                log->addLine(
+                    Format("%1 %2 byte(s)", {PadRight(Printable(name), 22), PadLeft(std::to_string(size), 10)}));
                 ui.processEvents();
                 abort = log->stopPressed();
             });
-        log->addLine(QStringLiteral("Archiwum sprawdzone: %1 plików").arg(result.Files));
+        log->addLine(Format("Archiwum sprawdzone: %1 plików", {std::to_string(result.Files)}));
         passed = true;
     } catch (const std::exception &e) {
-        log->addLine(log->stopPressed()
-                         ? QStringLiteral("-!- Sprawdzanie archiwum przerwane -!- ")
-                         : QStringLiteral("-!- Archiwum nie przeszło sprawdzenia: %1 -!- ")
-                               .arg(PrintableMessage(e.what())));
+        log->addLine(log->stopPressed() ? std::string("-!- Sprawdzanie archiwum przerwane -!- ")
+                                        : Format("-!- Archiwum nie przeszło sprawdzenia: %1 -!- ",
+                                                 {PrintableMessage(e.what())}));
     }
     FinishStoppableLog(host, *log);
     return passed;

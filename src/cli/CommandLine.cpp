@@ -17,9 +17,11 @@
 #include "cli/ConsoleInteraction.h"
 #include "cli/Options.h"
 #include "platform/console.h"
+#include "platform/environment.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/pathcase.h"
+#include "platform/text.h"
 #include "register/CompanyList.h"
 #include "register/CompanyRegister.h"
 #include "settings/inifile.h"
@@ -28,12 +30,8 @@
 #include "upload/IdFTP.h"
 #include "upload/Upload.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
-
 #include <algorithm>
+#include <clocale>
 
 namespace qv {
 
@@ -48,23 +46,34 @@ using cli::UsageError;
 
 enum ExitStatus { kSuccess = 0, kFailed = 1, kUsage = 2 };
 
-QString programName() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
-
-// A path from the arguments, whole, in the system's own form.
-QString argumentPath(const QString &path) { return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()); }
-
-// The run's arguments on one line, for the log file.
-QString commandLineText(const QStringList &args)
+// The program's file name without its extension, as the messages name it.
+std::string programName()
 {
-    QStringList shown;
-    for (const QString &a : args)
-        shown << (a.contains(QLatin1Char(' ')) ? QLatin1Char('"') + a + QLatin1Char('"') : a);
-    return shown.join(QLatin1Char(' '));
+    std::string name = ExtractFileName(ProgramFilePath());
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    return name.empty() ? std::string("qvarchiwizator") : name;
 }
 
-void printUsageError(Console &console, const QString &message)
+// A path from the arguments, whole, in the system's own form.
+std::string argumentPath(const std::string &path) { return ToNativeSeparators(ExpandFileName(path)); }
+
+// The run's arguments on one line, for the log file.
+std::string commandLineText(const std::vector<std::string> &args)
 {
-    console.err(QStringLiteral("%1: %2").arg(programName(), message));
+    std::string shown;
+    for (const std::string &a : args) {
+        if (!shown.empty())
+            shown += ' ';
+        shown += a.find(' ') != std::string::npos ? '"' + a + '"' : a;
+    }
+    return shown;
+}
+
+void printUsageError(Console &console, const std::string &message)
+{
+    console.err(programName() + ": " + message);
     console.err(cli::UsageHint(programName()));
 }
 
@@ -88,30 +97,30 @@ public:
             return kUsage;
         } catch (const std::exception &e) {
             // The general error report.
-            plainMessage(ExceptionReportText(QString::fromUtf8(e.what())));
+            plainMessage(ExceptionReportText(e.what()));
             return kFailed;
         }
         return kSuccess;
     }
 
 private:
-    void plainMessage(const QString &text)
+    void plainMessage(const std::string &text)
     {
-        ui_.message(nullptr, {text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+        ui_.message({text, ApplicationTitle(), MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
     }
 
     void readSettings()
     {
         settingsFile_ = DefaultSettingsFileToRead();
         settings_ = ReadMainSettings(settingsFile_);
-        dataFolder_ = DataFolderAsHeld(options_.data.isEmpty() ? settings_.dataFolderText : argumentPath(options_.data));
+        dataFolder_ = DataFolderAsHeld(options_.data.empty() ? settings_.dataFolderText : argumentPath(options_.data));
     }
 
     // The register of the data folder, whole, or false after telling why.
     bool loadRegister()
     {
-        const QString path = ResolveEntryIgnoringCase(dataFolder_, QLatin1String(kRegisterFileName));
-        if (!QFileInfo(path).isFile()) {
+        const std::string path = ResolveEntryIgnoringCase(dataFolder_, kRegisterFileName);
+        if (!FileExists(path)) {
             plainMessage(MissingRegisterMessage(dataFolder_));
             return false;
         }
@@ -126,24 +135,24 @@ private:
 
     // The rows whose Katalog is `name` ignoring letter case (Polish letters
     // too); a name that matches exactly wins over those that differ in case.
-    QList<int> rowsOf(const QString &name) const
+    std::vector<int> rowsOf(const std::string &name) const
     {
-        QList<int> exact;
-        QList<int> folded;
+        std::vector<int> exact;
+        std::vector<int> folded;
         for (int row = 0; row < companies_.count(); ++row) {
-            const QString katalog = companies_.katalog(row);
+            const std::string katalog = companies_.katalog(row);
             if (katalog == name)
-                exact << row;
-            else if (katalog.compare(name, Qt::CaseInsensitive) == 0)
-                folded << row;
+                exact.push_back(row);
+            else if (SameTextIgnoringCase(katalog, name))
+                folded.push_back(row);
         }
-        return exact.isEmpty() ? folded : exact;
+        return exact.empty() ? folded : exact;
     }
 
-    QString unknownCompany(const QString &name) const
+    std::string unknownCompany(const std::string &name) const
     {
-        return QStringLiteral("Nieznana firma \"%1\": rejestr %2 w katalogu %3 nie ma takiego katalogu firmy")
-            .arg(name, QLatin1String(kRegisterFileName), dataFolder_);
+        return Format("Nieznana firma \"%1\": rejestr %2 w katalogu %3 nie ma takiego katalogu firmy",
+                      {name, kRegisterFileName, dataFolder_});
     }
 
     void markCompanies()
@@ -152,29 +161,29 @@ private:
             companies_.setAllArchiwizuj(true);
             return;
         }
-        QList<int> rows;
-        for (const QString &name : options_.companies) {
-            const QList<int> found = rowsOf(name);
-            if (found.isEmpty())
+        std::vector<int> rows;
+        for (const std::string &name : options_.companies) {
+            const std::vector<int> found = rowsOf(name);
+            if (found.empty())
                 throw UsageError(unknownCompany(name));
-            rows << found;
+            rows.insert(rows.end(), found.begin(), found.end());
         }
-        for (int row : std::as_const(rows))
+        for (int row : rows)
             companies_.setArchiwizuj(row, true);
     }
 
-    QString archiveName() const
+    std::string archiveName() const
     {
-        if (!options_.output.isEmpty())
+        if (!options_.output.empty())
             return argumentPath(options_.output);
         if (options_.generateName)
-            return GeneratedArchiveName(dataFolder_, QDateTime::currentDateTime());
+            return GeneratedArchiveName(dataFolder_, LocalNow());
         // The window's last archive, by the field's own rule; when there is
         // none, the create generates a name as the window does.
         return ArchiveFileNameFromText(settings_.archiveFieldText);
     }
 
-    ConsoleHost makeHost(const QString &archive)
+    ConsoleHost makeHost(const std::string &archive)
     {
         return ConsoleHost(ui_, console_, companies_, dataFolder_, archive, options_.lockWaitSeconds * 1000);
     }
@@ -186,7 +195,7 @@ private:
             return kFailed;
         markCompanies();
         ConsoleHost host = makeHost(archiveName());
-        ui_.setConsent(options_.yes, QStringLiteral("istniejący plik archiwum jest zastępowany tylko z opcją --yes"));
+        ui_.setConsent(options_.yes, "istniejący plik archiwum jest zastępowany tylko z opcją --yes");
 
         bool ok;
         {
@@ -207,47 +216,45 @@ private:
 
     // --keep: the generated archives beyond the newest N in the new one's
     // folder. The new archive is complete and checked by now.
-    bool removeOldArchives(const QString &archive)
+    bool removeOldArchives(const std::string &archive)
     {
         if (options_.keep <= 0)
             return true;
         bool ok = true;
-        const QString folder = QFileInfo(archive).absolutePath();
-        const GeneratedArchives found =
-            FindGeneratedArchives(folder, options_.keep, archive, QDateTime::currentDateTime());
-        if (!found.future.isEmpty()) {
-            QStringList shown;
-            for (const QString &f : found.future)
-                shown << QDir::toNativeSeparators(f);
-            console_.out(QStringLiteral("Archiwa z datą późniejszą niż teraz nie są liczone ani usuwane: %1")
-                             .arg(shown.join(QStringLiteral(", "))));
+        const std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(ExpandFileName(archive)));
+        const GeneratedArchives found = FindGeneratedArchives(folder, options_.keep, archive, LocalNow());
+        if (!found.future.empty()) {
+            std::string shown;
+            for (const std::string &f : found.future)
+                shown += (shown.empty() ? "" : ", ") + ToNativeSeparators(f);
+            console_.out("Archiwa z datą późniejszą niż teraz nie są liczone ani usuwane: " + shown);
         }
-        for (const QString &old : found.beyond) {
-            const QString shown = QDir::toNativeSeparators(old);
-            if (FileDelete(shown.toStdString())) {
-                console_.out(QStringLiteral("Usunięto starsze archiwum %1").arg(shown));
+        for (const std::string &old : found.beyond) {
+            const std::string shown = ToNativeSeparators(old);
+            if (FileDelete(shown)) {
+                console_.out("Usunięto starsze archiwum " + shown);
             } else {
-                plainMessage(QStringLiteral("Nie można usunąć starszego archiwum %1\r%2")
-                                 .arg(shown, QString::fromStdString(SysErrorMessage(LastOSError()))));
+                plainMessage(
+                    Format("Nie można usunąć starszego archiwum %1\r%2", {shown, SysErrorMessage(LastOSError())}));
                 ok = false;
             }
         }
         return ok;
     }
 
-    bool upload(const QString &archive)
+    bool upload(const std::string &archive)
     {
         // --upload is the user's word for the transmission question.
         ui_.setConsent(true);
         UploadHost host;
         host.archiveFileName = [archive] { return archive; };
-        host.storedValue = [this](const QString &name) {
+        host.storedValue = [this](const std::string &name) {
             const TStoredValue *value = settings_.values.Find(name);
-            return value ? value->Value : QVariant();
+            return value ? value->Value : std::string();
         };
         // As the window reads them: from the file, at the upload.
-        host.setting = [this](const QString &name) {
-            return IniFile(settingsFile_).ReadString(QString::fromLatin1(kMainSection), name, QString());
+        host.setting = [this](const std::string &name) {
+            return IniFile(settingsFile_).ReadString(kMainSection, name, std::string());
         };
         host.setFtpEnabled = [](bool) {};
         host.setOperationRunning = [](bool) {};
@@ -265,7 +272,7 @@ private:
         case ListOutcome::NoArchive: return kFailed;
         case ListOutcome::NotCabinet:
             // The window shows an empty list; a script must not take it for one.
-            plainMessage(QStringLiteral("Plik \"%1\" nie jest plikiem typu .CAB").arg(host.archiveFileName()));
+            plainMessage(Format("Plik \"%1\" nie jest plikiem typu .CAB", {host.archiveFileName()}));
             return kFailed;
         }
         return kFailed;
@@ -283,18 +290,18 @@ private:
         readSettings();
         if (!loadRegister())
             return kFailed;
-        const QList<int> rows = rowsOf(options_.company);
-        if (rows.isEmpty())
+        const std::vector<int> rows = rowsOf(options_.company);
+        if (rows.empty())
             throw UsageError(unknownCompany(options_.company));
         if (rows.size() > 1) {
-            QStringList names;
+            std::string names;
             for (int row : rows)
-                names << companies_.katalog(row);
-            throw UsageError(QStringLiteral("\"%1\" pasuje do kilku firm (%2): podaj katalog dokładnie")
-                                 .arg(options_.company, names.join(QStringLiteral(", "))));
+                names += (names.empty() ? "" : ", ") + companies_.katalog(row);
+            throw UsageError(
+                Format("\"%1\" pasuje do kilku firm (%2): podaj katalog dokładnie", {options_.company, names}));
         }
         ConsoleHost host = makeHost(argumentPath(options_.file));
-        host.setCurrentRow(rows.first());
+        host.setCurrentRow(rows.front());
         // --yes is required by the arguments: both questions are answered.
         ui_.setConsent(true);
         TSTCabReader reader;
@@ -304,22 +311,21 @@ private:
     Console &console_;
     ConsoleInteraction ui_;
     const Options &options_;
-    QString settingsFile_;
+    std::string settingsFile_;
     MainSettings settings_;
-    QString dataFolder_;
+    std::string dataFolder_;
     TCompanyList companies_;
 };
 
 }  // namespace
 
-int RunCommandLine(int argc, char **argv)
+int RunCommandLine(const std::vector<std::string> &args)
 {
     AttachParentConsole();
-    // Core only: no window system is loaded, so no display is needed.
-    QCoreApplication app(argc, argv);
     InstallInterruptHandler();
+    // The user's formats for the listing's dates and times.
+    std::setlocale(LC_TIME, "");
     Console console(stdout, stderr, StandardOutputIsTerminal());
-    const QStringList args = QCoreApplication::arguments().mid(1);
 
     Options options;
     try {
@@ -329,28 +335,28 @@ int RunCommandLine(int argc, char **argv)
         return kUsage;
     }
     if (options.command == Command::Help) {
-        console.out(cli::HelpText(programName()).trimmed());
+        console.out(Trimmed(cli::HelpText(programName())));
         return kSuccess;
     }
     if (options.command == Command::Version) {
-        console.out(QStringLiteral("%1 %2").arg(programName(), QStringLiteral(QV_VERSION)));
+        console.out(programName() + ' ' + QV_VERSION);
         return kSuccess;
     }
-    if (!options.log.isEmpty()) {
-        QString reason;
+    if (!options.log.empty()) {
+        std::string reason;
         if (!console.openLog(argumentPath(options.log), reason)) {
-            console.err(QStringLiteral("Nie można otworzyć pliku dziennika %1: %2").arg(argumentPath(options.log), reason));
+            console.err(Format("Nie można otworzyć pliku dziennika %1: %2", {argumentPath(options.log), reason}));
             return kFailed;
         }
     }
-    console.logOnly(QStringLiteral("=== %1 %2").arg(programName(), commandLineText(args)));
+    console.logOnly(Format("=== %1 %2", {programName(), commandLineText(args)}));
     int status = Run(console, options).execute();
-    console.logOnly(QStringLiteral("=== koniec, kod wyjścia %1").arg(status));
+    console.logOnly(Format("=== koniec, kod wyjścia %1", {std::to_string(status)}));
     // A scheduled run is judged by its log: one that could not be kept is a
     // failure, whatever else went well.
-    if (!console.logFailure().isEmpty()) {
-        console.err(QStringLiteral("Nie można zapisać pliku dziennika %1: %2")
-                        .arg(argumentPath(options.log), console.logFailure()));
+    if (!console.logFailure().empty()) {
+        console.err(
+            Format("Nie można zapisać pliku dziennika %1: %2", {argumentPath(options.log), console.logFailure()}));
         status = std::max(status, static_cast<int>(kFailed));
     }
     return status;

@@ -6,10 +6,13 @@
 // 2 for a usage error.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace qv {
 
-// Runs one command as the arguments say and returns the exit status. Creates
-// the QCoreApplication itself; no QApplication and no widget ever exists.
-int RunCommandLine(int argc, char **argv);
+// Runs one command as the arguments (without the program's name, UTF-8) say
+// and returns the exit status. No window system is touched.
+int RunCommandLine(const std::vector<std::string> &args);
 
 }  // namespace qv

@@ -5,9 +5,12 @@
 // never reaches a pipe, a file or the log.
 #pragma once
 
-#include <QFile>
-#include <QString>
+#include "platform/files.h"
+
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace qv::cli {
 
@@ -15,37 +18,42 @@ class Console {
 public:
     // progressShown: standard output is a terminal.
     Console(std::FILE *out, std::FILE *err, bool progressShown);
+    ~Console();
+    Console(const Console &) = delete;
+    Console &operator=(const Console &) = delete;
 
     // Opens the log file for appending; false with the reason otherwise.
-    bool openLog(const QString &path, QString &reason);
+    bool openLog(const std::string &path, std::string &reason);
 
     // Each line of a text ("\r\n", "\r" and "\n" break it) to one stream.
-    void out(const QString &text);
-    void err(const QString &text);
+    void out(const std::string &text);
+    void err(const std::string &text);
     // Into the log file only (the run's first and last lines there).
-    void logOnly(const QString &text);
+    void logOnly(const std::string &text);
 
-    void progress(qint64 done, qint64 total);
+    void progress(std::int64_t done, std::int64_t total);
     void endProgress();
 
     // Why a line could not be written to the log file (the first time it
     // happened); empty while every line got there.
-    QString logFailure() const { return logFailure_; }
+    const std::string &logFailure() const { return logFailure_; }
 
     // "2026-12-09 03:00:00 ": the stamp before each line of the log file.
-    static QString stamp();
-    static QStringList lines(const QString &text);
+    static std::string stamp();
+    static std::vector<std::string> lines(const std::string &text);
+    // A size as Polish users read it: "512 bajty", "1,5 kB", "3,0 GB".
+    static std::string dataSize(std::int64_t bytes);
 
 private:
-    void write(std::FILE *stream, const QString &text);
-    void toLog(const QString &line);
+    void write(std::FILE *stream, const std::string &text);
+    void toLog(const std::string &line);
 
     std::FILE *out_;
     std::FILE *err_;
     bool progressShown_;
-    QString progressText_;  // what the progress line shows now; empty: none
-    QFile log_;
-    QString logFailure_;
+    std::string progressText_;  // what the progress line shows now; empty: none
+    FileHandle log_ = InvalidFileHandle;
+    std::string logFailure_;
 };
 
 }  // namespace qv::cli

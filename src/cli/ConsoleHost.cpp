@@ -4,30 +4,29 @@
 
 #include "cli/Console.h"
 #include "platform/console.h"
+#include "platform/text.h"
 
 namespace qv::cli {
 
-ConsoleHost::ConsoleHost(Interaction &ui, Console &console, TCompanyList &companies, const QString &dataFolder,
-                         const QString &archive, int lockWaitMs)
+ConsoleHost::ConsoleHost(Interaction &ui, Console &console, TCompanyList &companies, const std::string &dataFolder,
+                         const std::string &archive, int lockWaitMs)
     : ui_(ui), console_(console), companies_(companies), dataFolder_(dataFolder), archive_(archive),
       lockWaitMs_(lockWaitMs)
 {
 }
 
-void ConsoleHost::waitingForDataFolder(const QString &dataFolder, int waitMs)
+void ConsoleHost::waitingForDataFolder(const std::string &dataFolder, int waitMs)
 {
-    console_.out(QStringLiteral("Katalog danych %1 jest zajęty przez inną operację programu - czekam do %2 s ...")
-                     .arg(dataFolder)
-                     .arg((waitMs + 999) / 1000));
+    console_.out(Format("Katalog danych %1 jest zajęty przez inną operację programu - czekam do %2 s ...",
+                        {dataFolder, std::to_string((waitMs + 999) / 1000)}));
 }
 
-QString ConsoleHost::stoppedLine() const
+std::string ConsoleHost::stoppedLine() const
 {
     // A scheduled run's log must not read as if the data were at fault.
     return FirstStopRequest() == StopRequest::Keyboard
-               ? QStringLiteral("-!- Przerwano na żądanie użytkownika (Ctrl+C) -!- ")
-               : QStringLiteral("-!- Przerwano: system zakończył program (sygnał zakończenia, zamknięcie konsoli "
-                                "lub systemu) -!- ");
+               ? "-!- Przerwano na żądanie użytkownika (Ctrl+C) -!- "
+               : "-!- Przerwano: system zakończył program (sygnał zakończenia, zamknięcie konsoli lub systemu) -!- ";
 }
 
 }  // namespace qv::cli

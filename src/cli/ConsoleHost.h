@@ -12,14 +12,13 @@ class Console;
 
 class ConsoleHost : public ArchiveHost {
 public:
-    ConsoleHost(Interaction &ui, Console &console, TCompanyList &companies, const QString &dataFolder,
-                const QString &archive, int lockWaitMs);
+    ConsoleHost(Interaction &ui, Console &console, TCompanyList &companies, const std::string &dataFolder,
+                const std::string &archive, int lockWaitMs);
 
     Interaction &ui() override { return ui_; }
-    QWidget *window() override { return nullptr; }
-    QString archiveFileName() const override { return archive_; }
-    void setArchiveFileName(const QString &name) override { archive_ = name; }
-    QString dataFolder() const override { return dataFolder_; }
+    std::string archiveFileName() const override { return archive_; }
+    void setArchiveFileName(const std::string &name) override { archive_ = name; }
+    std::string dataFolder() const override { return dataFolder_; }
     TCompanyList &companies() override { return companies_; }
     int currentRow() const override { return currentRow_; }
     void setCurrentRow(int row) override { currentRow_ = row; }
@@ -30,15 +29,15 @@ public:
     void companyUnmarked() override {}
     void setOperationRunning(bool) override {}
     int dataFolderLockWaitMs() const override { return lockWaitMs_; }
-    void waitingForDataFolder(const QString &dataFolder, int waitMs) override;
-    QString stoppedLine() const override;
+    void waitingForDataFolder(const std::string &dataFolder, int waitMs) override;
+    std::string stoppedLine() const override;
 
 private:
     Interaction &ui_;
     Console &console_;
     TCompanyList &companies_;
-    QString dataFolder_;
-    QString archive_;
+    std::string dataFolder_;
+    std::string archive_;
     int lockWaitMs_;
     int currentRow_ = -1;
 };

@@ -5,9 +5,6 @@
 #include "cli/Console.h"
 #include "platform/console.h"
 
-#include <QCoreApplication>
-#include <QStringList>
-
 #include <chrono>
 #include <optional>
 
@@ -21,24 +18,24 @@ public:
 
     // The caption names the archive (a generated name included): the log
     // file keeps it above the window's lines; the console shows none.
-    void setCaptionFromTemplate(const QString &archiveName) override
+    void setCaptionFromTemplate(const std::string &archiveName) override
     {
-        caption_ = QStringLiteral("Zawartość archiwum %1").arg(archiveName);
+        caption_ = "Zawartość archiwum " + archiveName;
     }
-    void setCaption(const QString &caption) override { caption_ = caption; }
+    void setCaption(const std::string &caption) override { caption_ = caption; }
     void clearLines() override
     {
         pending_.clear();
         endProgressLines(false);
     }
-    void addLine(const QString &line) override
+    void addLine(const std::string &line) override
     {
         endProgressLines(true);
         print(line);
     }
-    void addProgressLine(const QString &line) override
+    void addProgressLine(const std::string &line) override
     {
-        const qint64 now = clock_();
+        const std::int64_t now = clock_();
         if (lastProgressAt_ && now - *lastProgressAt_ < ConsoleInteraction::kProgressLineEveryMs) {
             heldProgress_ = line;
             return;
@@ -54,13 +51,13 @@ public:
     void showModeless() override
     {
         shown_ = true;
-        if (!caption_.isEmpty())
-            console_.logOnly(QStringLiteral("=== %1").arg(caption_));
-        for (const QString &line : std::as_const(pending_))
+        if (!caption_.empty())
+            console_.logOnly("=== " + caption_);
+        for (const std::string &line : pending_)
             console_.out(line);
         pending_.clear();
     }
-    void setProgress(qint64 done, qint64 total) override { console_.progress(done, total); }
+    void setProgress(std::int64_t done, std::int64_t total) override { console_.progress(done, total); }
     void hideProgress() override { console_.endProgress(); }
     void discard() override
     {
@@ -69,19 +66,19 @@ public:
     }
 
 private:
-    void print(const QString &line)
+    void print(const std::string &line)
     {
         if (shown_)
             console_.out(line);
         else
-            pending_ << line;
+            pending_.push_back(line);
     }
 
     // Another line ends a run of progress lines: the count it last reached
     // comes first, and the next run starts with a line at once.
     void endProgressLines(bool showHeld)
     {
-        if (showHeld && !heldProgress_.isEmpty())
+        if (showHeld && !heldProgress_.empty())
             print(heldProgress_);
         heldProgress_.clear();
         lastProgressAt_.reset();
@@ -89,11 +86,11 @@ private:
 
     Console &console_;
     const ConsoleInteraction::Clock &clock_;
-    std::optional<qint64> lastProgressAt_;  // when the last progress line was printed
-    QString heldProgress_;                  // the newest one not printed
+    std::optional<std::int64_t> lastProgressAt_;  // when the last progress line was printed
+    std::string heldProgress_;                  // the newest one not printed
     bool shown_ = false;
-    QString caption_;
-    QStringList pending_;
+    std::string caption_;
+    std::vector<std::string> pending_;
 };
 
 }  // namespace
@@ -102,7 +99,7 @@ ConsoleInteraction::ConsoleInteraction(Console &console, Clock clock) : console_
 {
     if (!clock_)
         clock_ = [] {
-            return static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(
+            return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                            std::chrono::steady_clock::now().time_since_epoch())
                                            .count());
         };
@@ -110,7 +107,7 @@ ConsoleInteraction::ConsoleInteraction(Console &console, Clock clock) : console_
 
 ConsoleInteraction::~ConsoleInteraction() = default;
 
-void ConsoleInteraction::setConsent(bool consent, const QString &whenDeclined)
+void ConsoleInteraction::setConsent(bool consent, const std::string &whenDeclined)
 {
     consent_ = consent;
     whenDeclined_ = whenDeclined;
@@ -122,7 +119,7 @@ LogWindow *ConsoleInteraction::openLogWindow()
     return windows_.back().get();
 }
 
-MsgResult ConsoleInteraction::message(QWidget *, const MessageRequest &request)
+MsgResult ConsoleInteraction::message(const MessageRequest &request)
 {
     console_.err(request.text);
     if (request.buttons != MsgButtons::YesNo)
@@ -130,13 +127,10 @@ MsgResult ConsoleInteraction::message(QWidget *, const MessageRequest &request)
     const MsgResult answer = consent_ ? MsgResult::Yes : request.defaultButton == MsgResult::Yes ? MsgResult::Yes
                                                                                                   : MsgResult::No;
     if (answer == MsgResult::Yes)
-        console_.err(QStringLiteral("Odpowiedź: Tak"));
+        console_.err("Odpowiedź: Tak");
     else
-        console_.err(whenDeclined_.isEmpty() ? QStringLiteral("Odpowiedź: Nie")
-                                             : QStringLiteral("Odpowiedź: Nie - %1").arg(whenDeclined_));
+        console_.err(whenDeclined_.empty() ? std::string("Odpowiedź: Nie") : "Odpowiedź: Nie - " + whenDeclined_);
     return answer;
 }
-
-void ConsoleInteraction::processEvents() { QCoreApplication::processEvents(); }
 
 }  // namespace qv::cli

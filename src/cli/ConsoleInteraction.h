@@ -9,8 +9,9 @@
 // command itself as with --upload); a question so declined says why.
 #pragma once
 
-#include "platform/interaction.h"
+#include "archive/Interaction.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -22,33 +23,35 @@ class Console;
 class ConsoleInteraction : public Interaction {
 public:
     // Milliseconds on a steady clock; tests drive one of their own.
-    using Clock = std::function<qint64()>;
+    using Clock = std::function<std::int64_t()>;
 
     // A gigabyte sent in 32 KiB blocks makes 32,000 progress lines: far too
     // many for a terminal, a log file or cron's mail, while one every few
     // seconds still shows that the run is alive.
-    static constexpr qint64 kProgressLineEveryMs = 5000;
+    static constexpr std::int64_t kProgressLineEveryMs = 5000;
 
     explicit ConsoleInteraction(Console &console, Clock clock = {});
     ~ConsoleInteraction() override;
 
     // Yes to every question from now on (consent), or the default button,
     // with `whenDeclined` printed after a question answered No.
-    void setConsent(bool consent, const QString &whenDeclined = QString());
+    void setConsent(bool consent, const std::string &whenDeclined = {});
 
     LogWindow *openLogWindow() override;
-    MsgResult message(QWidget *parent, const MessageRequest &request) override;
+    MsgResult message(const MessageRequest &request) override;
     void beep() override {}
-    void processEvents() override;
+    // No window system: nothing is pending but the stop signals, which the
+    // operations poll themselves.
+    void processEvents() override {}
     // The command line never browses: its arguments name everything.
-    std::optional<QString> browseFolder(QWidget *, const QString &, const QString &) override { return std::nullopt; }
-    std::optional<QString> openFile(QWidget *, const OpenFileRequest &) override { return std::nullopt; }
+    std::optional<std::string> browseFolder(const std::string &, const std::string &) override { return std::nullopt; }
+    std::optional<std::string> openFile(const OpenFileRequest &) override { return std::nullopt; }
 
 private:
     Console &console_;
     Clock clock_;
     bool consent_ = false;
-    QString whenDeclined_;
+    std::string whenDeclined_;
     std::vector<std::unique_ptr<LogWindow>> windows_;
 };
 

@@ -4,15 +4,14 @@
 // fails at once with exit status 2 instead of doing something else.
 #include "cli/Options.h"
 
+#include "platform/text.h"
+
+#include <climits>
 #include <map>
 #include <optional>
 #include <set>
 
 namespace qv::cli {
-
-UsageError::UsageError(const QString &message) : std::runtime_error(message.toStdString()) {}
-
-QString UsageError::message() const { return QString::fromStdString(what()); }
 
 namespace {
 
@@ -23,42 +22,38 @@ struct OptionRule {
     std::optional<Command> command;  // set for the options that are commands
 };
 
-const std::map<QString, OptionRule> &rules()
+const std::map<std::string, OptionRule> &rules()
 {
-    static const std::map<QString, OptionRule> table{
-        {QStringLiteral("--archive"), {Kind::Flag, Command::Archive}},
-        {QStringLiteral("--list"), {Kind::Value, Command::List}},
-        {QStringLiteral("--test"), {Kind::Value, Command::Test}},
-        {QStringLiteral("--restore"), {Kind::Value, Command::Restore}},
-        {QStringLiteral("--help"), {Kind::Flag, Command::Help}},
-        {QStringLiteral("--version"), {Kind::Flag, Command::Version}},
-        {QStringLiteral("--all"), {Kind::Flag, std::nullopt}},
-        {QStringLiteral("--companies"), {Kind::Value, std::nullopt}},
-        {QStringLiteral("--data"), {Kind::Value, std::nullopt}},
-        {QStringLiteral("--output"), {Kind::Value, std::nullopt}},
-        {QStringLiteral("--generate-name"), {Kind::Flag, std::nullopt}},
-        {QStringLiteral("--upload"), {Kind::Flag, std::nullopt}},
-        {QStringLiteral("--keep"), {Kind::Value, std::nullopt}},
-        {QStringLiteral("--log"), {Kind::Value, std::nullopt}},
-        {QStringLiteral("--from"), {Kind::Value, std::nullopt}},
-        {QStringLiteral("--yes"), {Kind::Flag, std::nullopt}},
-        {QStringLiteral("--lock-wait"), {Kind::Value, std::nullopt}},
+    static const std::map<std::string, OptionRule> table{
+        {"--archive", {Kind::Flag, Command::Archive}},
+        {"--list", {Kind::Value, Command::List}},
+        {"--test", {Kind::Value, Command::Test}},
+        {"--restore", {Kind::Value, Command::Restore}},
+        {"--help", {Kind::Flag, Command::Help}},
+        {"--version", {Kind::Flag, Command::Version}},
+        {"--all", {Kind::Flag, std::nullopt}},
+        {"--companies", {Kind::Value, std::nullopt}},
+        {"--data", {Kind::Value, std::nullopt}},
+        {"--output", {Kind::Value, std::nullopt}},
+        {"--generate-name", {Kind::Flag, std::nullopt}},
+        {"--upload", {Kind::Flag, std::nullopt}},
+        {"--keep", {Kind::Value, std::nullopt}},
+        {"--log", {Kind::Value, std::nullopt}},
+        {"--from", {Kind::Value, std::nullopt}},
+        {"--yes", {Kind::Flag, std::nullopt}},
+        {"--lock-wait", {Kind::Value, std::nullopt}},
     };
     return table;
 }
 
 // Which options each command takes besides itself.
-const std::set<QString> &allowedWith(Command command)
+const std::set<std::string> &allowedWith(Command command)
 {
-    static const std::set<QString> archive{QStringLiteral("--all"),    QStringLiteral("--companies"),
-                                           QStringLiteral("--data"),   QStringLiteral("--output"),
-                                           QStringLiteral("--generate-name"), QStringLiteral("--upload"),
-                                           QStringLiteral("--keep"),   QStringLiteral("--log"),
-                                           QStringLiteral("--yes"),    QStringLiteral("--lock-wait")};
-    static const std::set<QString> inspect{QStringLiteral("--log")};
-    static const std::set<QString> restore{QStringLiteral("--from"), QStringLiteral("--data"), QStringLiteral("--yes"),
-                                           QStringLiteral("--log"), QStringLiteral("--lock-wait")};
-    static const std::set<QString> none;
+    static const std::set<std::string> archive{"--all",    "--companies", "--data", "--output", "--generate-name",
+                                               "--upload", "--keep",      "--log",  "--yes",    "--lock-wait"};
+    static const std::set<std::string> inspect{"--log"};
+    static const std::set<std::string> restore{"--from", "--data", "--yes", "--log", "--lock-wait"};
+    static const std::set<std::string> none;
     switch (command) {
     case Command::Archive: return archive;
     case Command::List:
@@ -70,118 +65,136 @@ const std::set<QString> &allowedWith(Command command)
     return none;
 }
 
-int wholeNumber(const QString &option, const QString &text, int least)
+// A whole number as written by a person: blanks around it and a sign allowed.
+std::optional<int> parseWhole(const std::string &text)
 {
-    bool ok = false;
-    const int n = text.toInt(&ok);
-    if (!ok || n < least)
-        throw UsageError(QStringLiteral("Opcja %1 wymaga liczby całkowitej nie mniejszej niż %2, podano \"%3\"")
-                             .arg(option)
-                             .arg(least)
-                             .arg(text));
-    return n;
+    const std::string t = Trimmed(text);
+    const std::size_t first = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+    if (first == t.size() || t.size() > 11)
+        return std::nullopt;
+    for (std::size_t i = first; i < t.size(); ++i)
+        if (t[i] < '0' || t[i] > '9')
+            return std::nullopt;
+    const long long v = std::stoll(t);
+    if (v < INT_MIN || v > INT_MAX)
+        return std::nullopt;
+    return static_cast<int>(v);
 }
 
-QString nonEmpty(const QString &option, const QString &value)
+int wholeNumber(const std::string &option, const std::string &text, int least)
 {
-    if (value.trimmed().isEmpty())
-        throw UsageError(QStringLiteral("Opcja %1 wymaga niepustej wartości").arg(option));
+    const std::optional<int> n = parseWhole(text);
+    if (!n || *n < least)
+        throw UsageError(Format("Opcja %1 wymaga liczby całkowitej nie mniejszej niż %2, podano \"%3\"",
+                                {option, std::to_string(least), text}));
+    return *n;
+}
+
+std::string nonEmpty(const std::string &option, const std::string &value)
+{
+    if (Trimmed(value).empty())
+        throw UsageError(Format("Opcja %1 wymaga niepustej wartości", {option}));
     return value;
 }
 
 }  // namespace
 
-Options ParseOptions(const QStringList &args)
+Options ParseOptions(const std::vector<std::string> &args)
 {
     // --help and --version answer whatever else is there.
-    for (const QString &a : args) {
-        if (a == QLatin1String("--help"))
+    for (const std::string &a : args) {
+        if (a == "--help")
             return Options{};
     }
-    for (const QString &a : args) {
-        if (a == QLatin1String("--version")) {
+    for (const std::string &a : args) {
+        if (a == "--version") {
             Options o;
             o.command = Command::Version;
             return o;
         }
     }
 
-    std::map<QString, QString> given;  // option -> value ("" for a flag)
-    QStringList order;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (!arg.startsWith(QLatin1String("--")))
-            throw UsageError(QStringLiteral("Nieoczekiwany argument \"%1\"").arg(arg));
-        const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? arg : arg.left(eq);
+    std::map<std::string, std::string> given;  // option -> value ("" for a flag)
+    std::vector<std::string> order;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg.rfind("--", 0) != 0)
+            throw UsageError(Format("Nieoczekiwany argument \"%1\"", {arg}));
+        const std::size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
         const auto rule = rules().find(name);
         if (rule == rules().end())
-            throw UsageError(QStringLiteral("Nieznana opcja %1").arg(name));
+            throw UsageError(Format("Nieznana opcja %1", {name}));
         if (given.count(name))
-            throw UsageError(QStringLiteral("Opcja %1 podana więcej niż raz").arg(name));
-        QString value;
+            throw UsageError(Format("Opcja %1 podana więcej niż raz", {name}));
+        std::string value;
         if (rule->second.kind == Kind::Flag) {
-            if (eq >= 0)
-                throw UsageError(QStringLiteral("Opcja %1 nie przyjmuje wartości").arg(name));
-        } else if (eq >= 0) {
-            value = arg.mid(eq + 1);
+            if (eq != std::string::npos)
+                throw UsageError(Format("Opcja %1 nie przyjmuje wartości", {name}));
+        } else if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
         } else {
             if (i + 1 >= args.size())
-                throw UsageError(QStringLiteral("Opcja %1 wymaga wartości").arg(name));
+                throw UsageError(Format("Opcja %1 wymaga wartości", {name}));
             value = args[++i];
         }
         given[name] = value;
-        order << name;
+        order.push_back(name);
     }
 
-    QStringList commands;
-    for (const QString &name : order)
+    std::vector<std::string> commands;
+    for (const std::string &name : order)
         if (rules().at(name).command)
-            commands << name;
-    if (commands.isEmpty())
-        throw UsageError(QStringLiteral("Brak polecenia: podaj --archive, --list, --test albo --restore"));
+            commands.push_back(name);
+    if (commands.empty())
+        throw UsageError("Brak polecenia: podaj --archive, --list, --test albo --restore");
     if (commands.size() > 1)
-        throw UsageError(QStringLiteral("Podaj jedno polecenie, nie %1 i %2").arg(commands[0], commands[1]));
+        throw UsageError(Format("Podaj jedno polecenie, nie %1 i %2", {commands[0], commands[1]}));
 
     Options o;
     o.command = *rules().at(commands[0]).command;
-    for (const QString &name : order)
+    for (const std::string &name : order)
         if (name != commands[0] && !allowedWith(o.command).count(name))
-            throw UsageError(QStringLiteral("Opcja %1 nie dotyczy polecenia %2").arg(name, commands[0]));
+            throw UsageError(Format("Opcja %1 nie dotyczy polecenia %2", {name, commands[0]}));
 
-    const auto has = [&](const char *name) { return given.count(QLatin1String(name)) > 0; };
-    const auto value = [&](const char *name) { return given.at(QLatin1String(name)); };
+    const auto has = [&](const char *name) { return given.count(name) > 0; };
+    const auto value = [&](const char *name) { return given.at(name); };
     if (has("--data"))
-        o.data = nonEmpty(QStringLiteral("--data"), value("--data"));
+        o.data = nonEmpty("--data", value("--data"));
     if (has("--log"))
-        o.log = nonEmpty(QStringLiteral("--log"), value("--log"));
+        o.log = nonEmpty("--log", value("--log"));
     o.yes = has("--yes");
     if (has("--lock-wait"))
-        o.lockWaitSeconds = wholeNumber(QStringLiteral("--lock-wait"), value("--lock-wait"), 0);
+        o.lockWaitSeconds = wholeNumber("--lock-wait", value("--lock-wait"), 0);
 
     switch (o.command) {
     case Command::Archive: {
         if (has("--all") == has("--companies"))
-            throw UsageError(has("--all") ? QStringLiteral("Podaj --all albo --companies, nie obie")
-                                          : QStringLiteral("--archive wymaga --all albo --companies KAT1,KAT2,..."));
+            throw UsageError(has("--all") ? "Podaj --all albo --companies, nie obie"
+                                          : "--archive wymaga --all albo --companies KAT1,KAT2,...");
         o.all = has("--all");
         if (has("--companies")) {
-            for (const QString &name : value("--companies").split(QLatin1Char(','))) {
-                const QString katalog = name.trimmed();
-                if (katalog.isEmpty())
-                    throw UsageError(QStringLiteral("Pusta nazwa firmy w --companies \"%1\"").arg(value("--companies")));
-                o.companies << katalog;
+            const std::string list = value("--companies");
+            for (std::size_t start = 0;;) {
+                const std::size_t comma = list.find(',', start);
+                const std::string katalog = Trimmed(list.substr(start, comma - start));
+                if (katalog.empty())
+                    throw UsageError(Format("Pusta nazwa firmy w --companies \"%1\"", {list}));
+                o.companies.push_back(katalog);
+                if (comma == std::string::npos)
+                    break;
+                start = comma + 1;
             }
         }
         if (has("--output") && has("--generate-name"))
-            throw UsageError(QStringLiteral("Podaj --output albo --generate-name, nie obie"));
+            throw UsageError("Podaj --output albo --generate-name, nie obie");
         if (has("--output"))
-            o.output = nonEmpty(QStringLiteral("--output"), value("--output"));
+            o.output = nonEmpty("--output", value("--output"));
         o.generateName = has("--generate-name");
         if (has("--keep")) {
             if (!o.generateName)
-                throw UsageError(QStringLiteral("--keep działa tylko z --generate-name"));
-            o.keep = wholeNumber(QStringLiteral("--keep"), value("--keep"), 1);
+                throw UsageError("--keep działa tylko z --generate-name");
+            o.keep = wholeNumber("--keep", value("--keep"), 1);
         }
         o.upload = has("--upload");
         break;
@@ -191,14 +204,13 @@ Options ParseOptions(const QStringList &args)
         o.file = nonEmpty(commands[0], given.at(commands[0]));
         break;
     case Command::Restore:
-        o.company = nonEmpty(QStringLiteral("--restore"), value("--restore")).trimmed();
+        o.company = Trimmed(nonEmpty("--restore", value("--restore")));
         if (!has("--from"))
-            throw UsageError(QStringLiteral("--restore wymaga --from PLIK.cab"));
-        o.file = nonEmpty(QStringLiteral("--from"), value("--from"));
+            throw UsageError("--restore wymaga --from PLIK.cab");
+        o.file = nonEmpty("--from", value("--from"));
         // The window asks twice; here the command line itself must say yes.
         if (!o.yes)
-            throw UsageError(QStringLiteral("Odtwarzanie zastępuje pliki firmy danymi z archiwum: potwierdź je "
-                                            "opcją --yes"));
+            throw UsageError("Odtwarzanie zastępuje pliki firmy danymi z archiwum: potwierdź je opcją --yes");
         break;
     case Command::Help:
     case Command::Version: break;
@@ -206,14 +218,11 @@ Options ParseOptions(const QStringList &args)
     return o;
 }
 
-QString UsageHint(const QString &program)
-{
-    return QStringLiteral("Opis użycia: %1 --help").arg(program);
-}
+std::string UsageHint(const std::string &program) { return Format("Opis użycia: %1 --help", {program}); }
 
-QString HelpText(const QString &program)
+std::string HelpText(const std::string &program)
 {
-    return QStringLiteral(
+    return Format(
                "Użycie:\n"
                "  %1 --archive (--all | --companies KAT1,KAT2,...) [--data KATALOG]\n"
                "                 [--output PLIK.cab | --generate-name [--keep N]] [--upload] [--yes]\n"
@@ -249,8 +258,8 @@ QString HelpText(const QString &program)
                "\n"
                "Wiersze przebiegu idą na standardowe wyjście, komunikaty i błędy na standardowe wyjście błędów.\n"
                "Kod wyjścia: 0 - operacja udana, 1 - operacja nieudana lub odmówiona, 2 - błąd w wywołaniu.\n"
-               "Plik ustawień (katalog danych, nazwa archiwum, dane serwera) jest tylko czytany.\n")
-        .arg(program);
+               "Plik ustawień (katalog danych, nazwa archiwum, dane serwera) jest tylko czytany.\n",
+                  {program});
 }
 
 }  // namespace qv::cli

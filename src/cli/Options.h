@@ -3,9 +3,9 @@
 // known once the register is read.
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace qv::cli {
 
@@ -15,17 +15,17 @@ struct Options {
     Command command = Command::Help;
     // --archive
     bool all = false;
-    QStringList companies;  // --companies, as given (letter case kept)
-    QString output;         // --output
+    std::vector<std::string> companies;  // --companies, as given (letter case kept)
+    std::string output;                  // --output
     bool generateName = false;
     bool upload = false;
     int keep = 0;  // --keep; 0 when not given
     // --list, --test: the archive; --restore: the company, --from its archive
-    QString file;
-    QString company;
+    std::string file;
+    std::string company;
     // shared
-    QString data;  // --data
-    QString log;   // --log
+    std::string data;  // --data
+    std::string log;   // --log
     bool yes = false;
     int lockWaitSeconds = 60;  // --lock-wait
 };
@@ -34,17 +34,17 @@ struct Options {
 // Polish, naming the argument.
 class UsageError : public std::runtime_error {
 public:
-    explicit UsageError(const QString &message);
-    QString message() const;
+    explicit UsageError(const std::string &message) : std::runtime_error(message) {}
+    std::string message() const { return what(); }
 };
 
 // Parses the arguments (without the program name). Throws UsageError.
-Options ParseOptions(const QStringList &args);
+Options ParseOptions(const std::vector<std::string> &args);
 
 // The full description printed by --help.
-QString HelpText(const QString &program);
+std::string HelpText(const std::string &program);
 
 // The short reminder under a usage error.
-QString UsageHint(const QString &program);
+std::string UsageHint(const std::string &program);
 
 }  // namespace qv::cli

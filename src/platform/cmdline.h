@@ -13,6 +13,11 @@ namespace qv {
 std::vector<std::string> Utf8Arguments(int argc, wchar_t **argv);
 #endif
 
+// The program's arguments, its own name first, as UTF-8: main's argv on
+// POSIX; on Windows the command line's UTF-16 (main's argv would be in the
+// ANSI code page, which loses Polish letters elsewhere than in Poland).
+std::vector<std::string> ProgramArguments(int argc, char **argv);
+
 // Makes the console show the UTF-8 the program prints (Windows: the console's
 // output code page; output into a file or pipe stays UTF-8 bytes). Nothing to
 // do elsewhere.

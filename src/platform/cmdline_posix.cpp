@@ -5,4 +5,6 @@ namespace qv {
 
 void UseUtf8Console() {}
 
+std::vector<std::string> ProgramArguments(int argc, char **argv) { return {argv, argv + argc}; }
+
 }  // namespace qv

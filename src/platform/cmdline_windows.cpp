@@ -5,6 +5,7 @@
 #include "platform/files_internal.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 namespace qv {
 
@@ -17,5 +18,16 @@ std::vector<std::string> Utf8Arguments(int argc, wchar_t **argv)
 }
 
 void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
+
+std::vector<std::string> ProgramArguments(int, char **)
+{
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return {};
+    std::vector<std::string> out = Utf8Arguments(count, wide);
+    LocalFree(wide);
+    return out;
+}
 
 }  // namespace qv

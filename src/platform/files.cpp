@@ -7,6 +7,7 @@
 #include "platform/files_internal.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -263,6 +264,53 @@ bool PathLiesInside(const std::string &path, const std::string &folder)
     if (p.size() + 1 == f.size())
         return SamePathText(p, f.substr(0, p.size()));
     return p.size() >= f.size() && SamePathText(p.substr(0, f.size()), f);
+}
+
+bool ReadWholeFile(const std::string &path, std::string &bytes)
+{
+    bytes.clear();
+    const FileHandle h = FileOpen(path, FileAccess::Read, FileShare::ReadWrite, FileDisposition::OpenExisting);
+    if (h == InvalidFileHandle)
+        return false;
+    char buffer[65536];
+    for (;;) {
+        const std::int64_t n = FileRead(h, buffer, sizeof buffer);
+        if (n < 0) {
+            const int error = LastOSError();
+            FileClose(h);
+            SetLastOSError(error);
+            return false;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return FileClose(h);
+}
+
+bool FileCopyNew(const std::string &from, const std::string &to)
+{
+    std::string bytes;
+    if (!ReadWholeFile(from, bytes))
+        return false;
+    const FileHandle h = FileOpen(to, FileAccess::Write, FileShare::None, FileDisposition::CreateNew);
+    if (h == InvalidFileHandle)
+        return false;
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
+        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        const std::int64_t n = FileWrite(h, bytes.data() + done, chunk);
+        ok = n > 0;
+        done += ok ? static_cast<std::size_t>(n) : 0;
+    }
+    const int error = ok ? 0 : LastOSError();
+    ok = FileClose(h) && ok;
+    if (!ok) {
+        FileDelete(to);
+        if (error != 0)
+            SetLastOSError(error);
+    }
+    return ok;
 }
 
 }  // namespace qv

@@ -26,7 +26,8 @@ namespace qv {
 using FileHandle = std::intptr_t;
 constexpr FileHandle InvalidFileHandle = -1;
 
-enum class FileAccess { Read, Write, ReadWrite };
+// Append: every write goes to the end, whoever else appends meanwhile (logs).
+enum class FileAccess { Read, Write, ReadWrite, Append };
 enum class FileShare { None, Read, ReadWrite };
 enum class FileDisposition {
     CreateNew,         // create; fail if it exists
@@ -100,6 +101,17 @@ bool PathIsLink(const std::string &path);
 bool FileDelete(const std::string &path);
 // Replaces an existing target.
 bool FileRename(const std::string &from, const std::string &to);
+// A copy of a file's bytes under a new name; false (and no file) when that
+// name is taken.
+bool FileCopyNew(const std::string &from, const std::string &to);
+// The size of a file in bytes; -1 when it cannot be told.
+std::int64_t FileSizeOf(const std::string &path);
+// A whole file's bytes, read with full sharing; false with the reason in
+// LastOSError() (osErrorFileNotFound for a missing one).
+bool ReadWholeFile(const std::string &path, std::string &bytes);
+// Gives `to` the access rights of `from` (POSIX permission bits); a no-op
+// where files inherit their folder's rights (Windows).
+bool CopyFilePermissions(const std::string &from, const std::string &to);
 // Writes a folder's entries (names created, renamed or removed in it) through
 // to the disk, so that a rename survives a crash. A no-op where the system
 // does this itself.

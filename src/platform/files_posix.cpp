@@ -70,6 +70,7 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare, FileD
     case FileAccess::Read: flags |= O_RDONLY; break;
     case FileAccess::Write: flags |= O_WRONLY; break;
     case FileAccess::ReadWrite: flags |= O_RDWR; break;
+    case FileAccess::Append: flags |= O_WRONLY | O_APPEND; break;
     }
     switch (disposition) {
     case FileDisposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
@@ -300,6 +301,18 @@ bool PathIsLink(const std::string &path)
 bool FileDelete(const std::string &path) { return ::unlink(path.c_str()) == 0; }
 
 bool FileRename(const std::string &from, const std::string &to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+
+std::int64_t FileSizeOf(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+bool CopyFilePermissions(const std::string &from, const std::string &to)
+{
+    struct stat st;
+    return ::stat(from.c_str(), &st) == 0 && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
 
 bool ForceDirectories(const std::string &path)
 {

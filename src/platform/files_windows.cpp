@@ -73,9 +73,10 @@ FILETIME toFT(FileTime t)
 FileHandle FileOpen(const std::string &path, FileAccess access, FileShare share, FileDisposition disposition,
                     unsigned hints)
 {
-    DWORD acc = access == FileAccess::Read    ? GENERIC_READ
-                : access == FileAccess::Write ? GENERIC_WRITE
-                                              : GENERIC_READ | GENERIC_WRITE;
+    DWORD acc = access == FileAccess::Read     ? GENERIC_READ
+                : access == FileAccess::Write  ? GENERIC_WRITE
+                : access == FileAccess::Append ? FILE_APPEND_DATA | SYNCHRONIZE
+                                               : GENERIC_READ | GENERIC_WRITE;
     DWORD sh = share == FileShare::None ? 0 : share == FileShare::Read ? FILE_SHARE_READ
                                                                        : FILE_SHARE_READ | FILE_SHARE_WRITE;
     DWORD disp = OPEN_EXISTING;
@@ -212,6 +213,16 @@ bool FileRename(const std::string &from, const std::string &to)
 {
     return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+std::int64_t FileSizeOf(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+bool CopyFilePermissions(const std::string &, const std::string &) { return true; }
 
 bool ForceDirectories(const std::string &path)
 {

@@ -2,7 +2,7 @@
 
 #include "platform/files.h"
 
-#include <QDir>
+#include <algorithm>
 
 namespace qv {
 
@@ -15,22 +15,29 @@ bool FileSystemIgnoresCase()
 #endif
 }
 
-QString JoinFsPath(const QString &folder, const QString &name)
+std::string JoinFsPath(const std::string &folder, const std::string &name)
 {
-    if (folder.isEmpty())
+    if (folder.empty())
         return name;
-    const QChar sep = QDir::separator();
-    // Only the native separator joins: "C:\" stays "C:\X", "/tmp/" stays "/tmp/X".
-    return folder.endsWith(sep) || folder.endsWith(QLatin1Char('/')) ? folder + name : folder + sep + name;
+    // Only a separator of the system joins: "C:\" stays "C:\X", "/tmp/" stays "/tmp/X".
+    return IsPathDelimiter(folder.back()) ? folder + name : folder + PathDelim + name;
 }
 
-QString ResolveEntryIgnoringCase(const QString &folder, const QString &name)
+std::string ResolveEntryIgnoringCase(const std::string &folder, const std::string &name)
 {
-    const QString exact = JoinFsPath(folder, name);
+    const std::string exact = JoinFsPath(folder, name);
     if (FileSystemIgnoresCase())
         return exact;
-    const std::string found = FindPathIgnoringCase(exact.toStdString());
-    return found.empty() ? exact : QString::fromStdString(found);
+    const std::string found = FindPathIgnoringCase(exact);
+    return found.empty() ? exact : found;
+}
+
+std::string ToNativeSeparators(std::string path)
+{
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
 }
 
 }  // namespace qv

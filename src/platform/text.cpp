@@ -160,6 +160,116 @@ char32_t FoldCase(char32_t c)
     return c;
 }
 
+char32_t UpperCaseOf(char32_t c)
+{
+    if (c < 0x80)
+        return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)  // Latin-1 small letters; 0xF7 is the division sign
+        return c - 0x20;
+    if (c == 0xFF)
+        return 0x178;  // ÿ
+    if (c >= 0x100 && c <= 0x17F) {
+        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x178 || c == 0x17F)
+            return c;  // no simple pair, or a capital already
+        const bool oddCapitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        return oddCapitals ? (c % 2 ? c : c - 1) : (c & ~char32_t{1});
+    }
+    if (c >= 0x3B1 && c <= 0x3CB)  // Greek; the final sigma is a sigma
+        return c == 0x3C2 ? 0x3A3 : c - 0x20;
+    if (c >= 0x430 && c <= 0x44F)  // Cyrillic
+        return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F)  // Cyrillic ѐ..џ
+        return c - 0x50;
+    return c;
+}
+
+std::string ToUpperText(std::string_view utf8)
+{
+    std::u32string chars = DecodeUtf8(utf8);
+    for (char32_t &c : chars)
+        if (c < 0xDC00 || c > 0xDCFF)
+            c = UpperCaseOf(c);
+    return EncodeUtf8(chars);
+}
+
+std::string EncodeUtf8(std::u32string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text) {
+        if (c >= 0xDC00 && c <= 0xDCFF)
+            out += static_cast<char>(c - 0xDC00);  // a byte of invalid UTF-8 goes back as it came
+        else
+            appendUtf8(out, c);
+    }
+    return out;
+}
+
+std::size_t CharacterCount(std::string_view utf8) { return DecodeUtf8(utf8).size(); }
+
+std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args)
+{
+    std::string out;
+    out.reserve(pattern.size() + 32);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') {
+            const std::size_t n = static_cast<std::size_t>(pattern[i + 1] - '1');
+            if (n < args.size()) {
+                out += *(args.begin() + n);
+                ++i;
+                continue;
+            }
+        }
+        out += pattern[i];
+    }
+    return out;
+}
+
+std::string PadRight(std::string_view text, std::size_t width)
+{
+    const std::size_t n = CharacterCount(text);
+    return std::string(text) + std::string(n < width ? width - n : 0, ' ');
+}
+
+std::string PadLeft(std::string_view text, std::size_t width)
+{
+    const std::size_t n = CharacterCount(text);
+    return std::string(n < width ? width - n : 0, ' ') + std::string(text);
+}
+
+namespace {
+
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+}  // namespace
+
+std::string Trimmed(std::string_view text)
+{
+    std::size_t b = 0, e = text.size();
+    while (b < e && isSpace(text[b]))
+        ++b;
+    while (e > b && isSpace(text[e - 1]))
+        --e;
+    return std::string(text.substr(b, e - b));
+}
+
+std::string Simplified(std::string_view text)
+{
+    std::string out;
+    bool blank = false;
+    for (char c : Trimmed(text)) {
+        if (isSpace(c)) {
+            blank = true;
+            continue;
+        }
+        if (blank)
+            out += ' ';
+        blank = false;
+        out += c;
+    }
+    return out;
+}
+
 bool SameTextIgnoringCase(std::string_view a, std::string_view b)
 {
     const std::u32string x = DecodeUtf8(a), y = DecodeUtf8(b);

@@ -10,6 +10,7 @@
 // themselves, each distinct from every character.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,26 @@ std::string PrintableName(std::string_view utf8);
 
 // The lower-case form a letter folds to; any other character as it is.
 char32_t FoldCase(char32_t ch);
+// The capital a small letter of the same table belongs to.
+char32_t UpperCaseOf(char32_t ch);
 bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+std::string ToUpperText(std::string_view utf8);
+
+std::string EncodeUtf8(std::u32string_view text);
+// Characters, not bytes: what a column of text is counted in.
+std::size_t CharacterCount(std::string_view utf8);
+
+// The program's texts with numbered places: each %1 .. %9 of pattern becomes
+// the argument of that number (inserted text is not looked at again); any
+// other % stays.
+std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args);
+// The text followed (PadRight) or preceded (PadLeft) by blanks up to width
+// characters; a longer text stays whole.
+std::string PadRight(std::string_view text, std::size_t width);
+std::string PadLeft(std::string_view text, std::size_t width);
+// White space (blanks, tabs, line breaks) trimmed from both ends; Simplified
+// also turns every run of it inside into one blank.
+std::string Trimmed(std::string_view text);
+std::string Simplified(std::string_view text);
 
 }  // namespace qv

@@ -1,34 +1,49 @@
 #include "register/CompanyList.h"
 
-#include "platform/cp1250.h"
+#include "platform/text.h"
+
+#include <algorithm>
 
 namespace qv {
 
-TCompanyList::TCompanyList(QObject *parent) : QAbstractTableModel(parent)
-{
-    rows_.reserve(40);
-}
+TCompanyList::TCompanyList() { rows_.reserve(40); }
 
 void TCompanyList::setRows(std::vector<CompanyRecord> rows)
 {
-    beginResetModel();
+    for (Observer *o : observers_)
+        o->listAboutToBeReplaced();
     rows_.clear();
     rows_.reserve(std::max<std::size_t>(40, rows.size()));
     for (auto &r : rows)
         rows_.push_back(Row{std::move(r), std::nullopt});
-    endResetModel();
+    for (Observer *o : observers_)
+        o->listReplaced();
 }
 
 void TCompanyList::clear() { setRows({}); }
 
-QString TCompanyList::firma(int row) const { return FromCP1250(record(row).Firma); }
+std::string TCompanyList::firma(int row) const { return Cp1250ToUtf8(record(row).Firma); }
 
-QString TCompanyList::katalog(int row) const { return FromCP1250(record(row).Katalog); }
+std::string TCompanyList::katalog(int row) const { return Cp1250ToUtf8(record(row).Katalog); }
+
+std::string TCompanyList::info(int row) const { return Cp1250ToUtf8(record(row).Info); }
+
+std::string TCompanyList::cellText(int row, int column) const
+{
+    switch (column) {
+    case colArchiwizuj: return archiwizujText(archiwizuj(row));
+    case colFirma: return firma(row);
+    case colKatalog: return katalog(row);
+    case colInfo: return info(row);
+    default: return {};
+    }
+}
 
 void TCompanyList::setArchiwizuj(int row, bool mark)
 {
     rows_.at(static_cast<std::size_t>(row)).mark = mark;
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    for (Observer *o : observers_)
+        o->marksChanged(row, row);
 }
 
 void TCompanyList::setAllArchiwizuj(bool mark)
@@ -37,14 +52,26 @@ void TCompanyList::setAllArchiwizuj(bool mark)
         return;
     for (auto &r : rows_)
         r.mark = mark;
-    emit dataChanged(index(0, 0), index(count() - 1, ColumnCount - 1));
+    for (Observer *o : observers_)
+        o->marksChanged(0, count() - 1);
 }
 
-QString TCompanyList::archiwizujText(const std::optional<bool> &mark)
+std::string TCompanyList::archiwizujText(const std::optional<bool> &mark)
 {
     if (!mark)
-        return QStringLiteral("nie");
-    return *mark ? QStringLiteral("Tak") : QStringLiteral("Nie");
+        return "nie";
+    return *mark ? "Tak" : "Nie";
+}
+
+std::string TCompanyList::columnTitle(int column)
+{
+    switch (column) {
+    case colArchiwizuj: return "Archiwizuj";
+    case colFirma: return "Firma";
+    case colKatalog: return "Katalog";
+    case colInfo: return "Info";
+    default: return {};
+    }
 }
 
 int TCompanyList::displayWidth(int column)
@@ -58,50 +85,11 @@ int TCompanyList::displayWidth(int column)
     }
 }
 
-int TCompanyList::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+void TCompanyList::addObserver(Observer *observer) { observers_.push_back(observer); }
 
-int TCompanyList::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
-
-QVariant TCompanyList::data(const QModelIndex &index, int role) const
+void TCompanyList::removeObserver(Observer *observer)
 {
-    if (!index.isValid() || index.row() >= count())
-        return {};
-    const Row &r = rows_[static_cast<std::size_t>(index.row())];
-    if (role == Qt::DisplayRole) {
-        switch (index.column()) {
-        case colArchiwizuj: return archiwizujText(r.mark);
-        case colFirma: return FromCP1250(r.record.Firma);
-        case colKatalog: return FromCP1250(r.record.Katalog);
-        case colInfo: return FromCP1250(r.record.Info);
-        default: break;
-        }
-    }
-    if (role == Qt::TextAlignmentRole)
-        return index.column() == colArchiwizuj ? int(Qt::AlignCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
-    return {};
-}
-
-QVariant TCompanyList::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
-        switch (section) {
-        case colArchiwizuj: return QStringLiteral("Archiwizuj");
-        case colFirma: return QStringLiteral("Firma");
-        case colKatalog: return QStringLiteral("Katalog");
-        case colInfo: return QStringLiteral("Info");
-        default: break;
-        }
-    }
-    if (orientation == Qt::Vertical && role == Qt::DisplayRole)
-        return QString();  // the row indicator column shows no numbers
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-Qt::ItemFlags TCompanyList::flags(const QModelIndex &index) const
-{
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;  // never editable
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
 }
 
 }  // namespace qv

@@ -2,9 +2,9 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/pathcase.h"
+#include "platform/text.h"
 #include "register/qvTransPL.h"
-
-#include <QDir>
 
 #include <algorithm>
 
@@ -13,18 +13,18 @@ namespace qv {
 namespace {
 
 // A length-prefixed text of at most `span` characters.
-QByteArray lengthPrefixed(const char *at, int span, int keep)
+std::string lengthPrefixed(const char *at, int span, int keep)
 {
     const int length = std::min({static_cast<int>(static_cast<unsigned char>(at[0])), span, keep});
-    return QByteArray(at + 1, length);
+    return std::string(at + 1, static_cast<std::size_t>(length));
 }
 
 // A text stored into a list field ends at its first zero byte.
-QByteArray fieldText(QByteArray text)
+std::string fieldText(std::string text)
 {
-    const qsizetype zero = text.indexOf('\0');
-    if (zero >= 0)
-        text.truncate(zero);
+    const std::size_t zero = text.find('\0');
+    if (zero != std::string::npos)
+        text.resize(zero);
     return text;
 }
 
@@ -40,11 +40,11 @@ CompanyRecord ReadCompanyRecord(const char (&record)[kCompanyRecordSize])
     return out;
 }
 
-RegisterLoad LoadCompanyRegister(const QString &path)
+RegisterLoad LoadCompanyRegister(const std::string &path)
 {
     RegisterLoad load;
     const FileHandle file =
-        FileOpen(path.toStdString(), FileAccess::Read, FileShare::ReadWrite, FileDisposition::OpenExisting, fhSequential);
+        FileOpen(path, FileAccess::Read, FileShare::ReadWrite, FileDisposition::OpenExisting, fhSequential);
     if (file == InvalidFileHandle) {
         load.error = LastOSError();
         return load;
@@ -70,15 +70,14 @@ RegisterLoad LoadCompanyRegister(const QString &path)
     return load;
 }
 
-QString MissingRegisterMessage(const QString &dataFolder)
+std::string MissingRegisterMessage(const std::string &dataFolder)
 {
-    return QStringLiteral("Podany katalog %1 nie zawiera pliku %2").arg(dataFolder, QLatin1String(kRegisterFileName));
+    return Format("Podany katalog %1 nie zawiera pliku %2", {dataFolder, kRegisterFileName});
 }
 
-QString UnreadableRegisterMessage(const QString &path, int osError)
+std::string UnreadableRegisterMessage(const std::string &path, int osError)
 {
-    return QStringLiteral("Nie można odczytać pliku %1\r%2")
-        .arg(QDir::toNativeSeparators(path), QString::fromStdString(SysErrorMessage(osError)));
+    return Format("Nie można odczytać pliku %1\r%2", {ToNativeSeparators(path), SysErrorMessage(osError)});
 }
 
 }  // namespace qv

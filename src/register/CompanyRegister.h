@@ -2,8 +2,7 @@
 // no header, no trailer; read only.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <string>
 #include <vector>
 
 namespace qv {
@@ -16,9 +15,9 @@ inline constexpr int kInfoWidth = 10;
 
 // One company as the list keeps it: Windows-1250 bytes.
 struct CompanyRecord {
-    QByteArray Firma;
-    QByteArray Katalog;
-    QByteArray Info;
+    std::string Firma;
+    std::string Katalog;
+    std::string Info;
 };
 
 // Decodes one record. A length byte larger than its span is read up to the
@@ -38,11 +37,11 @@ struct RegisterLoad {
 // Reads every whole record, detecting the DOS code page name by name and
 // converting names and info texts to Windows-1250. The file is opened with
 // full sharing, since the ledger program may hold it open meanwhile.
-RegisterLoad LoadCompanyRegister(const QString &path);
+RegisterLoad LoadCompanyRegister(const std::string &path);
 
 // What the user is told about a data folder without a register, and about a
 // register that could not be read whole (the path and the system's reason).
-QString MissingRegisterMessage(const QString &dataFolder);
-QString UnreadableRegisterMessage(const QString &path, int osError);
+std::string MissingRegisterMessage(const std::string &dataFolder);
+std::string UnreadableRegisterMessage(const std::string &path, int osError);
 
 }  // namespace qv

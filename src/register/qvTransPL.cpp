@@ -23,28 +23,28 @@ constexpr std::string_view kCP852Set("\x88\x97\x98\x9D\xA8\xA9\xAB\xBE\xC6\xE0\x
 
 }  // namespace
 
-QByteArray ConvertPL(const QByteArray &text, TPLCodePage source, TPLCodePage target)
+std::string ConvertPL(const std::string &text, TPLCodePage source, TPLCodePage target)
 {
     if (source == target || source == plAscii || source == plMarks || source >= kLetters.size() ||
         target >= kLetters.size())
         return text;
     const std::string_view from = kLetters[source];
     if (target == plMarks) {
-        QByteArray out;
+        std::string out;
         out.reserve(text.size() * 2);
         for (char c : text) {
             const auto p = from.find(c);
             if (p == std::string_view::npos) {
-                out.append(c);
+                out += c;
             } else {
-                out.append(kLetters[plMarks][p]);
-                out.append(kLetters[plAscii][p]);
+                out += kLetters[plMarks][p];
+                out += kLetters[plAscii][p];
             }
         }
         return out;
     }
     const std::string_view to = kLetters[target];
-    QByteArray out = text;
+    std::string out = text;
     for (char &c : out) {
         const auto p = from.find(c);
         if (p != std::string_view::npos)
@@ -53,12 +53,12 @@ QByteArray ConvertPL(const QByteArray &text, TPLCodePage source, TPLCodePage tar
     return out;
 }
 
-QByteArray ConvertPLToWin1250(const QByteArray &text, TPLCodePage source)
+std::string ConvertPLToWin1250(const std::string &text, TPLCodePage source)
 {
     return ConvertPL(text, source, plCP1250);
 }
 
-void DetectPLCodePage(const QByteArray &text, TPLCodePage &codePage)
+void DetectPLCodePage(const std::string &text, TPLCodePage &codePage)
 {
     for (char c : text) {
         if (kMazoviaSet.find(c) != std::string_view::npos) {

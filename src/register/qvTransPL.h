@@ -2,8 +2,8 @@
 // whether a DOS text is Mazovia or CP852. Texts are 8-bit byte strings.
 #pragma once
 
-#include <QByteArray>
 #include <cstdint>
+#include <string>
 
 namespace qv {
 
@@ -16,10 +16,10 @@ constexpr TPLCodePage plMarks = 3;
 constexpr TPLCodePage plISO88592 = 4;
 constexpr TPLCodePage plCP1250 = 5;
 
-QByteArray ConvertPL(const QByteArray &text, TPLCodePage source, TPLCodePage target);
-QByteArray ConvertPLToWin1250(const QByteArray &text, TPLCodePage source);
+std::string ConvertPL(const std::string &text, TPLCodePage source, TPLCodePage target);
+std::string ConvertPLToWin1250(const std::string &text, TPLCodePage source);
 // Writes plMazovia or plCP852 into codePage at the first byte of either
 // detection set, or leaves it as it was.
-void DetectPLCodePage(const QByteArray &text, TPLCodePage &codePage);
+void DetectPLCodePage(const std::string &text, TPLCodePage &codePage);
 
 }  // namespace qv

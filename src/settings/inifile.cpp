@@ -1,17 +1,13 @@
 #include "settings/inifile.h"
 
-#include "platform/cp1250.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/pathcase.h"
 #include "platform/tempfiles.h"
-
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStringDecoder>
+#include "platform/text.h"
 
 #include <algorithm>
+#include <climits>
 #include <stdexcept>
 #include <vector>
 
@@ -19,72 +15,67 @@ namespace qv {
 
 namespace {
 
-const QByteArray kBom("\xEF\xBB\xBF");
+const std::string kBom("\xEF\xBB\xBF");
 
 struct Line {
-    QByteArray text;  // without its line end
-    QByteArray eol;   // "\r\n", "\n", or empty for a last line without one
+    std::string text;  // without its line end
+    std::string eol;   // "\r\n", "\n", or empty for a last line without one
 };
 
 enum class Kind { Other, Section, Key };
 
 struct Parsed {
     Kind kind = Kind::Other;
-    QByteArray name;   // section or key name, trimmed
-    QByteArray value;  // key value, trimmed
+    std::string name;   // section or key name, trimmed
+    std::string value;  // key value, trimmed
 };
 
-QString decode(const QByteArray &bytes)
+std::string decode(const std::string &bytes) { return IsValidUtf8(bytes) ? bytes : Cp1250ToUtf8(bytes); }
+
+bool sameName(const std::string &bytes, const std::string &name)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        return FromCP1250(bytes);
-    return text;
+    return SameTextIgnoringCase(decode(bytes), Trimmed(name));
 }
 
-bool sameName(const QByteArray &bytes, const QString &name)
-{
-    return decode(bytes).compare(name.trimmed(), Qt::CaseInsensitive) == 0;
-}
+bool startsWith(const std::string &s, const std::string &prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
-Parsed parse(QByteArray text, bool first)
+Parsed parse(std::string text, bool first)
 {
-    if (first && text.startsWith(kBom))
-        text.remove(0, kBom.size());
-    const QByteArray t = text.trimmed();
+    if (first && startsWith(text, kBom))
+        text.erase(0, kBom.size());
+    const std::string t = Trimmed(text);
     Parsed p;
-    if (t.startsWith('[')) {
-        const qsizetype close = t.indexOf(']');
+    if (!t.empty() && t[0] == '[') {
+        const std::size_t close = t.find(']');
         p.kind = Kind::Section;
-        p.name = t.mid(1, close < 0 ? -1 : close - 1).trimmed();
+        p.name = Trimmed(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
         return p;
     }
-    if (t.startsWith(';'))
+    if (!t.empty() && t[0] == ';')
         return p;
-    const qsizetype eq = t.indexOf('=');
-    if (eq <= 0)
+    const std::size_t eq = t.find('=');
+    if (eq == std::string::npos || eq == 0)
         return p;
     p.kind = Kind::Key;
-    p.name = t.left(eq).trimmed();
-    p.value = t.mid(eq + 1).trimmed();
+    p.name = Trimmed(t.substr(0, eq));
+    p.value = Trimmed(t.substr(eq + 1));
     return p;
 }
 
-std::vector<Line> splitLines(const QByteArray &data)
+std::vector<Line> splitLines(const std::string &data)
 {
     std::vector<Line> lines;
-    qsizetype start = 0;
+    std::size_t start = 0;
     while (start < data.size()) {
-        const qsizetype nl = data.indexOf('\n', start);
-        if (nl < 0) {
-            lines.push_back({data.mid(start), {}});
+        const std::size_t nl = data.find('\n', start);
+        if (nl == std::string::npos) {
+            lines.push_back({data.substr(start), {}});
             break;
         }
-        qsizetype end = nl;
+        std::size_t end = nl;
         if (end > start && data[end - 1] == '\r')
             --end;
-        lines.push_back({data.mid(start, end - start), data.mid(end, nl + 1 - end)});
+        lines.push_back({data.substr(start, end - start), data.substr(end, nl + 1 - end)});
         start = nl + 1;
     }
     return lines;
@@ -92,58 +83,53 @@ std::vector<Line> splitLines(const QByteArray &data)
 
 enum class ReadResult { Ok, Missing, Unreadable };
 
-ReadResult readAll(const QString &fileName, QByteArray &out)
+ReadResult readAll(const std::string &fileName, std::string &out)
 {
-    QFile file(fileName);
-    if (!file.exists())
+    if (!PathExists(fileName))
         return ReadResult::Missing;
-    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
-        return ReadResult::Unreadable;
-    out = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (!FileExists(fileName) || !ReadWholeFile(fileName, out))
         return ReadResult::Unreadable;
     return ReadResult::Ok;
 }
 
 // The system's reason follows on a line of its own when there is one.
-[[noreturn]] void unableToWrite(const QString &fileName, int osError = 0)
+[[noreturn]] void unableToWrite(const std::string &fileName, int osError = 0)
 {
-    QString text = QStringLiteral("Nie można zapisać pliku ustawień %1").arg(QDir::toNativeSeparators(fileName));
+    std::string text = Format("Nie można zapisać pliku ustawień %1", {ToNativeSeparators(fileName)});
     if (osError != 0)
-        text += QLatin1Char('\r') + QString::fromStdString(SysErrorMessage(osError)).trimmed();
-    throw Exception(text.toStdString());
+        text += '\r' + Trimmed(SysErrorMessage(osError));
+    throw Exception(text);
 }
 
 // The new text goes to an own temporary file beside the old one, reaches
 // the disk, and only then takes the old one's name; the folder entry is
 // flushed after. A crash or a full disk at any point leaves the old file or
 // the new one, whole.
-void replaceFile(const QString &fileName, const QByteArray &data)
+void replaceFile(const std::string &fileName, const std::string &data)
 {
-    const QFileInfo info(fileName);
     // As before: a link is followed, and the file it points to is replaced.
-    const QString resolved = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
-    const std::string target = QDir::toNativeSeparators(resolved).toStdString();
+    std::string target = PathIsLink(fileName) ? ResolvePath(fileName) : ExpandFileName(fileName);
+    if (target.empty())
+        target = ExpandFileName(fileName);
     const std::string folder = ExtractFilePath(target);
     std::string temp;
     const FileHandle h = CreateOwnTempFile(folder, "~" + ExtractFileName(target), temp);
     if (h == InvalidFileHandle)
         unableToWrite(fileName, LastOSError());
-    // The copy gets the old file's permissions before it holds a byte: the
-    // file keeps the FTP password.
-    bool ok = !QFileInfo::exists(resolved) ||
-              QFile::setPermissions(QString::fromStdString(temp), QFile::permissions(resolved));
     int error = 0;
     const auto failed = [&error] {
         if (error == 0)
             error = LastOSError();
         return false;
     };
-    for (qsizetype done = 0; ok && done < data.size();) {
-        const auto chunk = static_cast<std::uint32_t>(std::min<qsizetype>(data.size() - done, 1 << 20));
-        const std::int64_t n = FileWrite(h, data.constData() + done, chunk);
+    // The copy gets the old file's permissions before it holds a byte: the
+    // file keeps the FTP password.
+    bool ok = !FileExists(target) || CopyFilePermissions(target, temp) || failed();
+    for (std::size_t done = 0; ok && done < data.size();) {
+        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(data.size() - done, 1u << 20));
+        const std::int64_t n = FileWrite(h, data.data() + done, chunk);
         ok = n > 0 || failed();
-        done += ok ? n : 0;
+        done += ok ? static_cast<std::size_t>(n) : 0;
     }
     ok = ok && (FileFlush(h) || failed());
     ok = (FileClose(h) || failed()) && ok;
@@ -157,53 +143,61 @@ void replaceFile(const QString &fileName, const QByteArray &data)
     FlushDirectory(folder);
 }
 
-void checkName(const QString &name, const char *what)
+void checkName(const std::string &name, const char *what)
 {
-    const QString t = name.trimmed();
-    if (t.isEmpty() || t.contains(QLatin1Char('\n')) || t.contains(QLatin1Char('\r')) ||
-        (what[0] == 's' && t.contains(QLatin1Char(']'))) ||
-        (what[0] == 'k' && (t.contains(QLatin1Char('=')) || t.startsWith(QLatin1Char('[')) ||
-                            t.startsWith(QLatin1Char(';')))))
-        throw std::invalid_argument(std::string("invalid settings ") + what + " name: " + name.toStdString());
+    const std::string t = Trimmed(name);
+    if (t.empty() || t.find_first_of("\r\n") != std::string::npos ||
+        (what[0] == 's' && t.find(']') != std::string::npos) ||
+        (what[0] == 'k' && (t.find('=') != std::string::npos || t[0] == '[' || t[0] == ';')))
+        throw std::invalid_argument(std::string("invalid settings ") + what + " name: " + name);
 }
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 }  // namespace
 
-std::optional<int> ParseDecimal(const QString &text)
+std::optional<int> ParseDecimal(std::string_view text)
 {
-    bool ok = false;
-    const int v = text.trimmed().toInt(&ok, 10);
-    if (!ok)
+    const std::string t = Trimmed(text);
+    std::size_t i = 0;
+    const bool negative = !t.empty() && t[0] == '-';
+    if (!t.empty() && (t[0] == '-' || t[0] == '+'))
+        ++i;
+    if (i == t.size())
         return std::nullopt;
-    return v;
+    long long v = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9')
+            return std::nullopt;
+        v = v * 10 + (t[i] - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1)
+            return std::nullopt;
+    }
+    v = negative ? -v : v;
+    if (v > INT_MAX || v < INT_MIN)
+        return std::nullopt;
+    return static_cast<int>(v);
 }
 
-std::optional<int> ParseIniInteger(const QString &text)
+std::optional<int> ParseIniInteger(std::string_view text)
 {
-    const QString t = text.trimmed();
-    if (t.size() > 2 && t[0] == QLatin1Char('0') && (t[1] == QLatin1Char('x') || t[1] == QLatin1Char('X'))) {
-        const QString digits = t.mid(2);
-        if (digits.size() > 8)
+    const std::string t = Trimmed(text);
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        const std::string digits = t.substr(2);
+        if (digits.size() > 8 || !std::all_of(digits.begin(), digits.end(), isHexDigit))
             return std::nullopt;
-        for (QChar c : digits)
-            if (!c.isDigit() && !QStringLiteral("abcdefABCDEF").contains(c))
-                return std::nullopt;
-        bool ok = false;
-        const uint v = digits.toUInt(&ok, 16);
-        if (!ok)
-            return std::nullopt;
-        return static_cast<int>(v);
+        return static_cast<int>(static_cast<unsigned>(std::stoul(digits, nullptr, 16)));
     }
-    // QString::toInt also takes a leading '+' and leading zeros, as the
-    // decimal reading of the file does; it refuses blanks inside and overflow.
+    // A leading '+' and leading zeros are taken, as the decimal reading of
+    // the file does; blanks inside and overflow are not.
     return ParseDecimal(t);
 }
 
-IniFile::IniFile(QString fileName) : fileName_(std::move(fileName)) {}
+IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
-std::optional<QString> IniFile::find(const QString &section, const QString &key) const
+std::optional<std::string> IniFile::find(const std::string &section, const std::string &key) const
 {
-    QByteArray data;
+    std::string data;
     if (readAll(fileName_, data) != ReadResult::Ok)
         return std::nullopt;
     const std::vector<Line> lines = splitLines(data);
@@ -223,54 +217,60 @@ std::optional<QString> IniFile::find(const QString &section, const QString &key)
     return std::nullopt;
 }
 
-QString IniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+std::string IniFile::ReadString(const std::string &section, const std::string &key,
+                                const std::string &defaultValue) const
 {
-    const std::optional<QString> found = find(section, key);
-    QString value = found.value_or(defaultValue);
+    const std::optional<std::string> found = find(section, key);
+    std::string value = found.value_or(defaultValue);
     // Only what the file holds loses its quotes; the caller's default is its own.
     if (found && value.size() >= 2) {
-        const QChar q = value.front();
-        if ((q == QLatin1Char('"') || q == QLatin1Char('\'')) && value.back() == q)
-            value = value.mid(1, value.size() - 2);
+        const char q = value.front();
+        if ((q == '"' || q == '\'') && value.back() == q)
+            value = value.substr(1, value.size() - 2);
     }
-    if (value.size() > kMaxValueLength)
-        value.truncate(kMaxValueLength);
+    std::u32string chars = DecodeUtf8(value);
+    if (chars.size() > static_cast<std::size_t>(kMaxValueLength)) {
+        chars.resize(kMaxValueLength);
+        value = EncodeUtf8(chars);
+    }
     return value;
 }
 
-int IniFile::ReadInteger(const QString &section, const QString &key, int defaultValue) const
+int IniFile::ReadInteger(const std::string &section, const std::string &key, int defaultValue) const
 {
     // A missing key reads as the empty text, which is no integer either.
-    return ParseIniInteger(ReadString(section, key, QString())).value_or(defaultValue);
+    return ParseIniInteger(ReadString(section, key, std::string())).value_or(defaultValue);
 }
 
-void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
+void IniFile::WriteString(const std::string &section, const std::string &key, const std::string &value)
 {
     checkName(section, "section");
     checkName(key, "key");
 
-    QByteArray data;
+    std::string data;
     const ReadResult rr = readAll(fileName_, data);
     if (rr == ReadResult::Unreadable)
         unableToWrite(fileName_);  // rewriting it would lose what we cannot read
 
     std::vector<Line> lines = splitLines(data);
-    QByteArray eol("\r\n");
+    std::string eol("\r\n");
     for (const Line &l : lines) {
-        if (!l.eol.isEmpty()) {
+        if (!l.eol.empty()) {
             eol = l.eol;
             break;
         }
     }
 
-    QString flat = value;
-    flat.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QByteArray keyLine = key.trimmed().toUtf8() + '=' + flat.toUtf8();
+    std::string flat;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n')
+            continue;  // "\r\n" becomes one blank, at its "\n"
+        flat += (value[i] == '\r' || value[i] == '\n') ? ' ' : value[i];
+    }
+    const std::string keyLine = Trimmed(key) + '=' + flat;
 
-    auto insertAt = [&](std::size_t pos, QByteArray text) {
-        if (pos > 0 && lines[pos - 1].eol.isEmpty())
+    auto insertAt = [&](std::size_t pos, std::string text) {
+        if (pos > 0 && lines[pos - 1].eol.empty())
             lines[pos - 1].eol = eol;
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos), Line{std::move(text), eol});
     };
@@ -295,7 +295,7 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
             keyAt = i;
             break;
         }
-        if (!lines[i].text.trimmed().isEmpty())
+        if (!Trimmed(lines[i].text).empty())
             lastFilled = i;
     }
 
@@ -304,14 +304,13 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
     } else if (sectionAt) {
         insertAt(lastFilled + 1, keyLine);
     } else {
-        if (!lines.empty() && !lines.back().text.trimmed().isEmpty() &&
-            !(lines.size() == 1 && lines.back().text == kBom))
-            insertAt(lines.size(), QByteArray());
-        insertAt(lines.size(), '[' + section.trimmed().toUtf8() + ']');
+        if (!lines.empty() && !Trimmed(lines.back().text).empty() && !(lines.size() == 1 && lines.back().text == kBom))
+            insertAt(lines.size(), std::string());
+        insertAt(lines.size(), '[' + Trimmed(section) + ']');
         insertAt(lines.size(), keyLine);
     }
 
-    QByteArray out;
+    std::string out;
     out.reserve(data.size() + keyLine.size() + 64);
     for (const Line &l : lines)
         out += l.text + l.eol;
@@ -319,9 +318,9 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
     replaceFile(fileName_, out);
 }
 
-void IniFile::WriteInteger(const QString &section, const QString &key, int value)
+void IniFile::WriteInteger(const std::string &section, const std::string &key, int value)
 {
-    WriteString(section, key, QString::number(value));
+    WriteString(section, key, std::to_string(value));
 }
 
 }  // namespace qv

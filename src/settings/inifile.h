@@ -19,9 +19,9 @@
 // the same folder and a rename, so a failed write leaves the old file as it was.
 #pragma once
 
-#include <QString>
-
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -29,33 +29,34 @@ class IniFile {
 public:
     static constexpr int kMaxValueLength = 2047;
 
-    explicit IniFile(QString fileName);
+    explicit IniFile(std::string fileName);
 
-    const QString &fileName() const { return fileName_; }
+    const std::string &fileName() const { return fileName_; }
 
-    QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
-    int ReadInteger(const QString &section, const QString &key, int defaultValue) const;
+    std::string ReadString(const std::string &section, const std::string &key, const std::string &defaultValue) const;
+    int ReadInteger(const std::string &section, const std::string &key, int defaultValue) const;
 
     // Replaces the key's value or adds the key, creating the section and the
-    // file when needed. Throws qv::Exception "Unable to write to %s" and
-    // leaves the file unchanged when it cannot be written. A line break in the
-    // value becomes a blank: a value cannot span lines of the file.
-    void WriteString(const QString &section, const QString &key, const QString &value);
-    void WriteInteger(const QString &section, const QString &key, int value);
+    // file when needed. Throws qv::Exception "Nie można zapisać pliku
+    // ustawień %s" (and the system's reason) and leaves the file unchanged
+    // when it cannot be written. A line break in the value becomes a blank: a
+    // value cannot span lines of the file.
+    void WriteString(const std::string &section, const std::string &key, const std::string &value);
+    void WriteInteger(const std::string &section, const std::string &key, int value);
 
 private:
-    std::optional<QString> find(const QString &section, const QString &key) const;
+    std::optional<std::string> find(const std::string &section, const std::string &key) const;
 
-    QString fileName_;
+    std::string fileName_;
 };
 
 // The integer rule of the file: decimal with an optional sign, or 0x/0X
 // followed by up to eight hexadecimal digits (taken as a 32-bit pattern).
 // Blanks around the text are allowed. Empty when the text is not an integer
 // or does not fit in 32 bits.
-std::optional<int> ParseIniInteger(const QString &text);
+std::optional<int> ParseIniInteger(std::string_view text);
 
-// Decimal only, as position lists are read.
-std::optional<int> ParseDecimal(const QString &text);
+// Decimal only, with an optional sign, as position lists are read.
+std::optional<int> ParseDecimal(std::string_view text);
 
 }  // namespace qv

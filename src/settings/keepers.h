@@ -1,7 +1,11 @@
-// The two settings keepers of the program, as its windows create them.
+// What the program's two settings keepers keep, as its windows create them:
+// the main window's section "Main" (its place, the two fields' texts and the
+// FTP connection values) and the log window's "Okno_Statusu" (its place).
 #pragma once
 
-#include "settings/formstorage.h"
+#include "settings/storedvalues.h"
+
+#include <string>
 
 namespace qv {
 
@@ -21,19 +25,19 @@ inline constexpr const char *kLogSection = "Okno_Statusu";
 inline constexpr const char *kArchiveFieldKey = "FN_cab_Text";
 inline constexpr const char *kDataFolderKey = "DirectoryEdit_LDG_Text";
 
+// The smallest sizes of the two windows, which their keepers enforce.
+inline constexpr int kMainMinWidth = 480;
+inline constexpr int kMainMinHeight = 444;
+inline constexpr int kLogMinWidth = 529;
+inline constexpr int kLogMinHeight = 235;
+
 // The data folder a first run offers: C:\LDG_2005 on Windows, that folder
 // inside the default Wine prefix elsewhere.
-QString DefaultDataFolder();
+std::string DefaultDataFolder();
 
 // FormStorage_Main's stored values "port", "host", "un", "pw" as the window
 // creates them: the defaults, the key string on "un" and "pw".
 TStoredValues MainStoredValues();
-
-// FormStorage_Main of the main window: section "Main", position only, at least
-// 480 x 444, the texts of FN_cab and DirectoryEdit_LDG (their Text property),
-// and MainStoredValues(). The window's controls need not exist yet; they are
-// looked up when the window is first shown.
-TFormStorage *CreateFormStorage_Main(QWidget *mainWindow);
 
 // What FormStorage_Main restores into a new main window, read without one
 // (for the command line): the texts of the two fields as the keeper would
@@ -41,20 +45,16 @@ TFormStorage *CreateFormStorage_Main(QWidget *mainWindow);
 // empty archive-file field, DefaultDataFolder(), MainStoredValues()) by the
 // keeper's own steps. Only reads the file.
 struct MainSettings {
-    QString archiveFieldText;
-    QString dataFolderText;
+    std::string archiveFieldText;
+    std::string dataFolderText;
     TStoredValues values;
 };
-MainSettings ReadMainSettings(const QString &fileName);
-
-// FormPlacement1 of a log window: section "Okno_Statusu", state and position,
-// at least 529 x 235.
-TFormPlacement *CreateFormPlacement1(QWidget *logWindow);
+MainSettings ReadMainSettings(const std::string &fileName);
 
 // For a first run: when fileName does not exist, creates it with dataFolder as
 // the text of the data-folder field (section "Main"), so that the main window
 // opens on that folder. Returns whether it wrote the file; an existing file is
 // left alone. Throws qv::Exception when the file cannot be written.
-bool SeedSettingsFile(const QString &fileName, const QString &dataFolder);
+bool SeedSettingsFile(const std::string &fileName, const std::string &dataFolder);
 
 }  // namespace qv

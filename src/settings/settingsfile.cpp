@@ -1,11 +1,8 @@
 #include "settings/settingsfile.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryFile>
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/pathcase.h"
 
 #include <algorithm>
 
@@ -13,110 +10,108 @@ namespace qv {
 
 namespace {
 
-QString &overrideName()
+std::string &overrideName()
 {
-    static QString name;
+    static std::string name;
     return name;
 }
 
-QString &locatedName()
+std::string &locatedName()
 {
-    static QString name;
+    static std::string name;
     return name;
 }
 
-}  // namespace
-
-bool CanCreateFilesIn(const QString &folder)
+// The program's file name without its last extension (the whole name when
+// it has none, or only a leading dot).
+std::string baseName(const std::string &programPath)
 {
-    if (!QFileInfo(folder).isDir())
-        return false;
-    QTemporaryFile probe(folder + QStringLiteral("/.qvprobe-XXXXXX"));
-    return probe.open();
+    const std::string name = ExtractFileName(programPath);
+    const std::size_t dot = name.rfind('.');
+    return dot == 0 || dot == std::string::npos ? name : name.substr(0, dot);
 }
-
-QString IniNameForProgram(const QString &programPath)
-{
-    const qsizetype sep = std::max(programPath.lastIndexOf(QLatin1Char('/')),
-                                   programPath.lastIndexOf(QLatin1Char('\\')));
-    const qsizetype dot = programPath.lastIndexOf(QLatin1Char('.'));
-    // A dot that starts the file name (".hidden") marks no extension.
-    if (dot > sep + 1)
-        return programPath.left(dot) + QStringLiteral(".INI");
-    return programPath + QStringLiteral(".INI");
-}
-
-namespace {
 
 // The user's own settings file for a program that cannot keep one beside it.
-QString userSettingsFile(const QString &programPath, const QString &userConfigRoot)
+std::string userSettingsFile(const std::string &programPath, const std::string &userConfigRoot)
 {
-    const QFileInfo program(programPath);
-    const QString folder = QDir(userConfigRoot).filePath(program.completeBaseName().isEmpty()
-                                                             ? program.fileName()
-                                                             : program.completeBaseName());
-    return QDir(folder).filePath(QFileInfo(IniNameForProgram(programPath)).fileName());
+    const std::string folder = JoinFsPath(userConfigRoot, baseName(programPath));
+    return JoinFsPath(folder, ExtractFileName(IniNameForProgram(programPath)));
 }
 
-bool besideIsWritable(const QString &beside, const std::function<bool(const QString &folder)> &canWrite)
+bool besideIsWritable(const std::string &beside, const std::function<bool(const std::string &folder)> &canWrite)
 {
-    const QString folder = QFileInfo(beside).absolutePath();
+    const std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(ExpandFileName(beside)));
     return canWrite ? canWrite(folder) : CanCreateFilesIn(folder);
 }
 
-QString usersConfigFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-}
-
 }  // namespace
 
-QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot,
-                           const std::function<bool(const QString &folder)> &canWrite)
+bool CanCreateFilesIn(const std::string &folder)
 {
-    const QString beside = IniNameForProgram(programPath);
-    const QFileInfo besideInfo(beside);
+    if (!DirectoryExists(folder))
+        return false;
+    std::string probe;
+    const FileHandle h = CreateUniqueFile(folder, ".qvprobe-", "", probe);
+    if (h == InvalidFileHandle)
+        return false;
+    FileClose(h);
+    FileDelete(probe);
+    return true;
+}
+
+std::string IniNameForProgram(const std::string &programPath)
+{
+    const std::size_t sep = programPath.find_last_of("/\\");
+    const std::size_t nameStart = sep == std::string::npos ? 0 : sep + 1;
+    const std::size_t dot = programPath.rfind('.');
+    // A dot that starts the file name (".hidden") marks no extension.
+    if (dot != std::string::npos && dot > nameStart)
+        return programPath.substr(0, dot) + ".INI";
+    return programPath + ".INI";
+}
+
+std::string LocateSettingsFile(const std::string &programPath, const std::string &userConfigRoot,
+                               const std::function<bool(const std::string &folder)> &canWrite)
+{
+    const std::string beside = IniNameForProgram(programPath);
     if (besideIsWritable(beside, canWrite))
         return beside;
 
-    const QString own = userSettingsFile(programPath, userConfigRoot);
-    QDir().mkpath(QFileInfo(own).absolutePath());
-    if (!QFileInfo::exists(own) && besideInfo.isFile()) {
-        if (QFile::copy(beside, own))
-            QFile::setPermissions(own, QFile::permissions(own) | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    const std::string own = userSettingsFile(programPath, userConfigRoot);
+    ForceDirectories(ExtractFilePath(own));
+    // A new file of the user's, which the user may change whatever the
+    // maker's copy allowed.
+    if (!PathExists(own) && FileExists(beside))
+        FileCopyNew(beside, own);
     return own;
 }
 
-QString SettingsFileToRead(const QString &programPath, const QString &userConfigRoot,
-                           const std::function<bool(const QString &folder)> &canWrite)
+std::string SettingsFileToRead(const std::string &programPath, const std::string &userConfigRoot,
+                               const std::function<bool(const std::string &folder)> &canWrite)
 {
-    const QString beside = IniNameForProgram(programPath);
+    const std::string beside = IniNameForProgram(programPath);
     if (besideIsWritable(beside, canWrite))
         return beside;
-    const QString own = userSettingsFile(programPath, userConfigRoot);
-    return QFileInfo::exists(own) ? own : beside;
+    const std::string own = userSettingsFile(programPath, userConfigRoot);
+    return PathExists(own) ? own : beside;
 }
 
-QString DefaultSettingsFileName()
+std::string DefaultSettingsFileName()
 {
-    if (!overrideName().isEmpty())
+    if (!overrideName().empty())
         return overrideName();
-    if (locatedName().isEmpty())
-        locatedName() = LocateSettingsFile(QCoreApplication::applicationFilePath(), usersConfigFolder());
+    if (locatedName().empty())
+        locatedName() = LocateSettingsFile(ProgramFilePath(), UserConfigFolder());
     return locatedName();
 }
 
-QString DefaultSettingsFileToRead()
+std::string DefaultSettingsFileToRead()
 {
-    if (!overrideName().isEmpty())
+    if (!overrideName().empty())
         return overrideName();
-    return SettingsFileToRead(QCoreApplication::applicationFilePath(), usersConfigFolder());
+    return SettingsFileToRead(ProgramFilePath(), UserConfigFolder());
 }
 
-void SetDefaultSettingsFileName(const QString &fileName)
-{
-    overrideName() = fileName;
-}
+void SetDefaultSettingsFileName(const std::string &fileName) { overrideName() = fileName; }
 
 }  // namespace qv

@@ -1,16 +1,15 @@
 // Where the settings file lives.
 #pragma once
 
-#include <QString>
-
 #include <functional>
+#include <string>
 
 namespace qv {
 
 // The program file's path with its extension replaced by ".INI"; a program
 // without an extension gets ".INI" appended (C:\Prog\ARCH.EXE gives
 // C:\Prog\ARCH.INI, /usr/bin/qvarchiwizator gives /usr/bin/qvarchiwizator.INI).
-QString IniNameForProgram(const QString &programPath);
+std::string IniNameForProgram(const std::string &programPath);
 
 // The settings file for a program: IniNameForProgram() when the program's
 // folder can be written. Otherwise (a system-wide install) the file of the same
@@ -19,32 +18,32 @@ QString IniNameForProgram(const QString &programPath);
 // (the maker's settings, say the server address), that one is copied there first.
 // canWrite tells whether files can be created in a folder; empty means
 // CanCreateFilesIn().
-QString LocateSettingsFile(const QString &programPath, const QString &userConfigRoot,
-                           const std::function<bool(const QString &folder)> &canWrite = {});
+std::string LocateSettingsFile(const std::string &programPath, const std::string &userConfigRoot,
+                               const std::function<bool(const std::string &folder)> &canWrite = {});
 
 // The file LocateSettingsFile() would give, found without creating or copying
 // anything, for a run that only reads the settings: where the user has no
 // file of their own yet, the one beside the program is read in its place.
-QString SettingsFileToRead(const QString &programPath, const QString &userConfigRoot,
-                           const std::function<bool(const QString &folder)> &canWrite = {});
+std::string SettingsFileToRead(const std::string &programPath, const std::string &userConfigRoot,
+                               const std::function<bool(const std::string &folder)> &canWrite = {});
 
 // Whether a file can be created in the folder, found by creating (and
 // removing) one: permission bits say little on Windows, and nothing to an
 // administrator.
-bool CanCreateFilesIn(const QString &folder);
+bool CanCreateFilesIn(const std::string &folder);
 
-// The file that keepers with an empty IniFileName use: the one set by
+// The file that keepers without a file name of their own use: the one set by
 // SetDefaultSettingsFileName() if any, else LocateSettingsFile() for this
-// program with the user's configuration folder (QStandardPaths::
-// GenericConfigLocation), located once per run.
-QString DefaultSettingsFileName();
+// program with the user's configuration folder (UserConfigFolder()), located
+// once per run.
+std::string DefaultSettingsFileName();
 
 // SettingsFileToRead() for this program, or the file SetDefaultSettingsFileName()
 // set.
-QString DefaultSettingsFileToRead();
+std::string DefaultSettingsFileToRead();
 
 // Points every keeper without a file name of its own at fileName (tests, or a
 // run that must not touch the real file); an empty name goes back to the default.
-void SetDefaultSettingsFileName(const QString &fileName);
+void SetDefaultSettingsFileName(const std::string &fileName);
 
 }  // namespace qv

@@ -1,18 +1,22 @@
 #include "upload/Upload.h"
 
+#include "platform/environment.h"
 #include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "platform/tls.h"
 #include "upload/IdFTP.h"
 #include "upload/remotename.h"
 
-#include <QDateTime>
-#include <QFileInfo>
+#include <climits>
+#include <optional>
+#include <vector>
 
 namespace qv {
 
 namespace {
 
-QString seconds(int ms) { return QString::number((ms + 999) / 1000); }
+std::string seconds(int ms) { return std::to_string((ms + 999) / 1000); }
 
 // The notification handlers write to the upload's own window only, and only
 // while the upload runs: the session forgets them when it ends. The same
@@ -24,20 +28,19 @@ public:
         : ui_(ui), ftp_(ftp), log_(log), host_(host)
     {
         ftp.OnStatus = [this](TIdStatus status, const std::string &text) { onStatus(status, text); };
-        ftp.OnConnected = [this] { line(QStringLiteral("Połączono")); };
-        ftp.OnDisconnected = [this] { line(QStringLiteral("Rozłączono")); };
+        ftp.OnConnected = [this] { line(std::string("Połączono")); };
+        ftp.OnDisconnected = [this] { line(std::string("Rozłączono")); };
         ftp.OnWorkBegin = [this](TWorkMode mode, std::int64_t total) {
-            line((mode == wmWrite ? QStringLiteral("Wysyłanie - Wielkość przesyłki (%1)")
-                                  : QStringLiteral("Czytanie  - Wielkość Przesyłki (%1)"))
-                     .arg(total));
+            line(Format(mode == wmWrite ? "Wysyłanie - Wielkość przesyłki (%1)" : "Czytanie  - Wielkość Przesyłki (%1)",
+                        {std::to_string(total)}));
         };
         ftp.OnWork = [this](TWorkMode mode, std::int64_t count) {
             log_.addProgressLine(
-                (mode == wmWrite ? QStringLiteral("Wysłano już (%1)") : QStringLiteral("Odczytano już (%1)")).arg(count));
+                Format(mode == wmWrite ? "Wysłano już (%1)" : "Odczytano już (%1)", {std::to_string(count)}));
             pump();
         };
         ftp.OnWorkEnd = [this](TWorkMode mode) {
-            line(mode == wmWrite ? QStringLiteral("Koniec wysyłania") : QStringLiteral("Koniec czytania"));
+            line(mode == wmWrite ? std::string("Koniec wysyłania") : std::string("Koniec czytania"));
         };
         ftp.OnIdle = [this] { pump(); };
     }
@@ -53,7 +56,7 @@ public:
         ftp_.OnIdle = nullptr;
     }
 
-    void line(const QString &text)
+    void line(const std::string &text)
     {
         log_.addLine(text);
         pump();
@@ -66,52 +69,50 @@ public:
     {
         if (dynamic_cast<const EIdStopped *>(&e)) {
             stopped_ = true;
-            line(closingSeen_ ? QStringLiteral("Przerwano - program jest zamykany")
-                              : QStringLiteral("Przerwano na żądanie użytkownika (STOP)"));
+            line(closingSeen_ ? std::string("Przerwano - program jest zamykany")
+                              : std::string("Przerwano na żądanie użytkownika (STOP)"));
         } else if (const auto *timeout = dynamic_cast<const EIdTimeout *>(&e)) {
             line(timeoutLine(*timeout));
         } else if (const auto *tls = dynamic_cast<const net::ETlsError *>(&e)) {
-            line(tls->certificate()
-                     ? QStringLiteral("Certyfikat serwera odrzucony (%1) - połączenie przerwane").arg(what(e))
-                     : QStringLiteral("Błąd połączenia szyfrowanego (%1) - połączenie przerwane").arg(what(e)));
+            line(Format(tls->certificate() ? "Certyfikat serwera odrzucony (%1) - połączenie przerwane"
+                                           : "Błąd połączenia szyfrowanego (%1) - połączenie przerwane",
+                        {what(e)}));
         } else if (const auto *required = dynamic_cast<const EIdTlsRequired *>(&e)) {
             line(requiredLine(*required));
         } else if (const auto *size = dynamic_cast<const EIdSizeMismatch *>(&e)) {
-            line(QStringLiteral("Na serwerze jest %1 bajtów z %2 wysłanych - plik nie dotarł cały")
-                     .arg(size->Stored())
-                     .arg(size->Sent()));
+            line(Format("Na serwerze jest %1 bajtów z %2 wysłanych - plik nie dotarł cały",
+                        {std::to_string(size->Stored()), std::to_string(size->Sent())}));
         } else if (aborted_ && dynamic_cast<const EIdReplyError *>(&e)) {
-            line(QStringLiteral("Serwer przerwał przyjmowanie pliku - plik nie dotarł cały"));
+            line(std::string("Serwer przerwał przyjmowanie pliku - plik nie dotarł cały"));
         } else if (const auto *tooLong = dynamic_cast<const EIdReplyTooLong *>(&e)) {
             line(tooLong->Exceeded() == EIdReplyTooLong::Time
-                     ? QStringLiteral("Odpowiedź serwera nie skończyła się w ciągu %1 s - przerwano")
-                           .arg(seconds(static_cast<int>(tooLong->Value())))
-                     : QStringLiteral("Odpowiedź serwera jest zbyt długa - przerwano"));
+                     ? Format("Odpowiedź serwera nie skończyła się w ciągu %1 s - przerwano",
+                              {seconds(static_cast<int>(tooLong->Value()))})
+                     : std::string("Odpowiedź serwera jest zbyt długa - przerwano"));
         } else {
-            const QString text = reason(e);
-            line(text.isEmpty() ? QStringLiteral("Błąd przesyłania") : text);
+            const std::string text = reason(e);
+            line(text.empty() ? std::string("Błąd przesyłania") : text);
         }
     }
 
     // The last word of an upload that did not end with the file on the server.
     void summary()
     {
-        line(stopped_ ? QStringLiteral(" *** Przesyłanie przerwane *** ")
-                      : QStringLiteral(" *** Przesyłanie nieudane *** "));
+        line(stopped_ ? std::string(" *** Przesyłanie przerwane *** ")
+                      : std::string(" *** Przesyłanie nieudane *** "));
     }
 
     // "DELE" of what a failed or stopped store may have left; a refusal is
     // logged, not a failure of its own.
     void deletePartial(const std::string &remote)
     {
-        const QString name = QString::fromStdString(remote);
         try {
             ftp_.Delete(remote);
-            line(QStringLiteral("Usunięto z serwera niepełny plik %1").arg(name));
+            line(Format("Usunięto z serwera niepełny plik %1", {remote}));
         } catch (const EIdReplyError &e) {
-            line(QStringLiteral("Serwer nie usunął niepełnego pliku %1 (%2)").arg(name, reason(e)));
+            line(Format("Serwer nie usunął niepełnego pliku %1 (%2)", {remote, reason(e)}));
         } catch (const std::exception &e) {
-            line(QStringLiteral("Nie udało się usunąć niepełnego pliku %1 (%2)").arg(name, reason(e)));
+            line(Format("Nie udało się usunąć niepełnego pliku %1 (%2)", {remote, reason(e)}));
         }
     }
 
@@ -134,90 +135,89 @@ private:
     {
         switch (status) {
         case ftpTlsSecured:
-            line(QStringLiteral("Połączenie szyfrowane (%1)").arg(QString::fromStdString(ftp_.TlsProtocol())));
+            line(Format("Połączenie szyfrowane (%1)", {ftp_.TlsProtocol()}));
             break;
         case ftpTlsNotOffered:
-            line(QStringLiteral("Serwer nie oferuje szyfrowania - połączenie nieszyfrowane"));
+            line(std::string("Serwer nie oferuje szyfrowania - połączenie nieszyfrowane"));
             break;
         case ftpTlsUnavailable:
-            line(QStringLiteral("Program nie ma obsługi szyfrowania - połączenie nieszyfrowane"));
+            line(std::string("Program nie ma obsługi szyfrowania - połączenie nieszyfrowane"));
             break;
         case ftpTlsDataClear:
-            line(QStringLiteral("Serwer nie szyfruje połączenia danych - plik zostanie wysłany bez szyfrowania"));
+            line(std::string("Serwer nie szyfruje połączenia danych - plik zostanie wysłany bez szyfrowania"));
             break;
         case ftpActiveRefused:
-            line(QStringLiteral("Serwer odrzucił tryb aktywny - przechodzę na tryb pasywny"));
+            line(std::string("Serwer odrzucił tryb aktywny - przechodzę na tryb pasywny"));
             break;
         case ftpActiveConnectFailed:
-            line(QStringLiteral("Serwer nie mógł połączyć się z programem (%1) - przechodzę na tryb pasywny")
-                     .arg(ftp_.LastCmdResult().NumericCode));
+            line(Format("Serwer nie mógł połączyć się z programem (%1) - przechodzę na tryb pasywny",
+                        {std::to_string(ftp_.LastCmdResult().NumericCode)}));
             break;
         case ftpReconnecting:
-            line(QStringLiteral("Łączę się ponownie z serwerem, aby usunąć niepełny plik"));
+            line(std::string("Łączę się ponownie z serwerem, aby usunąć niepełny plik"));
             break;
         case ftpActiveNoConnection:
-            line(QStringLiteral("Serwer nie połączył się w ciągu %1 s - przechodzę na tryb pasywny")
-                     .arg(seconds(ftp_.ActiveWaitLimit())));
+            line(Format("Serwer nie połączył się w ciągu %1 s - przechodzę na tryb pasywny",
+                        {seconds(ftp_.ActiveWaitLimit())}));
             break;
         case ftpSizeUnknown:
-            line(QStringLiteral("Serwer nie podaje wielkości plików (SIZE) - nie sprawdzono, czy plik dotarł cały"));
+            line(std::string("Serwer nie podaje wielkości plików (SIZE) - nie sprawdzono, czy plik dotarł cały"));
             break;
         case ftpAborted:
             aborted_ = true;
-            line(QString::fromStdString(text));
+            line(text);
             break;
         default:
-            line(QString::fromStdString(text));
+            line(text);
         }
     }
 
-    static QString what(const std::exception &e) { return QString::fromUtf8(e.what()).simplified(); }
+    static std::string what(const std::exception &e) { return Simplified(e.what()); }
 
     // The failure's own text, a refused reply's with its code first.
-    static QString reason(const std::exception &e)
+    static std::string reason(const std::exception &e)
     {
-        QString text = what(e);
+        std::string text = what(e);
         if (const auto *reply = dynamic_cast<const EIdReplyError *>(&e))
-            text = (QString::number(reply->ReplyCode()) + QLatin1Char(' ') + text).trimmed();
+            text = Trimmed(std::to_string(reply->ReplyCode()) + ' ' + text);
         else if (dynamic_cast<const EIdTimeout *>(&e))
-            text = QStringLiteral("serwer nie odpowiada");
+            text = std::string("serwer nie odpowiada");
         else if (dynamic_cast<const EIdReplyTooLong *>(&e))
-            text = QStringLiteral("odpowiedź serwera jest zbyt długa");
+            text = std::string("odpowiedź serwera jest zbyt długa");
         else if (dynamic_cast<const EIdNotConnected *>(&e))
-            text = QStringLiteral("brak połączenia z serwerem");
+            text = std::string("brak połączenia z serwerem");
         else if (dynamic_cast<const EIdOutOfStep *>(&e))
-            text = QStringLiteral("serwer nie odpowiedział na wcześniejsze polecenie");
+            text = std::string("serwer nie odpowiedział na wcześniejsze polecenie");
         return text;
     }
 
-    static QString timeoutLine(const EIdTimeout &e)
+    static std::string timeoutLine(const EIdTimeout &e)
     {
-        const QString s = seconds(e.LimitMs());
+        const std::string s = seconds(e.LimitMs());
         switch (e.What()) {
-        case TIdWait::Reply: return QStringLiteral("Serwer nie odpowiedział w ciągu %1 s - przerwano").arg(s);
-        case TIdWait::DataConnection:
-            return QStringLiteral("Nie nawiązano połączenia danych w ciągu %1 s - przerwano").arg(s);
-        case TIdWait::Send: return QStringLiteral("Serwer nie przyjmuje danych od %1 s - przerwano").arg(s);
+        case TIdWait::Reply: return Format("Serwer nie odpowiedział w ciągu %1 s - przerwano", {s});
+        case TIdWait::DataConnection: return Format("Nie nawiązano połączenia danych w ciągu %1 s - przerwano", {s});
+        case TIdWait::Send: return Format("Serwer nie przyjmuje danych od %1 s - przerwano", {s});
         case TIdWait::TlsHandshake:
-            return QStringLiteral("Nie nawiązano połączenia szyfrowanego w ciągu %1 s - przerwano").arg(s);
+            return Format("Nie nawiązano połączenia szyfrowanego w ciągu %1 s - przerwano", {s});
         }
-        return QStringLiteral("Przekroczono czas oczekiwania na serwer");
+        return std::string("Przekroczono czas oczekiwania na serwer");
     }
 
-    static QString requiredLine(const EIdTlsRequired &e)
+    static std::string requiredLine(const EIdTlsRequired &e)
     {
         switch (e.Why()) {
         case EIdTlsRequired::NotOffered:
-            return QStringLiteral("Serwer nie oferuje szyfrowania, a ustawienie tls=wymagany go wymaga - "
+            return std::string("Serwer nie oferuje szyfrowania, a ustawienie tls=wymagany go wymaga - "
                                   "hasła nie wysłano");
         case EIdTlsRequired::Unavailable:
-            return QStringLiteral("Program nie ma obsługi szyfrowania, a ustawienie tls=wymagany go wymaga - "
+            return std::string("Program nie ma obsługi szyfrowania, a ustawienie tls=wymagany go wymaga - "
                                   "hasła nie wysłano");
         case EIdTlsRequired::DataNotProtected:
-            return QStringLiteral("Serwer nie szyfruje połączenia danych, a ustawienie tls=wymagany tego wymaga - "
+            return std::string("Serwer nie szyfruje połączenia danych, a ustawienie tls=wymagany tego wymaga - "
                                   "pliku nie wysłano");
         }
-        return QStringLiteral("Szyfrowanie niedostępne");
+        return std::string("Szyfrowanie niedostępne");
     }
 
     Interaction &ui_;
@@ -230,28 +230,39 @@ private:
     bool aborted_ = false;
 };
 
-int portValue(const QVariant &value)
+int portValue(const std::string &value)
 {
-    bool ok = false;
-    const int port = value.toString().trimmed().toInt(&ok);
-    if (!ok)
-        throw Exception(QStringLiteral("'%1' is not a valid integer value").arg(value.toString()).toStdString());
-    return port;
+    const std::optional<int> port = [&]() -> std::optional<int> {
+        const std::string t = Trimmed(value);
+        std::size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+        if (i == t.size() || t.size() > 11)
+            return std::nullopt;
+        for (std::size_t j = i; j < t.size(); ++j)
+            if (t[j] < '0' || t[j] > '9')
+                return std::nullopt;
+        const long long v = std::stoll(t);
+        return v < INT_MIN || v > INT_MAX ? std::nullopt : std::optional<int>(static_cast<int>(v));
+    }();
+    if (!port)
+        throw Exception(Format("'%1' is not a valid integer value", {value}));
+    return *port;
 }
 
 // One of the words a key allows, letter case and blanks aside; an empty or
 // missing key gives the first (the default).
-int choice(const UploadHost &host, const QString &key, const QStringList &words)
+int choice(const UploadHost &host, const std::string &key, const std::vector<std::string> &words)
 {
-    const QString value = host.setting ? host.setting(key).trimmed() : QString();
-    if (value.isEmpty())
+    const std::string value = host.setting ? Trimmed(host.setting(key)) : std::string();
+    if (value.empty())
         return 0;
-    for (int i = 0; i < words.size(); ++i)
-        if (value.compare(words[i], Qt::CaseInsensitive) == 0)
-            return i;
-    throw Exception(QStringLiteral("Nieznana wartość \"%1\" klucza %2 w pliku ustawień (dozwolone: %3)")
-                        .arg(value, key, words.join(QStringLiteral(", ")))
-                        .toStdString());
+    std::string allowed;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (SameTextIgnoringCase(value, words[i]))
+            return static_cast<int>(i);
+        allowed += (i ? ", " : "") + words[i];
+    }
+    throw Exception(
+        Format("Nieznana wartość \"%1\" klucza %2 w pliku ustawień (dozwolone: %3)", {value, key, allowed}));
 }
 
 // [Main] tryb = auto | aktywny | pasywny: active, and passive when active
@@ -260,8 +271,7 @@ int choice(const UploadHost &host, const QString &key, const QStringList &words)
 TIdDataMode dataMode(const UploadHost &host)
 {
     static const TIdDataMode modes[] = {dmActiveThenPassive, dmActive, dmPassive};
-    return modes[choice(host, QStringLiteral("tryb"), {QStringLiteral("auto"), QStringLiteral("aktywny"),
-                                                        QStringLiteral("pasywny")})];
+    return modes[choice(host, "tryb", {"auto", "aktywny", "pasywny"})];
 }
 
 // [Main] tls = nie | auto | wymagany. Off by default until the service
@@ -269,11 +279,10 @@ TIdDataMode dataMode(const UploadHost &host)
 TIdTlsMode tlsMode(const UploadHost &host)
 {
     static const TIdTlsMode modes[] = {tlsNone, tlsIfOffered, tlsRequired};
-    return modes[choice(host, QStringLiteral("tls"),
-                        {QStringLiteral("nie"), QStringLiteral("auto"), QStringLiteral("wymagany")})];
+    return modes[choice(host, "tls", {"nie", "auto", "wymagany"})];
 }
 
-QString plainCaption() { return ApplicationTitle(); }
+std::string plainCaption() { return ApplicationTitle(); }
 
 }  // namespace
 
@@ -286,28 +295,27 @@ bool UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
         ~EnableAtEnd() { host.setFtpEnabled(true); }
     } enableAtEnd{host};
 
-    const QString fileName = host.archiveFileName();
-    if (fileName.isEmpty() || !QFileInfo(fileName).isFile()) {
-        ui.message(host.window, {QStringLiteral("Brak pliku archiwum %1 !").arg(fileName), plainCaption(),
-                                 MsgIcon::None, MsgButtons::Ok, MsgResult::Ok});
+    const std::string fileName = host.archiveFileName();
+    if (fileName.empty() || !FileExists(fileName)) {
+        ui.message({Format("Brak pliku archiwum %1 !", {fileName}), plainCaption(), MsgIcon::None, MsgButtons::Ok,
+                    MsgResult::Ok});
         return false;
     }
-    const QString shortName = QFileInfo(fileName).fileName();
-    if (ui.message(host.window, {QStringLiteral("Wysłać plik \"%1\" internetowym protokołem FTP ?").arg(shortName),
-                                 QStringLiteral("Potwierdź transmisję ... "), MsgIcon::Question, MsgButtons::YesNo,
-                                 MsgResult::No}) != MsgResult::Yes)
+    const std::string shortName = ExtractFileName(fileName);
+    if (ui.message({Format("Wysłać plik \"%1\" internetowym protokołem FTP ?", {shortName}), "Potwierdź transmisję ... ",
+                    MsgIcon::Question, MsgButtons::YesNo, MsgResult::No}) != MsgResult::Yes)
         return false;
 
-    IdFTP.Port = portValue(host.storedValue(QStringLiteral("port")));
-    IdFTP.Host = host.storedValue(QStringLiteral("host")).toString().toStdString();
-    IdFTP.Username = host.storedValue(QStringLiteral("un")).toString().toStdString();
-    IdFTP.Password = host.storedValue(QStringLiteral("pw")).toString().toStdString();
+    IdFTP.Port = portValue(host.storedValue("port"));
+    IdFTP.Host = host.storedValue("host");
+    IdFTP.Username = host.storedValue("un");
+    IdFTP.Password = host.storedValue("pw");
     IdFTP.DataMode = dataMode(host);
     IdFTP.UseTLS = tlsMode(host);
     IdFTP.VerifySize = true;
 
     LogWindow *log = ui.openLogWindow();
-    log->setCaption(QStringLiteral("Wysyłanie pliku %1").arg(shortName));
+    log->setCaption(Format("Wysyłanie pliku %1", {shortName}));
     log->clearLines();
     log->setCloseEnabled(false);
     log->setStopVisible(true);
@@ -322,12 +330,12 @@ bool UploadArchive(Interaction &ui, TIdFTP &IdFTP, const UploadHost &host)
             IdFTP.OpenSession(true);
             std::string remote;
             try {
-                session.line(QStringLiteral("Wysyłanie pliku %1 - start").arg(shortName));
+                session.line(Format("Wysyłanie pliku %1 - start", {shortName}));
                 IdFTP.ChangeFolder("dane");
-                remote = RemoteFileName(SenderIdentifier(), QDateTime::currentDateTime());
-                IdFTP.StoreFile(fileName.toStdString(), remote);
+                remote = RemoteFileName(SenderIdentifier(), LocalNow());
+                IdFTP.StoreFile(fileName, remote);
                 IdFTP.CloseSession();
-                session.line(QStringLiteral(" *** Koniec przesyłania *** "));
+                session.line(std::string(" *** Koniec przesyłania *** "));
                 sent = true;
             } catch (const std::exception &e) {
                 session.failure(e);

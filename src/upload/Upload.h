@@ -11,12 +11,10 @@
 // ("SIZE") after the transfer catches a file that arrived short.
 #pragma once
 
-#include "platform/interaction.h"
+#include "archive/Interaction.h"
 
-#include <QVariant>
 #include <functional>
-
-class QWidget;
+#include <string>
 
 namespace qv {
 
@@ -24,13 +22,12 @@ class TIdFTP;
 
 // What the upload needs from the main window.
 struct UploadHost {
-    QWidget *window = nullptr;
-    std::function<QString()> archiveFileName;
+    std::function<std::string()> archiveFileName;
     // The stored connection values "port", "host", "un" and "pw".
-    std::function<QVariant(const QString &name)> storedValue;
+    std::function<std::string(const std::string &name)> storedValue;
     // A key of section "Main" of the settings file as it is now ("tryb",
     // "tls"); empty when it is missing. May be left empty: the defaults hold.
-    std::function<QString(const QString &name)> setting;
+    std::function<std::string(const std::string &name)> setting;
     std::function<void(bool enabled)> setFtpEnabled;
     // Keeps the other commands that write to a log window disabled meanwhile.
     std::function<void(bool running)> setOperationRunning;

@@ -2,8 +2,6 @@
 
 #include "platform/sockets.h"
 
-#include <QDateTime>
-
 #include <cstdio>
 
 namespace qv {
@@ -21,13 +19,11 @@ std::string SenderIdentifierFrom(const std::string &hostName)
 
 std::string SenderIdentifier() { return SenderIdentifierFrom(net::LocalHostName()); }
 
-std::string RemoteFileName(const std::string &sender, const QDateTime &localTime)
+std::string RemoteFileName(const std::string &sender, const LocalDateTime &t)
 {
-    const QDate d = localTime.date();
-    const QTime t = localTime.time();
     char stamp[40];
-    std::snprintf(stamp, sizeof stamp, "~%04d-%02d-%02d_%02d%02d%02d", d.year(), d.month(), d.day(), t.hour(),
-                  t.minute(), t.second());
+    std::snprintf(stamp, sizeof stamp, "~%04d-%02d-%02d_%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
     return sender + stamp + ".cab";
 }
 

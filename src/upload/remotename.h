@@ -1,9 +1,9 @@
 // The name under which an upload is stored on the server.
 #pragma once
 
-#include <string>
+#include "platform/environment.h"
 
-class QDateTime;
+#include <string>
 
 namespace qv {
 
@@ -13,6 +13,6 @@ std::string SenderIdentifier();
 std::string SenderIdentifierFrom(const std::string &hostName);
 
 // sender + "~yyyy-mm-dd_hhmmss" + ".cab" for the given local date and time.
-std::string RemoteFileName(const std::string &sender, const QDateTime &localTime);
+std::string RemoteFileName(const std::string &sender, const LocalDateTime &localTime);
 
 }  // namespace qv

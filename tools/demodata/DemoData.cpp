@@ -2,93 +2,97 @@
 
 #include "DbaseTable.h"
 
-#include "platform/cp1250.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/pathcase.h"
+#include "platform/text.h"
 #include "register/CompanyRegister.h"
 #include "register/qvTransPL.h"
 
-#include <QDir>
-#include <QFile>
+#include <algorithm>
 #include <stdexcept>
 
 namespace qv::demo {
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
+void writeFile(const std::string &path, const std::string &bytes)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        throw std::runtime_error("cannot write " + path.toStdString());
+    const FileHandle h = FileOpen(path, FileAccess::Write, FileShare::None, FileDisposition::CreateAlways);
+    const bool ok = h != InvalidFileHandle &&
+                    (bytes.empty() || FileWrite(h, bytes.data(), static_cast<std::uint32_t>(bytes.size())) ==
+                                          static_cast<std::int64_t>(bytes.size()));
+    if (h != InvalidFileHandle)
+        FileClose(h);
+    if (!ok)
+        throw std::runtime_error("cannot write " + path);
 }
 
-void writeFile(const QString &path, const std::string &bytes) { writeFile(path, QByteArray::fromStdString(bytes)); }
-
-void putText(QByteArray &record, int at, int span, const QByteArray &text)
+void putText(std::string &record, int at, int span, const std::string &text)
 {
     const int n = std::min<int>(span, static_cast<int>(text.size()));
-    record[at] = static_cast<char>(n);
+    record[static_cast<std::size_t>(at)] = static_cast<char>(n);
     for (int i = 0; i < n; ++i)
-        record[at + 1 + i] = text[i];
+        record[static_cast<std::size_t>(at + 1 + i)] = text[static_cast<std::size_t>(i)];
 }
 
 }  // namespace
 
-QList<DemoCompany> DemoCompanies()
+std::vector<DemoCompany> DemoCompanies()
 {
     return {
-        {QStringLiteral("Biuro Rachunkowe Małgorzata"), QStringLiteral("FIRMA1"), QStringLiteral("NIP 5261040828")},
-        {QStringLiteral("Zakład Stolarski Łukasz Wąs"), QStringLiteral("XFIRMA1"), QStringLiteral("REGON 0123")},
-        {QStringLiteral("Piekarnia \"Żytnia\" s.c."), QStringLiteral("PIEKARN"), QStringLiteral("ks. handl.")},
-        {QStringLiteral("Hurtownia Łęg sp. z o.o."), QStringLiteral("LEG"), QStringLiteral("zamknięta"), false},
-        {QStringLiteral("Gospodarstwo Źródło"), QStringLiteral("ZRODLO"), QStringLiteral("ryczałt")},
-        {QStringLiteral("Usługi Transportowe Ćwik"), QStringLiteral("CWIK"), QStringLiteral("KPiR 2005")},
-        {QStringLiteral("Apteka pod Orłem"), QStringLiteral("APTEKA"), QStringLiteral("VAT-7")},
-        {QStringLiteral("Kwiaciarnia Róża"), QStringLiteral("ROZA"), QStringLiteral("ryczałt")},
-        {QStringLiteral("Sklep Spożywczy Ewa Nowak"), QStringLiteral("NOWAK"), QStringLiteral("KPiR")},
-        {QStringLiteral("Przedsiębiorstwo Budowlane Dąb"), QStringLiteral("DAB"), QStringLiteral("pełna ks.")},
-        {QStringLiteral("Gabinet Stomatologiczny Źrebiec"), QStringLiteral("STOMAT"), QStringLiteral("ZUS DRA")},
-        {QStringLiteral("Fundacja Pomocy Żakom"), QStringLiteral("FUNDACJA"), QStringLiteral("OPP 2005/1")},
+        {"Biuro Rachunkowe Małgorzata", "FIRMA1", "NIP 5261040828"},
+        {"Zakład Stolarski Łukasz Wąs", "XFIRMA1", "REGON 0123"},
+        {"Piekarnia \"Żytnia\" s.c.", "PIEKARN", "ks. handl."},
+        {"Hurtownia Łęg sp. z o.o.", "LEG", "zamknięta", false},
+        {"Gospodarstwo Źródło", "ZRODLO", "ryczałt"},
+        {"Usługi Transportowe Ćwik", "CWIK", "KPiR 2005"},
+        {"Apteka pod Orłem", "APTEKA", "VAT-7"},
+        {"Kwiaciarnia Róża", "ROZA", "ryczałt"},
+        {"Sklep Spożywczy Ewa Nowak", "NOWAK", "KPiR"},
+        {"Przedsiębiorstwo Budowlane Dąb", "DAB", "pełna ks."},
+        {"Gabinet Stomatologiczny Źrebiec", "STOMAT", "ZUS DRA"},
+        {"Fundacja Pomocy Żakom", "FUNDACJA", "OPP 2005/1"},
     };
 }
 
-void WriteRegister(const QString &path, const QList<DemoCompany> &companies, RegisterCodePage codePage)
+void WriteRegister(const std::string &path, const std::vector<DemoCompany> &companies, RegisterCodePage codePage)
 {
     const TPLCodePage dos = codePage == RegisterCodePage::Mazovia ? plMazovia : plCP852;
-    QByteArray out;
+    std::string out;
     for (const DemoCompany &c : companies) {
-        QByteArray record(kCompanyRecordSize, '\0');
-        putText(record, 0, 31, ConvertPL(ToCP1250(c.firma), plCP1250, dos));
-        putText(record, 32, 8, ToCP1250(c.katalog));
-        putText(record, 41, 20, ConvertPL(ToCP1250(c.info), plCP1250, dos));
+        std::string record(kCompanyRecordSize, '\0');
+        putText(record, 0, 31, ConvertPL(Utf8ToCp1250(c.firma), plCP1250, dos));
+        putText(record, 32, 8, Utf8ToCp1250(c.katalog));
+        putText(record, 41, 20, ConvertPL(Utf8ToCp1250(c.info), plCP1250, dos));
         out += record;
     }
     writeFile(path, out);
 }
 
-QList<DemoCompany> WriteDemoDataFolder(const QString &folder, RegisterCodePage codePage)
+std::vector<DemoCompany> WriteDemoDataFolder(const std::string &folder, RegisterCodePage codePage)
 {
-    QDir dir(folder);
-    if (!dir.mkpath(QStringLiteral(".")))
-        throw std::runtime_error("cannot create " + folder.toStdString());
-    const QList<DemoCompany> companies = DemoCompanies();
-    WriteRegister(dir.filePath(QLatin1String(kRegisterFileName)), companies, codePage);
+    if (!ForceDirectories(folder))
+        throw std::runtime_error("cannot create " + folder);
+    const std::vector<DemoCompany> companies = DemoCompanies();
+    WriteRegister(JoinFsPath(folder, kRegisterFileName), companies, codePage);
 
     unsigned seed = 1;
     for (const DemoCompany &c : companies) {
-        QDir company(dir.filePath(c.katalog));
+        const std::string company = JoinFsPath(folder, c.katalog);
         if (!c.hasFolder) {
-            company.removeRecursively();
+            DirectoryDeleteTree(company);
             continue;
         }
-        company.mkpath(QStringLiteral("ARCHIWUM"));
+        ForceDirectories(JoinFsPath(company, "ARCHIWUM"));
         ++seed;
-        writeFile(company.filePath(QStringLiteral("KSIEGA.DBF")), DbaseTable(150 + int(seed * 37 % 700), seed));
-        writeFile(company.filePath(QStringLiteral("KONTRAH.DBF")), DbaseTable(20 + int(seed % 30), seed * 7));
-        writeFile(company.filePath(QStringLiteral("PARAM.DAT")),
-                  ToCP1250(QStringLiteral("[Firma]\r\nNazwa=%1\r\nRok=2005\r\n").arg(c.firma)));
-        writeFile(company.filePath(QStringLiteral("BLOKADA.LCK")), QByteArray());
-        writeFile(company.filePath(QStringLiteral(".ukryty")), QByteArray("ustawienia lokalne\r\n"));
-        writeFile(company.filePath(QStringLiteral("ARCHIWUM/KSIEGA04.DBF")), DbaseTable(40, seed * 13));
+        writeFile(JoinFsPath(company, "KSIEGA.DBF"), DbaseTable(150 + int(seed * 37 % 700), seed));
+        writeFile(JoinFsPath(company, "KONTRAH.DBF"), DbaseTable(20 + int(seed % 30), seed * 7));
+        writeFile(JoinFsPath(company, "PARAM.DAT"),
+                  Utf8ToCp1250("[Firma]\r\nNazwa=" + c.firma + "\r\nRok=2005\r\n"));
+        writeFile(JoinFsPath(company, "BLOKADA.LCK"), std::string());
+        writeFile(JoinFsPath(company, ".ukryty"), "ustawienia lokalne\r\n");
+        writeFile(JoinFsPath(JoinFsPath(company, "ARCHIWUM"), "KSIEGA04.DBF"), DbaseTable(40, seed * 13));
     }
     return companies;
 }

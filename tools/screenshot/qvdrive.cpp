@@ -21,11 +21,11 @@ namespace {
 
 class YesInteraction : public qv::AppInteraction {
 public:
-    qv::MsgResult message(QWidget *, const qv::MessageRequest &request) override
+    qv::MsgResult message(const qv::MessageRequest &request) override
     {
         if (request.buttons == qv::MsgButtons::YesNo)
             return qv::MsgResult::Yes;
-        std::fprintf(stderr, "qvdrive: %s\n", qPrintable(request.text));
+        std::fprintf(stderr, "qvdrive: %s\n", request.text.c_str());
         return qv::MsgResult::Ok;
     }
 };
@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     if (!archive && !restore)
         return usage();
     QTemporaryDir settings;
-    qv::SetDefaultSettingsFileName(settings.filePath(QStringLiteral("qvarchiwizator.INI")));
+    qv::SetDefaultSettingsFileName(settings.filePath(QStringLiteral("qvarchiwizator.INI")).toStdString());
 
     YesInteraction ui;
     qv::TForm_ArchimumLDG window(ui);
@@ -66,7 +66,7 @@ int main(int argc, char **argv)
         window.act_ArchiwizujExecute();
     } else {
         int row = 0;
-        while (row < list.count() && list.katalog(row) != args[2])
+        while (row < list.count() && list.katalog(row) != args[2].toStdString())
             ++row;
         if (row == list.count()) {
             std::fprintf(stderr, "qvdrive: no company %s\n", qPrintable(args[2]));

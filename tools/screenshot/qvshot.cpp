@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -31,7 +32,7 @@ int mainWindow(const QString &out)
 {
     QTemporaryDir temp;
     const QString folder = temp.filePath(QStringLiteral("LDG_2005"));
-    qv::demo::WriteDemoDataFolder(folder, qv::demo::RegisterCodePage::Mazovia);
+    qv::demo::WriteDemoDataFolder(folder.toStdString(), qv::demo::RegisterCodePage::Mazovia);
     qv::AppInteraction ui;
     qv::TForm_ArchimumLDG window(ui);
     window.DirectoryEdit_LDG->setText(folder);
@@ -55,34 +56,34 @@ int questions(const QString &dir)
         const char *file;
         qv::MessageRequest request;
     };
-    const QString q = QStringLiteral("Potwierdź ... ");
-    const QList<Question> all = {
+    const std::string q = "Potwierdź ... ";
+    const std::vector<Question> all = {
         {"archiwizacja.png",
-         {QStringLiteral("Dokonać archiwizacji wybarnych firm ? [3 sztuk]"), q, qv::MsgIcon::Question,
+         {"Dokonać archiwizacji wybarnych firm ? [3 sztuk]", q, qv::MsgIcon::Question,
           qv::MsgButtons::YesNo, qv::MsgResult::Yes}},
         {"nadpisanie.png",
-         {QStringLiteral("WYBRANY PLIK ARCHIWUM C:\\LDG_2005\\Arch2005-03-03_1415.cab JUŻ ISTNIEJE !\rCzy dokonać "
+         {"WYBRANY PLIK ARCHIWUM C:\\LDG_2005\\Arch2005-03-03_1415.cab JUŻ ISTNIEJE !\rCzy dokonać "
                          "archiwizacji wybarnych firm [3 sztuk] w miejsce tego pliku\r(znajdujące się w nim dane "
-                         "ulegną usunięciu) ?"),
-          QStringLiteral("Potwierdź nadpisanie ... "), qv::MsgIcon::Question, qv::MsgButtons::YesNo,
+                         "ulegną usunięciu) ?",
+          "Potwierdź nadpisanie ... ", qv::MsgIcon::Question, qv::MsgButtons::YesNo,
           qv::MsgResult::No}},
         {"odtworzenie.png",
-         {QStringLiteral("Odtworzyć z archiwum Arch2005-03-03_1415.cab dane\rdla firmy Piekarnia Łęcka w katalogu "
-                         "PIEKARN ?"),
-          QStringLiteral("Potwierdź odtworzenie... "), qv::MsgIcon::Question, qv::MsgButtons::YesNo,
+         {"Odtworzyć z archiwum Arch2005-03-03_1415.cab dane\rdla firmy Piekarnia Łęcka w katalogu "
+                         "PIEKARN ?",
+          "Potwierdź odtworzenie... ", qv::MsgIcon::Question, qv::MsgButtons::YesNo,
           qv::MsgResult::No}},
         {"odtworzenie2.png",
-         {QStringLiteral("Dla pewności potwierdź jeszcze jeden raz.\r\rNa pewno odtworzyć  dane dla firmy Piekarnia "
-                         "Łęcka ?"),
-          QStringLiteral("Potwierdź ostatecznie odtworzenie... "), qv::MsgIcon::Question, qv::MsgButtons::YesNo,
+         {"Dla pewności potwierdź jeszcze jeden raz.\r\rNa pewno odtworzyć  dane dla firmy Piekarnia "
+                         "Łęcka ?",
+          "Potwierdź ostatecznie odtworzenie... ", qv::MsgIcon::Question, qv::MsgButtons::YesNo,
           qv::MsgResult::No}},
         {"wysylanie.png",
-         {QStringLiteral("Wysłać plik \"Arch2005-03-03_1415.cab\" internetowym protokołem FTP ?"),
-          QStringLiteral("Potwierdź transmisję ... "), qv::MsgIcon::Question, qv::MsgButtons::YesNo,
+         {"Wysłać plik \"Arch2005-03-03_1415.cab\" internetowym protokołem FTP ?",
+          "Potwierdź transmisję ... ", qv::MsgIcon::Question, qv::MsgButtons::YesNo,
           qv::MsgResult::No}},
         {"zamkniecie.png",
-         {QStringLiteral("Trwa operacja na archiwum.\rPrzerwać ją i zakończyć pracę z programem ?"),
-          QStringLiteral("Potwierdź zakończenie pracy... "), qv::MsgIcon::Question, qv::MsgButtons::YesNo,
+         {"Trwa operacja na archiwum.\rPrzerwać ją i zakończyć pracę z programem ?",
+          "Potwierdź zakończenie pracy... ", qv::MsgIcon::Question, qv::MsgButtons::YesNo,
           qv::MsgResult::No}},
     };
     qv::AppInteraction ui;
@@ -96,7 +97,7 @@ int questions(const QString &dir)
             if (box)
                 box->close();
         });
-        ui.message(nullptr, question.request);
+        ui.message(question.request);
     }
     return failures == 0 ? 0 : 1;
 }

@@ -1,11 +1,12 @@
-#include "settings/formplacement.h"
+#include "app/FormPlacement.h"
 
+#include "app/AppInteraction.h"
 #include "settings/inifile.h"
 #include "settings/settingsfile.h"
+#include "settings/storedvalues.h"
 
 #include <QEvent>
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QStringList>
 #include <QWidget>
@@ -19,25 +20,6 @@ namespace qv {
 namespace {
 
 constexpr Qt::WindowStates kSizeStates = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
-
-QStringList splitWords(const QString &text)
-{
-    static const QRegularExpression separators(QStringLiteral("[, ]+"));
-    return text.split(separators, Qt::SkipEmptyParts);
-}
-
-int word(const QStringList &words, int index, int defaultValue)
-{
-    if (index >= words.size())
-        return defaultValue;
-    return ParseDecimal(words[index]).value_or(defaultValue);
-}
-
-QString rectText(const QRect &r)
-{
-    // Right and bottom lie just outside the rectangle, as the platform counts them.
-    return QStringLiteral("%1,%2,%3,%4").arg(r.left()).arg(r.top()).arg(r.left() + r.width()).arg(r.top() + r.height());
-}
 
 int pixelsPerInch(QScreen *screen)
 {
@@ -79,13 +61,13 @@ void TFormPlacement::setMinMaxInfo(const TMinMaxInfo &info)
 
 QString TFormPlacement::iniFileName() const
 {
-    return IniFileName.isEmpty() ? DefaultSettingsFileName() : IniFileName;
+    return IniFileName.isEmpty() ? Q(DefaultSettingsFileName()) : IniFileName;
 }
 
-QString TFormPlacement::screenKey(const QString &key, QScreen *screen)
+ScreenInfo TFormPlacement::screenInfo(QScreen *screen)
 {
     const QSize size = screen ? screen->geometry().size() : QSize();
-    return QStringLiteral("%1(%2x%3)").arg(key).arg(size.width()).arg(size.height());
+    return {size.width(), size.height(), pixelsPerInch(screen)};
 }
 
 QScreen *TFormPlacement::screen() const
@@ -119,8 +101,8 @@ void TFormPlacement::restore()
     saved_ = false;
     saveFailed_ = false;
     try {
-        IniFile ini(iniFileName());
-        if (ini.ReadInteger(IniSection, QStringLiteral("FormVersion"), 0) >= Version) {
+        IniFile ini(U(iniFileName()));
+        if (PlacementVersionFits(ini, U(IniSection), Version)) {
             if (Options & fpPosition)
                 restorePlacement(ini);
             if (Options & fpState)
@@ -142,29 +124,15 @@ void TFormPlacement::restorePlacement(IniFile &ini)
     if (!current.isValid())
         current = owner_->geometry();
     const int currentFlags = owner_->isMinimized() && owner_->isMaximized() ? kRestoreToMaximized : 0;
-
-    const int flags = ini.ReadInteger(IniSection, QStringLiteral("Flags"), currentFlags);
-    auto readPos = [&](const QString &key) {
-        const QString sized = ini.ReadString(IniSection, screenKey(key, scr), QString());
-        return sized.isEmpty() ? ini.ReadString(IniSection, key, QString()) : sized;
-    };
-    // The minimised and maximised positions are read only to tell whether a
-    // placement was saved: Qt gives no way to set them.
-    const QString minMax = readPos(QStringLiteral("MinMaxPos"));
-    const QStringList norm = splitWords(readPos(QStringLiteral("NormPos")));
-    const int ppi = ini.ReadInteger(IniSection, QStringLiteral("PixelsPerInch"), pixelsPerInch(scr));
-
-    if ((minMax.isEmpty() && norm.isEmpty()) || ppi != pixelsPerInch(scr))
+    const std::optional<StoredPlacement> stored =
+        ReadPlacement(ini, U(IniSection), screenInfo(scr),
+                      {current.left(), current.top(), current.left() + current.width(), current.top() + current.height()},
+                      currentFlags);
+    if (!stored)
         return;
-    const int left = word(norm, 0, current.left());
-    const int top = word(norm, 1, current.top());
-    const int right = word(norm, 2, current.left() + current.width());
-    const int bottom = word(norm, 3, current.top() + current.height());
-    if (left >= right)
-        return;
-
-    restoredFlags_ = flags;
-    const QRect rect = keepOnScreen(QRect(left, top, right - left, std::max(0, bottom - top)), scr);
+    restoredFlags_ = stored->flags;
+    const PlacementRect &n = stored->normal;
+    const QRect rect = keepOnScreen(QRect(n.left, n.top, n.right - n.left, std::max(0, n.bottom - n.top)), scr);
     const Qt::WindowStates state = owner_->windowState();
     if (state & kSizeStates) {
         // Qt sets the normal rectangle of a maximised window only through the
@@ -180,7 +148,7 @@ void TFormPlacement::restorePlacement(IniFile &ini)
 void TFormPlacement::restoreState(IniFile &ini)
 {
     Qt::WindowStates state = owner_->windowState() & ~kSizeStates;
-    switch (ini.ReadInteger(IniSection, QStringLiteral("ShowCmd"), 0)) {
+    switch (ReadShowCommand(ini, U(IniSection))) {
     case 2:
     case 6:
     case 7:
@@ -200,7 +168,7 @@ void TFormPlacement::restoreState(IniFile &ini)
 
 void TFormPlacement::restoreActiveControl(IniFile &ini)
 {
-    const QString name = ini.ReadString(IniSection, QStringLiteral("ActiveControl"), QString()).trimmed();
+    const QString name = Q(ini.ReadString(U(IniSection), "ActiveControl", std::string())).trimmed();
     if (name.isEmpty())
         return;
     for (QWidget *w : owner_->findChildren<QWidget *>()) {
@@ -216,8 +184,7 @@ void TFormPlacement::save(bool destroying)
     if (!restored_ || (destroying && (saved_ || saveFailed_)))
         return;
     try {
-        IniFile ini(iniFileName());
-        ini.WriteInteger(IniSection, QStringLiteral("FormVersion"), Version);
+        IniFile ini(U(iniFileName()));
         savePlacement(ini, destroying);
         if (Options & fpActiveControl) {
             QWidget *focus = owner_->focusWidget();
@@ -234,45 +201,25 @@ void TFormPlacement::save(bool destroying)
 
 void TFormPlacement::savePlacement(IniFile &ini, bool destroying)
 {
-    QScreen *scr = screen();
     QRect normal = owner_->normalGeometry();
     if (!normal.isValid())
         normal = owner_->geometry();
     const bool minimized = owner_->isMinimized();
     const bool maximized = owner_->isMaximized();
+    StoredPlacement placement;
+    placement.flags = minimized && maximized ? kRestoreToMaximized : 0;
+    placement.normal = {normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height()};
     const int showCmd = minimized ? kShowMinimized : maximized ? kShowMaximized : kShowNormal;
-    const QString minMax = QString::fromLatin1(kNoMinMaxPos);
-    const QString norm = rectText(normal);
-
-    ini.WriteInteger(IniSection, QStringLiteral("Flags"), minimized && maximized ? kRestoreToMaximized : 0);
-    ini.WriteInteger(IniSection, QStringLiteral("ShowCmd"), showCmd);
-    ini.WriteInteger(IniSection, QStringLiteral("PixelsPerInch"), pixelsPerInch(scr));
-    writeText(ini, screenKey(QStringLiteral("MinMaxPos"), scr), minMax);
-    writeText(ini, QStringLiteral("MinMaxPos"), minMax);
-    writeText(ini, screenKey(QStringLiteral("NormPos"), scr), norm);
-    writeText(ini, QStringLiteral("NormPos"), norm);
-    ini.WriteString(IniSection, QStringLiteral("Visible"), destroying ? QStringLiteral("1") : QStringLiteral("0"));
+    WritePlacement(ini, U(IniSection), Version, placement, showCmd, screenInfo(screen()), destroying);
 }
 
 void TFormPlacement::restoreMore(IniFile &) {}
 
 void TFormPlacement::saveMore(IniFile &) {}
 
-QString TFormPlacement::quoteForWrite(const QString &value)
-{
-    if (value.isEmpty())
-        return value;
-    const QChar first = value.front();
-    const QChar last = value.back();
-    if ((first == QLatin1Char('"') && last == QLatin1Char('"')) ||
-        (first == QLatin1Char('\'') && last == QLatin1Char('\'')))
-        return QLatin1Char('"') + value + QLatin1Char('"');
-    return value;
-}
-
 void TFormPlacement::writeText(IniFile &ini, const QString &key, const QString &value) const
 {
-    ini.WriteString(IniSection, key, quoteForWrite(value));
+    ini.WriteString(U(IniSection), U(key), QuoteForWrite(U(value)));
 }
 
 }  // namespace qv

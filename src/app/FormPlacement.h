@@ -1,5 +1,5 @@
-// The placement keeper: remembers a window's position, size and state in a
-// section of the settings file.
+// The placement keeper of a Qt window: remembers its position, size and state
+// in a section of the settings file (settings/placement.h says how).
 //
 // Wiring, in the window's constructor (the keeper is a child of the window):
 //     auto *keeper = new qv::TFormPlacement(this);     // or a factory of keepers.h
@@ -17,6 +17,8 @@
 // (QWidget::geometry(), normalGeometry() while maximised, setGeometry()), so a
 // window comes back exactly where it was whatever the window manager's frame.
 #pragma once
+
+#include "settings/placement.h"
 
 #include <QFlags>
 #include <QObject>
@@ -53,18 +55,6 @@ struct TMinMaxInfo {
     int MaxTrackWidth = 0;
     int MaxTrackHeight = 0;
 };
-
-// The show-command numbers of the file ("ShowCmd"), those of the Windows API.
-constexpr int kShowNormal = 1;
-constexpr int kShowMinimized = 2;
-constexpr int kShowMaximized = 3;
-// The placement flag ("Flags") telling that a minimised window comes back
-// maximised, as the Windows API numbers it.
-constexpr int kRestoreToMaximized = 0x2;
-// The minimised and maximised positions written under "MinMaxPos": Qt places
-// minimised and maximised windows itself, so they hold the "no position of its
-// own" value of the Windows API.
-constexpr const char *kNoMinMaxPos = "-1,-1,-1,-1";
 
 class TFormPlacement : public QObject {
     Q_OBJECT
@@ -107,8 +97,8 @@ public:
     bool restored() const { return restored_; }
     bool saved() const { return saved_; }
 
-    // The texts of the screen-size keys for a screen ("MinMaxPos(1024x768)").
-    static QString screenKey(const QString &key, QScreen *screen);
+    // The screen as the settings file names it ("NormPos(1024x768)").
+    static ScreenInfo screenInfo(QScreen *screen);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -119,11 +109,6 @@ protected:
     virtual void saveMore(IniFile &ini);
 
     void reportError(const QString &message) const;
-
-    // A text value passes through this before it is written: a value enclosed
-    // in matching quotes gets one more pair of double quotes, which the reading
-    // rule of the file removes again.
-    static QString quoteForWrite(const QString &value);
     void writeText(IniFile &ini, const QString &key, const QString &value) const;
 
 private:
