@@ -1,27 +1,25 @@
 #include "ScriptedInteraction.h"
 
-#include <QCoreApplication>
 #include <future>
 #include <stdexcept>
 
 namespace qv::test {
 
 namespace {
-std::optional<QString> takeFront(std::deque<std::optional<QString>> &queue)
+std::optional<std::string> takeFront(std::deque<std::optional<std::string>> &queue)
 {
     if (queue.empty())
         return std::nullopt;
-    const bool has = queue.front().has_value();
-    const QString value = queue.front().value_or(QString());
+    std::optional<std::string> front = std::move(queue.front());
     queue.pop_front();
-    return has ? std::optional<QString>(value) : std::nullopt;
+    return front;
 }
 }  // namespace
 
-MsgResult ScriptedInteraction::message(QWidget *, const MessageRequest &request)
+MsgResult ScriptedInteraction::message(const MessageRequest &request)
 {
     messages.push_back(request);
-    trail << QStringLiteral("message:") + request.text;
+    trail.push_back("message:" + request.text);
     if (onMessage)
         onMessage(request);
     if (request.buttons == MsgButtons::Ok)
@@ -36,14 +34,15 @@ MsgResult ScriptedInteraction::message(QWidget *, const MessageRequest &request)
 void ScriptedInteraction::beep()
 {
     ++beeps;
-    trail << QStringLiteral("beep");
+    trail.push_back("beep");
 }
 
 void ScriptedInteraction::processEvents()
 {
     if (onProcessEvents)
         onProcessEvents();
-    QCoreApplication::processEvents();
+    if (windowSystemEvents)
+        windowSystemEvents();
 }
 
 void ScriptedInteraction::runBlocking(const std::function<void()> &work, const std::function<void()> &afterEvents)
@@ -82,17 +81,17 @@ void ScriptedInteraction::runBlocking(const std::function<void()> &work, const s
         });
 }
 
-std::optional<QString> ScriptedInteraction::browseFolder(QWidget *, const QString &prompt, const QString &startFolder)
+std::optional<std::string> ScriptedInteraction::browseFolder(const std::string &prompt, const std::string &startFolder)
 {
-    trail << QStringLiteral("browse");
+    trail.push_back("browse");
     folderPrompts.push_back(prompt);
     folderStarts.push_back(startFolder);
     return takeFront(folderAnswers);
 }
 
-std::optional<QString> ScriptedInteraction::openFile(QWidget *, const OpenFileRequest &request)
+std::optional<std::string> ScriptedInteraction::openFile(const OpenFileRequest &request)
 {
-    trail << QStringLiteral("open");
+    trail.push_back("open");
     openFileRequests.push_back(request);
     return takeFront(openFileAnswers);
 }
@@ -104,11 +103,11 @@ LogWindow *ScriptedInteraction::openLogWindow()
     return logWindowFactory();
 }
 
-QStringList ScriptedInteraction::messageTexts() const
+std::vector<std::string> ScriptedInteraction::messageTexts() const
 {
-    QStringList out;
+    std::vector<std::string> out;
     for (const auto &m : messages)
-        out << m.text;
+        out.push_back(m.text);
     return out;
 }
 
