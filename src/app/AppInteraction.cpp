@@ -127,14 +127,21 @@ std::optional<std::string> AppInteraction::openFile(const OpenFileRequest &reque
     return U(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
 }
 
-std::string AppInteraction::regionalDate(int year, int month, int day)
+std::string QtRegionalDate(int year, int month, int day)
 {
     return U(QLocale::system().toString(QDate(year, month, day), QLocale::ShortFormat));
 }
 
-std::string AppInteraction::regionalTime(int hour, int minute, int second)
+std::string QtRegionalTime(int hour, int minute, int second)
 {
     return U(QLocale::system().toString(QTime(hour, minute, second), longTimeFormat()));
+}
+
+std::string AppInteraction::regionalDate(int year, int month, int day) { return QtRegionalDate(year, month, day); }
+
+std::string AppInteraction::regionalTime(int hour, int minute, int second)
+{
+    return QtRegionalTime(hour, minute, second);
 }
 
 }  // namespace qv

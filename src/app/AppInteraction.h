@@ -32,6 +32,11 @@ private:
 // Creates a log window and makes it the program-wide newest one.
 LogWindow *OpenLogWindow();
 
+// A date and a time of day in the formats Qt knows the user by (the
+// window's listing).
+std::string QtRegionalDate(int year, int month, int day);
+std::string QtRegionalTime(int hour, int minute, int second);
+
 // UTF-8 of the layers below and Qt's strings, both ways.
 inline QString Q(const std::string &utf8) { return QString::fromStdString(utf8); }
 inline std::string U(const QString &text) { return text.toStdString(); }

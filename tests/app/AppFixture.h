@@ -5,6 +5,7 @@
 #include "ScriptedInteraction.h"
 #include "TempDir.h"
 #include "app/AppInteraction.h"
+#include "app/CompanyListModel.h"
 #include "app/EditFields.h"
 #include "app/TDBGridLista.h"
 #include "app/TForm_ArchimumLDG.h"
@@ -21,6 +22,16 @@
 
 namespace qv::test {
 
+// The scripted answerer with the window's own regional formats.
+class AppScriptedInteraction : public ScriptedInteraction {
+public:
+    std::string regionalDate(int year, int month, int day) override { return QtRegionalDate(year, month, day); }
+    std::string regionalTime(int hour, int minute, int second) override
+    {
+        return QtRegionalTime(hour, minute, second);
+    }
+};
+
 inline void pumpEvents(int ms = 20)
 {
     QElapsedTimer t;
@@ -33,7 +44,7 @@ inline void pumpEvents(int ms = 20)
 class AppFixture : public ::testing::Test {
 protected:
     TempDir temp;
-    ScriptedInteraction ui;
+    AppScriptedInteraction ui;
     std::unique_ptr<TForm_ArchimumLDG> window;
 
     QString dataFolder() const { return temp.file(QStringLiteral("LDG_2005")); }
@@ -42,9 +53,10 @@ protected:
 
     void SetUp() override
     {
-        SetDefaultSettingsFileName(settingsFile());
+        SetDefaultSettingsFileName(U(settingsFile()));
         ui.logWindowFactory = [] { return OpenLogWindow(); };
-        demo::WriteDemoDataFolder(dataFolder(), demo::RegisterCodePage::Mazovia);
+        ui.windowSystemEvents = [] { QCoreApplication::processEvents(); };
+        demo::WriteDemoDataFolder(U(dataFolder()), demo::RegisterCodePage::Mazovia);
     }
 
     void TearDown() override
@@ -71,10 +83,28 @@ protected:
     void startOnDemo(const QString &archiveText = QString()) { start(dataFolder(), archiveText); }
 
     TCompanyList &list() const { return *window->RxMD_Spis(); }
+    // The list as the grid shows it.
+    CompanyListModel &model() const { return *window->companyModel(); }
     TDBGridLista &grid() const { return *window->DBGridLista; }
     QString markText(int row) const
     {
-        return list().data(list().index(row, TCompanyList::colArchiwizuj), Qt::DisplayRole).toString();
+        return model().data(model().index(row, TCompanyList::colArchiwizuj), Qt::DisplayRole).toString();
+    }
+    // The answerer's record of events, as Qt texts.
+    QStringList trail() const
+    {
+        QStringList events;
+        for (const std::string &e : ui.trail)
+            events << Q(e);
+        return events;
+    }
+    // What the answerer was shown, as Qt texts.
+    QStringList messageTexts() const
+    {
+        QStringList texts;
+        for (const std::string &t : ui.messageTexts())
+            texts << Q(t);
+        return texts;
     }
 
     void key(int keyCode, const QString &text, Qt::KeyboardModifiers mods = Qt::NoModifier)

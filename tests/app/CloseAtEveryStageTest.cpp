@@ -8,7 +8,7 @@
 #include "AppFixture.h"
 #include "QtFiles.h"
 #include "cabinet/CabSTComps.h"
-#include "settings/formstorage.h"
+#include "app/FormStorage.h"
 
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -29,7 +29,7 @@ protected:
     void selectFirma1()
     {
         for (int row = 0; row < list().count(); ++row)
-            if (list().katalog(row) == QStringLiteral("FIRMA1"))
+            if (Q(list().katalog(row)) == QStringLiteral("FIRMA1"))
                 grid().setCurrentRow(row);
     }
 
@@ -57,7 +57,7 @@ protected:
                 return false;
             }
             // The events have been through once since: the close is handled.
-            askedInStage = ui.messageTexts().contains(kQuestion);
+            askedInStage = messageTexts().contains(kQuestion);
             return true;
         };
         command();
@@ -65,7 +65,7 @@ protected:
         if (!posted)
             return false;
         EXPECT_TRUE(askedInStage) << "stage " << call << ": no question while it waited on the disk";
-        EXPECT_EQ(ui.messageTexts().count(kQuestion), 1);
+        EXPECT_EQ(messageTexts().count(kQuestion), 1);
         pumpEvents(50);
         EXPECT_EQ(closed, answer == MsgResult::Yes) << "stage " << call;
         return true;

@@ -38,11 +38,11 @@ protected:
         AppFixture::TearDown();
     }
     QString archive() const { return temp.file(QStringLiteral("archiwum.cab")); }
-    QString busyText() const { return DataFolderBusyMessage(dataFolder()); }
+    QString busyText() const { return Q(DataFolderBusyMessage(U(dataFolder()))); }
     void selectRow(const QString &katalog)
     {
         for (int row = 0; row < list().count(); ++row)
-            if (list().katalog(row) == katalog)
+            if (Q(list().katalog(row)) == katalog)
                 grid().setCurrentRow(row);
     }
 };
@@ -57,8 +57,8 @@ TEST_F(BusyFixture, CreateSaysTheFolderIsBusyBeforeAskingAndChangesNothing)
     hold();
     Form_Zawartosc.clear();
     window->act_ArchiwizujExecute();
-    EXPECT_EQ(ui.messageTexts(), QStringList{busyText()}) << "no question answered for nothing";
-    EXPECT_EQ(ui.messages.back().caption, ApplicationTitle());
+    EXPECT_EQ(messageTexts(), QStringList{busyText()}) << "no question answered for nothing";
+    EXPECT_EQ(Q(ui.messages.back().caption), Q(ApplicationTitle()));
     EXPECT_EQ(ui.messages.back().buttons, MsgButtons::Ok);
     EXPECT_EQ(Form_Zawartosc, nullptr) << "no log window, no run";
     EXPECT_FALSE(QFileInfo::exists(archive()));
@@ -105,7 +105,7 @@ TEST_P(InterruptedRestore, IsSettledOnlyByWhoeverHoldsTheLockAndBeforeItIsArchiv
     const auto before = snapshot(dataFolder());
     startOnDemo(archive());
     EXPECT_EQ(list().count(), 12);
-    EXPECT_TRUE(ui.messages.empty()) << ui.messageTexts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(ui.messages.empty()) << messageTexts().join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(snapshot(dataFolder()) == before);
     release();
 
@@ -115,8 +115,8 @@ TEST_P(InterruptedRestore, IsSettledOnlyByWhoeverHoldsTheLockAndBeforeItIsArchiv
     window->ToggleCurrent();
     ui.answers.push_back(MsgResult::Yes);
     window->act_ArchiwizujExecute();
-    ASSERT_EQ(ui.messageTexts().size(), 2);
-    EXPECT_EQ(ui.messageTexts()[1], QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r"
+    ASSERT_EQ(messageTexts().size(), 2);
+    EXPECT_EQ(messageTexts()[1], QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r"
                                                    "Dokończono je: katalog zawiera dane z archiwum.")
                                         .arg(company));
     EXPECT_FALSE(QFileInfo::exists(staging));
@@ -151,7 +151,7 @@ TEST_F(BusyFixture, RestoreSaysTheFolderIsBusyBeforeAnyQuestion)
     ui.messages.clear();
     Form_Zawartosc.clear();
     window->act_RestoreExecute();
-    EXPECT_EQ(ui.messageTexts(), QStringList{busyText()});
+    EXPECT_EQ(messageTexts(), QStringList{busyText()});
     EXPECT_EQ(Form_Zawartosc, nullptr);
     EXPECT_EQ(ui.beeps, 0);
     EXPECT_EQ(QFileInfo(book).size(), 9);

@@ -25,12 +25,12 @@ TEST(LogWindow, NewWindowStateAndCaption)
     EXPECT_EQ(w->minimumSize(), QSize(529, 235));
     EXPECT_TRUE(QFontInfo(w->Memo_pliki->font()).fixedPitch());
     EXPECT_EQ(w->Memo_pliki->lineWrapMode(), QPlainTextEdit::NoWrap);
-    log->setCaptionFromTemplate(QStringLiteral("Arch2005-03-03_1415.cab"));
+    log->setCaptionFromTemplate("Arch2005-03-03_1415.cab");
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Zawartość archiwum Arch2005-03-03_1415.cab"));
-    log->setCaption(QStringLiteral("Wysyłanie pliku a.cab"));
+    log->setCaption("Wysyłanie pliku a.cab");
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Wysyłanie pliku a.cab"));
-    log->addLine(QStringLiteral("-- Firma : A -- "));
-    log->addLine(QStringLiteral("***"));
+    log->addLine("-- Firma : A -- ");
+    log->addLine("***");
     EXPECT_EQ(w->lines(), (QStringList{"-- Firma : A -- ", "***"}));
     log->clearLines();
     EXPECT_TRUE(w->lines().isEmpty());
@@ -96,7 +96,7 @@ TEST(LogWindow, StopCanBePressedOnce)
 TEST(LogWindow, TheNewestWindowIsTheProgramWideOneAndOthersStayOpen)
 {
     auto *first = static_cast<TForm_Zawartosc *>(OpenLogWindow());
-    first->addLine(QStringLiteral("pierwsze"));
+    first->addLine("pierwsze");
     first->showModeless();
     auto *second = static_cast<TForm_Zawartosc *>(OpenLogWindow());
     EXPECT_EQ(Form_Zawartosc, second);

@@ -1,5 +1,5 @@
 #include "AppFixture.h"
-#include "platform/interaction.h"
+#include "archive/Interaction.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +18,7 @@ using namespace qv::test;
 
 namespace {
 
-QString appTitle() { return ApplicationTitle(); }
+QString appTitle() { return Q(ApplicationTitle()); }
 
 void touch(const QString &path)
 {
@@ -33,8 +33,8 @@ TEST_F(AppFixture, StartOnAFolderWithARegisterFillsTheListAndEnablesTheListComma
     startOnDemo();
     EXPECT_TRUE(ui.messages.empty());
     ASSERT_EQ(list().count(), 12);
-    EXPECT_EQ(list().firma(0), QStringLiteral("Biuro Rachunkowe Małgorzata"));
-    EXPECT_EQ(list().firma(11), QStringLiteral("Fundacja Pomocy Żakom"));
+    EXPECT_EQ(Q(list().firma(0)), QStringLiteral("Biuro Rachunkowe Małgorzata"));
+    EXPECT_EQ(Q(list().firma(11)), QStringLiteral("Fundacja Pomocy Żakom"));
     for (int r = 0; r < list().count(); ++r)
         EXPECT_EQ(markText(r), QStringLiteral("nie"));
     EXPECT_EQ(grid().currentRow(), 11);
@@ -62,16 +62,16 @@ TEST_F(AppFixture, StartWithoutARegisterPromptsAndOpensTheFolderBrowser)
 {
     const QString empty = temp.file(QStringLiteral("pusty"));
     QDir().mkpath(empty);
-    ui.folderAnswers.push_back(dataFolder());
+    ui.folderAnswers.push_back(U(dataFolder()));
     start(empty);
     ASSERT_GE(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Wybierz katalog danych progamu LDG_2005"));
-    EXPECT_EQ(ui.messages[0].caption, appTitle());
+    EXPECT_EQ(Q(ui.messages[0].text), QStringLiteral("Wybierz katalog danych progamu LDG_2005"));
+    EXPECT_EQ(Q(ui.messages[0].caption), appTitle());
     EXPECT_EQ(ui.messages[0].icon, MsgIcon::None);
     EXPECT_EQ(ui.messages[0].buttons, MsgButtons::Ok);
     ASSERT_EQ(ui.folderPrompts.size(), 1u);
-    EXPECT_EQ(ui.folderPrompts[0], QStringLiteral("Wskaż katalog danyh LDG"));
-    EXPECT_EQ(ui.folderStarts[0], empty);
+    EXPECT_EQ(Q(ui.folderPrompts[0]), QStringLiteral("Wskaż katalog danyh LDG"));
+    EXPECT_EQ(Q(ui.folderStarts[0]), empty);
     // Choosing a folder with a register loads it; no beep at start-up.
     EXPECT_EQ(list().count(), 12);
     EXPECT_EQ(ui.beeps, 0);
@@ -85,9 +85,9 @@ TEST_F(AppFixture, CancelledStartUpPromptLeavesOnlyTheAlwaysAvailableCommands)
     qputenv("HOME", temp.file(QStringLiteral("dom")).toUtf8());
     start(QString());
     qputenv("HOME", home);
-    EXPECT_EQ(ui.messageTexts(), QStringList{QStringLiteral("Wybierz katalog danych progamu LDG_2005")});
+    EXPECT_EQ(messageTexts(), QStringList{QStringLiteral("Wybierz katalog danych progamu LDG_2005")});
     ASSERT_EQ(ui.folderStarts.size(), 1u);
-    EXPECT_EQ(ui.folderStarts[0], QDir::rootPath());  // the named folder does not exist
+    EXPECT_EQ(Q(ui.folderStarts[0]), QDir::rootPath());  // the named folder does not exist
     EXPECT_EQ(list().count(), 0);
     EXPECT_TRUE(window->act_koniec->isEnabled());
     for (QAction *a : {window->act_add_one, window->act_add_all, window->act_del_all, window->act_GenerujPlik,
@@ -101,12 +101,12 @@ TEST_F(AppFixture, LaterFolderWithoutRegisterBeepsAndKeepsTheList)
     key(Qt::Key_Space, QStringLiteral(" "));
     const QString empty = temp.file(QStringLiteral("inny"));
     QDir().mkpath(empty);
-    ui.folderAnswers.push_back(empty);
+    ui.folderAnswers.push_back(U(empty));
     window->DirectoryEdit_LDG->button()->click();
-    EXPECT_EQ(ui.trail.mid(ui.trail.indexOf(QStringLiteral("browse"))),
+    EXPECT_EQ(trail().mid(trail().indexOf(QStringLiteral("browse"))),
               (QStringList{QStringLiteral("browse"), QStringLiteral("beep"),
                            QStringLiteral("message:Podany katalog %1 nie zawiera pliku SPISFIRM.DAT").arg(empty)}));
-    EXPECT_EQ(ui.messages.back().caption, appTitle());
+    EXPECT_EQ(Q(ui.messages.back().caption), appTitle());
     EXPECT_EQ(window->DataFolder(), empty);
     EXPECT_EQ(list().count(), 12);
     EXPECT_EQ(markText(11), QStringLiteral("Tak"));
@@ -162,12 +162,12 @@ TEST_F(AppFixture, AnUnreadableRegisterSaysWhyInsteadOfShowingAnEmptyList)
     ASSERT_EQ(list().count(), 12);
     window->DirectoryEdit_LDG->setText(folder);
     ASSERT_FALSE(ui.messages.empty());
-    EXPECT_EQ(ui.trail.mid(ui.trail.size() - 2, 1), QStringList{QStringLiteral("beep")});
-    EXPECT_TRUE(ui.messages.back().text.startsWith(QStringLiteral("Nie można odczytać pliku %1\r").arg(path)))
-        << ui.messages.back().text.toStdString();
-    EXPECT_GT(ui.messages.back().text.size(), QStringLiteral("Nie można odczytać pliku %1\r").arg(path).size())
+    EXPECT_EQ(trail().mid(trail().size() - 2, 1), QStringList{QStringLiteral("beep")});
+    EXPECT_TRUE(Q(ui.messages.back().text).startsWith(QStringLiteral("Nie można odczytać pliku %1\r").arg(path)))
+        << Q(ui.messages.back().text).toStdString();
+    EXPECT_GT(Q(ui.messages.back().text).size(), QStringLiteral("Nie można odczytać pliku %1\r").arg(path).size())
         << "the system's reason follows the name";
-    EXPECT_EQ(ui.messages.back().caption, appTitle());
+    EXPECT_EQ(Q(ui.messages.back().caption), appTitle());
     EXPECT_EQ(list().count(), 0);
 }
 
@@ -176,10 +176,10 @@ TEST_F(AppFixture, TheCurrentRowIsInSightAfterALongerRegisterIsLoaded)
     startOnDemo();
     const QString folder = temp.file(QStringLiteral("dlugi"));
     QDir().mkpath(folder);
-    QList<demo::DemoCompany> many;
+    std::vector<demo::DemoCompany> many;
     for (int i = 0; i < 300; ++i)
-        many.append({QStringLiteral("Firma %1").arg(i), QStringLiteral("F%1").arg(i), QString(), false});
-    demo::WriteRegister(QDir(folder).filePath(QStringLiteral("SPISFIRM.DAT")), many, demo::RegisterCodePage::Mazovia);
+        many.push_back({"Firma " + std::to_string(i), "F" + std::to_string(i), "", false});
+    demo::WriteRegister(U(QDir(folder).filePath(QStringLiteral("SPISFIRM.DAT"))), many, demo::RegisterCodePage::Mazovia);
     window->DirectoryEdit_LDG->setText(folder);
     pumpEvents(50);
     ASSERT_EQ(grid().currentRow(), 299);
@@ -213,7 +213,7 @@ TEST_F(AppFixture, SpaceEnterAndDoubleClickToggleTheCurrentRow)
     EXPECT_EQ(markText(2), QStringLiteral("Nie"));
 
     // A double click toggles the row it lands on; its first click selects it.
-    const QPoint at = grid().visualRect(list().index(5, 1)).center();
+    const QPoint at = grid().visualRect(model().index(5, 1)).center();
     QWidget *vp = grid().viewport();
     const QPointF global = vp->mapToGlobal(at);
     QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
@@ -290,7 +290,7 @@ TEST_F(AppFixture, MarkedRowsArePaintedYellowWithNavyOrBlackText)
     const QImage image = grid().viewport()->grab().toImage();
 
     const auto cell = [&](int row, int column) {
-        return grid().visualRect(list().index(row, column)).adjusted(2, 2, -2, -2);
+        return grid().visualRect(model().index(row, column)).adjusted(2, 2, -2, -2);
     };
     const auto has = [&](const QRect &r, QRgb colour) {
         for (int y = r.top(); y <= r.bottom(); ++y)
@@ -375,22 +375,22 @@ TEST_F(AppFixture, AboutBoxAndGeneralErrorReport)
     startOnDemo();
     window->mi_about->trigger();
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
+    EXPECT_EQ(Q(ui.messages[0].text),
               QStringLiteral("Archiwizator danych księgowych Programu LDG_2005 wersja 1.00 z 03.03.2005\rtworząca "
                              "jeden plik archiwum *.cab z wybranych firm.\rMożliwość przesłania tego pliku w celach "
                              "serwisowych do autora"));
-    EXPECT_EQ(ui.messages[0].caption, appTitle());
+    EXPECT_EQ(Q(ui.messages[0].caption), appTitle());
     EXPECT_EQ(ui.messages[0].icon, MsgIcon::None);
 
     window->guarded([] { throw qv::Exception("Nie można otworzyć pliku"); });
-    EXPECT_EQ(ui.messages.back().text, QStringLiteral("Nie można otworzyć pliku."));
-    EXPECT_EQ(ui.messages.back().caption, appTitle());
+    EXPECT_EQ(Q(ui.messages.back().text), QStringLiteral("Nie można otworzyć pliku."));
+    EXPECT_EQ(Q(ui.messages.back().caption), appTitle());
     EXPECT_EQ(ui.messages.back().icon, MsgIcon::Error);
     EXPECT_EQ(ui.messages.back().buttons, MsgButtons::Ok);
-    EXPECT_EQ(ExceptionReportText(QStringLiteral("Koniec.")), QStringLiteral("Koniec."));
-    EXPECT_EQ(ExceptionReportText(QStringLiteral("Uwaga !")), QStringLiteral("Uwaga !"));
-    EXPECT_EQ(ExceptionReportText(QStringLiteral("[0x0007]")), QStringLiteral("[0x0007]."));
-    EXPECT_EQ(ExceptionReportText(QString()), QString());
+    EXPECT_EQ(ExceptionReportText("Koniec."), "Koniec.");
+    EXPECT_EQ(ExceptionReportText("Uwaga !"), "Uwaga !");
+    EXPECT_EQ(ExceptionReportText("[0x0007]"), "[0x0007].");
+    EXPECT_EQ(ExceptionReportText(""), "");
 }
 
 TEST_F(AppFixture, LeavingTheArchiveFieldChecksTheFile)
@@ -422,15 +422,15 @@ TEST_F(AppFixture, BrowsingForTheArchiveQuotesNamesWithBlanks)
     const QString archive = temp.file(QStringLiteral("moje archiwum.cab"));
     touch(archive);
     startOnDemo(temp.file(QStringLiteral("stary.cab")));
-    ui.openFileAnswers.push_back(archive);
+    ui.openFileAnswers.push_back(U(archive));
     window->FN_cab->button()->click();
     ASSERT_EQ(ui.openFileRequests.size(), 1u);
     const OpenFileRequest &r = ui.openFileRequests[0];
-    EXPECT_EQ(r.title, QStringLiteral("Wskaż plik archiwum *.cab"));
-    EXPECT_EQ(r.filter, QStringLiteral("Pliki archiwum (*.cab)|*.cab|Wszystkie pliki (*.*)|*.*"));
-    EXPECT_EQ(r.defaultSuffix, QStringLiteral("cab"));
-    EXPECT_EQ(r.initialFolder, QDir::toNativeSeparators(temp.path()));
-    EXPECT_EQ(r.initialName, QStringLiteral("stary.cab"));
+    EXPECT_EQ(Q(r.title), QStringLiteral("Wskaż plik archiwum *.cab"));
+    EXPECT_EQ(Q(r.filter), QStringLiteral("Pliki archiwum (*.cab)|*.cab|Wszystkie pliki (*.*)|*.*"));
+    EXPECT_EQ(Q(r.defaultSuffix), QStringLiteral("cab"));
+    EXPECT_EQ(Q(r.initialFolder), QDir::toNativeSeparators(temp.path()));
+    EXPECT_EQ(Q(r.initialName), QStringLiteral("stary.cab"));
     EXPECT_EQ(window->FN_cab->text(), QLatin1Char('"') + archive + QLatin1Char('"'));
     EXPECT_EQ(window->ArchiveFileName(), archive);
     // Choosing does not re-check the archive commands; leaving the field does.
@@ -496,7 +496,7 @@ TEST_F(AppFixture, KoniecPracyClosesTheWindow)
 
 TEST(ApplicationTitle, FileNameUpToTheFirstFullStopWithTheRestInLowerCase)
 {
-    EXPECT_EQ(ApplicationTitleFor(QStringLiteral("C:/Prog/QVARCHIWIZATOR.EXE")), QStringLiteral("Qvarchiwizator"));
-    EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/usr/bin/qvarchiwizator")), QStringLiteral("qvarchiwizator"));
-    EXPECT_EQ(ApplicationTitleFor(QStringLiteral("Arch.v2.exe")), QStringLiteral("Arch"));
+    EXPECT_EQ(ApplicationTitleFor("C:/Prog/QVARCHIWIZATOR.EXE"), "Qvarchiwizator");
+    EXPECT_EQ(ApplicationTitleFor("/usr/bin/qvarchiwizator"), "qvarchiwizator");
+    EXPECT_EQ(ApplicationTitleFor("Arch.v2.exe"), "Arch");
 }

@@ -59,8 +59,8 @@ TEST(PolishTexts, StandardButtonsAndDialogsArePolishWhateverTheSystemsLanguage)
             box->button(QMessageBox::No)->click();
         }
     });
-    const MsgResult answer = qt.message(nullptr, {QStringLiteral("Pytanie ?"), QStringLiteral("Potwierdź ... "),
-                                                  MsgIcon::Question, MsgButtons::YesNo, MsgResult::No});
+    const MsgResult answer =
+        qt.message({"Pytanie ?", "Potwierdź ... ", MsgIcon::Question, MsgButtons::YesNo, MsgResult::No});
     EXPECT_EQ(answer, MsgResult::No);
     texts.sort();
     EXPECT_EQ(texts, (QStringList{QStringLiteral("&Nie"), QStringLiteral("&Tak")}));
@@ -78,9 +78,9 @@ TEST(PolishTexts, StandardButtonsAndDialogsArePolishWhateverTheSystemsLanguage)
         }
     });
     OpenFileRequest request;
-    request.title = QStringLiteral("Wskaż plik archiwum *.cab");
-    request.filter = QStringLiteral("Pliki archiwum (*.cab)|*.cab");
-    EXPECT_FALSE(qt.openFile(nullptr, request).has_value());
-    EXPECT_EQ(title, request.title);
+    request.title = "Wskaż plik archiwum *.cab";
+    request.filter = "Pliki archiwum (*.cab)|*.cab";
+    EXPECT_FALSE(qt.openFile(request).has_value());
+    EXPECT_EQ(title, Q(request.title));
     EXPECT_TRUE(dialogTexts.contains(QStringLiteral("Anuluj"))) << dialogTexts.join(QLatin1Char(',')).toStdString();
 }

@@ -67,7 +67,7 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         root_ = tmpl;
         folder_ = QString::fromStdString(root_ + "/LDG_2005");
-        demo::WriteDemoDataFolder(folder_, demo::RegisterCodePage::Mazovia);
+        demo::WriteDemoDataFolder(U(folder_), demo::RegisterCodePage::Mazovia);
     }
 
     void TearDown() override
@@ -138,11 +138,11 @@ TEST_P(RestoreCrash, NextStartLeavesTheCompanyWhollyOldOrWhollyNewAndSaysWhich)
 
     const QString interrupted =
         QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r").arg(company());
-    ASSERT_EQ(ui.messages.size(), 1u) << ui.messageTexts().join(QLatin1Char('|')).toStdString();
-    EXPECT_EQ(ui.messages[0].text,
+    ASSERT_EQ(ui.messages.size(), 1u) << messageTexts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(Q(ui.messages[0].text),
               interrupted + (kill.endsNew ? QStringLiteral("Dokończono je: katalog zawiera dane z archiwum.")
                                           : QStringLiteral("Cofnięto je: katalog zawiera dane sprzed odtwarzania.")));
-    EXPECT_EQ(ui.messages[0].caption, ApplicationTitle());
+    EXPECT_EQ(Q(ui.messages[0].caption), Q(ApplicationTitle()));
     EXPECT_EQ(ui.messages[0].buttons, MsgButtons::Ok);
     EXPECT_EQ(ui.messages[0].icon, MsgIcon::None);
     const auto now = snapshot(company());
@@ -216,13 +216,13 @@ TEST_F(RestoreRecovery, TheNextRestoreSettlesAnInterruptedOneFirst)
     startOnDemo(archive);
     killRestoreOfFirma1AfterTheJournal();
     for (int r = 0; r < list().count(); ++r)
-        if (list().katalog(r) == QStringLiteral("XFIRMA1"))
+        if (Q(list().katalog(r)) == QStringLiteral("XFIRMA1"))
             grid().setCurrentRow(r);
     ui.answers = {MsgResult::Yes, MsgResult::Yes};
     Form_Zawartosc.clear();
     window->act_RestoreExecute();
 
-    const QStringList texts = ui.messageTexts();
+    const QStringList texts = messageTexts();
     ASSERT_EQ(texts.size(), 3) << texts.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(texts[2], QStringLiteral("Odtwarzanie danych firmy w katalogu %1 zostało przerwane.\r"
                                        "Dokończono je: katalog zawiera dane z archiwum.")
@@ -253,7 +253,7 @@ TEST_F(RestoreRecovery, ADamagedJournalIsReportedAtStartAndNothingChanges)
     startOnDemo();
 
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text,
+    EXPECT_EQ(Q(ui.messages[0].text),
               QStringLiteral("Przerwane odtwarzanie danych pozostawiło katalog %1 z uszkodzonym dziennikiem.\r"
                              "Niczego nie zmieniono: sprawdź dane firm, zanim usuniesz ten katalog.")
                   .arg(stagingFolder));

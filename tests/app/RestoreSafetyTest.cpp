@@ -59,7 +59,7 @@ protected:
     {
         startOnDemo(archive());
         for (int r = 0; r < list().count(); ++r)
-            if (list().katalog(r) == katalog)
+            if (Q(list().katalog(r)) == katalog)
                 grid().setCurrentRow(r);
         Form_Zawartosc.clear();
         ui.answers = {MsgResult::Yes, MsgResult::Yes};

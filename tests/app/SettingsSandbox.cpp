@@ -11,7 +11,7 @@ public:
     void SetUp() override
     {
         dir_ = std::make_unique<QTemporaryDir>();
-        qv::SetDefaultSettingsFileName(dir_->filePath(QStringLiteral("sandbox.INI")));
+        qv::SetDefaultSettingsFileName(dir_->filePath(QStringLiteral("sandbox.INI")).toStdString());
     }
     void TearDown() override { dir_.reset(); }
 

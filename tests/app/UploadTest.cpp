@@ -1,7 +1,7 @@
 #include "AppFixture.h"
 #include "FtpTestServer.h"
 #include "scripted_server.h"
-#include "settings/formstorage.h"
+#include "app/FormStorage.h"
 #include "settings/inifile.h"
 #include "upload/remotename.h"
 
@@ -46,7 +46,7 @@ protected:
     // A key of [Main] in the settings file, as the maker or the user writes it.
     void setting(const QString &key, const QString &value)
     {
-        IniFile(settingsFile()).WriteString(QStringLiteral("Main"), key, value);
+        IniFile(U(settingsFile())).WriteString("Main", U(key), U(value));
     }
 
     QString archive(int size, const QString &name = QStringLiteral("Arch2005-03-03_1415.cab"))
@@ -64,21 +64,21 @@ protected:
     void startFor(const QString &file, const QString &host = QStringLiteral("localhost"))
     {
         startOnDemo(file);
-        setValue(QStringLiteral("host"), host);
-        setValue(QStringLiteral("port"), QString::number(server->port()));
+        setValue("host", host);
+        setValue("port", QString::number(server->port()));
     }
 
     // A scripted server's port in place of the real server's, by address.
     void startForScripted(const QString &file, int port)
     {
         startOnDemo(file);
-        setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
-        setValue(QStringLiteral("port"), QString::number(port));
+        setValue("host", QStringLiteral("127.0.0.1"));
+        setValue("port", QString::number(port));
     }
 
-    void setValue(const QString &name, const QVariant &value)
+    void setValue(const QString &name, const QString &value)
     {
-        window->FormStorage_Main->StoredValues.Find(name)->Value = value;
+        window->FormStorage_Main->StoredValues.Find(U(name))->Value = U(value);
     }
 
     TForm_Zawartosc *upload(MsgResult answer = MsgResult::Yes)
@@ -125,8 +125,8 @@ TEST_F(UploadFixture, SuccessfulUploadLogsEveryStepAndStoresTheFileUnderATimeSta
     ASSERT_NE(log, nullptr);
 
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, QStringLiteral("Wysłać plik \"Arch2005-03-03_1415.cab\" internetowym protokołem FTP ?"));
-    EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Potwierdź transmisję ... "));
+    EXPECT_EQ(Q(ui.messages[0].text), QStringLiteral("Wysłać plik \"Arch2005-03-03_1415.cab\" internetowym protokołem FTP ?"));
+    EXPECT_EQ(Q(ui.messages[0].caption), QStringLiteral("Potwierdź transmisję ... "));
     EXPECT_EQ(ui.messages[0].icon, MsgIcon::Question);
     EXPECT_EQ(ui.messages[0].defaultButton, MsgResult::No);
 
@@ -199,18 +199,18 @@ TEST_F(UploadFixture, NoAnswerMissingFileAndABadPortOpenNoLogWindow)
     EXPECT_EQ(upload(MsgResult::No), nullptr);
     EXPECT_TRUE(window->act_FTP->isEnabled());
 
-    setValue(QStringLiteral("port"), QStringLiteral("dwadzieścia"));
+    setValue("port", QStringLiteral("dwadzieścia"));
     EXPECT_EQ(upload(), nullptr);
-    EXPECT_EQ(ui.messages.back().text, QStringLiteral("'dwadzieścia' is not a valid integer value."));
+    EXPECT_EQ(Q(ui.messages.back().text), QStringLiteral("'dwadzieścia' is not a valid integer value."));
     EXPECT_EQ(ui.messages.back().icon, MsgIcon::Error);
-    EXPECT_EQ(ui.messages.back().caption, ApplicationTitle());
+    EXPECT_EQ(Q(ui.messages.back().caption), Q(ApplicationTitle()));
     EXPECT_TRUE(window->act_FTP->isEnabled());
 
     QFile::remove(file);
     const size_t before = ui.messages.size();
     EXPECT_EQ(upload(), nullptr);
     ASSERT_EQ(ui.messages.size(), before + 1);
-    EXPECT_EQ(ui.messages.back().text, QStringLiteral("Brak pliku archiwum %1 !").arg(file));
+    EXPECT_EQ(Q(ui.messages.back().text), QStringLiteral("Brak pliku archiwum %1 !").arg(file));
     EXPECT_EQ(ui.messages.back().icon, MsgIcon::None);
     EXPECT_TRUE(window->act_FTP->isEnabled());
     EXPECT_TRUE(server->storedNames().isEmpty());
@@ -256,7 +256,7 @@ TEST_F(UploadFixture, ActiveModeThatDoesNotGetThroughIsLoggedAndTheFileStillArri
         FtpServerOptions options;
         options.extra = c.server;
         serve(options);
-        setting(QStringLiteral("tryb"), c.tryb);
+        setting("tryb", c.tryb);
         const QString file = archive(70000);
         startFor(file);
         window->IdFTP->PassiveFallbackTimeout = 1000;
@@ -283,7 +283,7 @@ TEST_F(UploadFixture, ActiveOnlyModeReportsTheRefusal)
         if (option == "--refuse")
             options.extra << "PORT,EPRT";
         serve(options);
-        setting(QStringLiteral("tryb"), QStringLiteral("aktywny"));
+        setting("tryb", QStringLiteral("aktywny"));
         startFor(archive(100));
         const QStringList lines = upload()->lines();
         ASSERT_GE(lines.size(), 3);
@@ -528,7 +528,7 @@ TEST_F(UploadFixture, LogSaysWhetherTheSessionIsEncrypted)
         FtpServerOptions options;
         options.tls = c.tlsServer;
         serve(options);
-        setting(QStringLiteral("tls"), c.tls);
+        setting("tls", c.tls);
         startFor(archive(5000));
         if (c.trusted)
             window->IdFTP->TlsTrustFile = server->caFile();
@@ -569,15 +569,15 @@ TEST_F(UploadFixture, UnknownModeOrTlsValueIsReportedBeforeAnyConnection)
 {
     const QString file = archive(10);
     startFor(file);
-    setting(QStringLiteral("tryb"), QStringLiteral("pasywnie"));
+    setting("tryb", QStringLiteral("pasywnie"));
     EXPECT_EQ(upload(), nullptr);
-    EXPECT_EQ(ui.messages.back().text,
+    EXPECT_EQ(Q(ui.messages.back().text),
               QStringLiteral("Nieznana wartość \"pasywnie\" klucza tryb w pliku ustawień (dozwolone: auto, aktywny, pasywny)"));
     EXPECT_EQ(ui.messages.back().icon, MsgIcon::Error);
-    setting(QStringLiteral("tryb"), QStringLiteral(" AUTO "));
-    setting(QStringLiteral("tls"), QStringLiteral("tak"));
+    setting("tryb", QStringLiteral(" AUTO "));
+    setting("tls", QStringLiteral("tak"));
     EXPECT_EQ(upload(), nullptr);
-    EXPECT_EQ(ui.messages.back().text,
+    EXPECT_EQ(Q(ui.messages.back().text),
               QStringLiteral("Nieznana wartość \"tak\" klucza tls w pliku ustawień (dozwolone: nie, auto, wymagany)"));
     EXPECT_TRUE(window->act_FTP->isEnabled());
     EXPECT_TRUE(server->storedNames().isEmpty());
