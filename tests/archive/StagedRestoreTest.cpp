@@ -136,6 +136,11 @@ TEST_F(CommitFixture, StagedNamesNeverLeaveTheExtractionFolder)
     for (const char *name : {"..\\XFIRMA1\\K.DBF", "..", "", "\\abs", "/abs", "C:\\x", "A\\..\\..\\x", "A/../../x"})
         EXPECT_EQ(restore.stagedPath(name), "") << name;
     EXPECT_THROW(StagedRestore(data.path(), ".."), ERestoreLeavesFolder);
+}
+
+TEST_F(CommitFixture, StagedNamesNeverLeadThroughALink)
+{
+    StagedRestore restore(data.path(), "FIRMA1");
     if (!MakeSymbolicLink(data.path(), join(restore.extractionFolder(), "LINK"), true))
         GTEST_SKIP() << kNoLinks;
     EXPECT_EQ(restore.stagedPath("LINK\\X.DBF"), "") << "through a link leading out";
