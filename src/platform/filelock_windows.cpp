@@ -34,6 +34,14 @@ FileHandle OpenLockFile(const std::string &path)
         const DWORD e = GetLastError();
         if (e != ERROR_ACCESS_DENIED && e != ERROR_WRITE_PROTECT)
             return InvalidFileHandle;
+        // A folder (or a link to one) under the name is refused with "access
+        // denied" too, which callers would take for a lock file that cannot
+        // exist here; it is something else planted there.
+        const DWORD attrs = GetFileAttributesW(name.c_str());
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+            SetLastError(static_cast<DWORD>(osErrorNotRegularFile));
+            return InvalidFileHandle;
+        }
         h = openShared(name, GENERIC_READ, OPEN_EXISTING);
         if (h == INVALID_HANDLE_VALUE)
             return InvalidFileHandle;

@@ -239,7 +239,11 @@ bool ForceDirectories(const std::string &path)
     if (!parent.empty() && parent != p && !(parent.size() <= 3 && parent.find(':') != std::string::npos) &&
         !ForceDirectories(parent))
         return false;
-    return ::CreateDirectoryW(Wide(p).c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+    if (::CreateDirectoryW(Wide(p).c_str(), nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(p)))
+        return true;
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+        SetLastError(ERROR_DIRECTORY);  // a file stands where the folder should: say that, not that it exists
+    return false;
 }
 
 bool CreateUniqueDirectory(const std::string &folder, const std::string &prefix, std::string &path)

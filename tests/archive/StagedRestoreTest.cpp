@@ -2,18 +2,17 @@
 // folders: a commit that fails half way puts everything back, a running
 // instance's work is never touched, and a damaged or hostile staging folder
 // changes nothing.
-#include "CoreTest.h"
 #include "archive/RestoreJournal.h"
 #include "archive/StagedRestore.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
+#include "CoreTest.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #ifndef _WIN32
@@ -21,56 +20,40 @@
 #endif
 
 using namespace qv;
-
-#ifndef _WIN32
+using qv::test::MakeSymbolicLink;
+using qv::test::ReadBytes;
 
 namespace {
 
-class Folder {
-public:
-    Folder()
-    {
-        std::string tmpl = TempDirectory() + "qvstaged.XXXXXX";
-        if (!::mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~Folder() { DirectoryDeleteTree(path_); }
-    std::string operator/(const std::string &rel) const { return path_ + "/" + rel; }
-    const std::string &path() const { return path_; }
+constexpr const char *kNoLinks = "the system makes no symbolic links here (Wine, or Windows without the privilege)";
 
-private:
-    std::string path_;
-};
-
-void put(const std::string &path, const std::string &data)
+// A path below root from a relative one written with "/".
+std::string join(const std::string &root, std::string rel)
 {
-    ForceDirectories(ExtractFilePath(path));
-    std::ofstream(path, std::ios::binary) << data;
+    std::replace(rel.begin(), rel.end(), '/', PathDelim);
+    return root + PathDelim + rel;
 }
 
-// Every file below a folder with its contents; folders as "<dir>".
-std::map<std::string, std::string> tree(const std::string &root, const std::string &prefix = "")
+class Folder {
+public:
+    std::string operator/(const std::string &rel) const { return join(dir_.path(), rel); }
+    const std::string &path() const { return dir_.path(); }
+
+private:
+    qv::test::ScratchDir dir_{"qvstaged"};
+};
+
+void put(const std::string &path, const std::string &data) { qv::test::WriteBytes(path, data); }
+
+// Every file below a folder with its contents, by relative name with "/"
+// between parts; folders as "<dir>".
+std::map<std::string, std::string> tree(const std::string &root)
 {
     std::map<std::string, std::string> out;
-    FileSearch s;
-    SearchEntry e;
-    const std::string here = prefix.empty() ? root : root + "/" + prefix;
-    if (!s.First(here + "/*", e))
-        return out;
-    do {
-        if (e.name == "." || e.name == "..")
-            continue;
-        const std::string rel = prefix.empty() ? e.name : prefix + "/" + e.name;
-        if (e.attributes & faDirectory) {
-            out[rel] = "<dir>";
-            const auto sub = tree(root, rel);
-            out.insert(sub.begin(), sub.end());
-        } else {
-            std::ifstream f(root + "/" + rel, std::ios::binary);
-            out[rel] = std::string(std::istreambuf_iterator<char>(f), {});
-        }
-    } while (s.Next(e));
+    for (const std::string &rel : qv::test::ListTree(root)) {
+        const std::string full = join(root, rel);
+        out[rel] = DirectoryExists(full) ? "<dir>" : ReadBytes(full);
+    }
     return out;
 }
 
@@ -88,15 +71,17 @@ RestoreJournal movingJournal(const std::vector<RestoreJournal::Move> &moves)
 struct CommitFixture : ::testing::Test {
     Folder data;
     std::string company() const { return data / "FIRMA1"; }
+    std::string company(const std::string &rel) const { return join(company(), rel); }
     std::string staging(std::uint32_t pid) const { return data / stagingName(pid); }
+    std::string staging(std::uint32_t pid, const std::string &rel) const { return join(staging(pid), rel); }
 };
 
 }  // namespace
 
 TEST_F(CommitFixture, CommitPlacesEveryFileAndLeavesNothingBehind)
 {
-    put(company() + "/A.DBF", "stary A");
-    put(company() + "/B.DBF", "tylko stary B");
+    put(company("A.DBF"), "stary A");
+    put(company("B.DBF"), "tylko stary B");
     std::string stagingFolder;
     std::vector<std::pair<CommitPoint, std::size_t>> points;
     {
@@ -128,9 +113,9 @@ TEST_F(CommitFixture, CommitPlacesEveryFileAndLeavesNothingBehind)
 
 TEST_F(CommitFixture, CommitThatFailsHalfWayPutsEveryFileBack)
 {
-    put(company() + "/A.DBF", "stary A");
-    put(company() + "/C.DBF", "stary C");
-    put(company() + "/B.DBF/W_SRODKU", "folder, nie plik");  // nothing can replace it
+    put(company("A.DBF"), "stary A");
+    put(company("C.DBF"), "stary C");
+    put(company("B.DBF/W_SRODKU"), "folder, nie plik");  // nothing can replace it
     const auto before = tree(company());
     std::string stagingFolder;
     {
@@ -147,19 +132,26 @@ TEST_F(CommitFixture, CommitThatFailsHalfWayPutsEveryFileBack)
 TEST_F(CommitFixture, StagedNamesNeverLeaveTheExtractionFolder)
 {
     StagedRestore restore(data.path(), "FIRMA1");
-    EXPECT_EQ(restore.stagedPath("SUB\\X.DBF"), restore.extractionFolder() + "/SUB/X.DBF");
+    EXPECT_EQ(restore.stagedPath("SUB\\X.DBF"), join(restore.extractionFolder(), "SUB/X.DBF"));
     for (const char *name : {"..\\XFIRMA1\\K.DBF", "..", "", "\\abs", "/abs", "C:\\x", "A\\..\\..\\x", "A/../../x"})
         EXPECT_EQ(restore.stagedPath(name), "") << name;
-    ASSERT_EQ(::symlink(data.path().c_str(), (restore.extractionFolder() + "/LINK").c_str()), 0);
-    EXPECT_EQ(restore.stagedPath("LINK\\X.DBF"), "") << "through a link leading out";
     EXPECT_THROW(StagedRestore(data.path(), ".."), ERestoreLeavesFolder);
+}
+
+TEST_F(CommitFixture, StagedNamesNeverLeadThroughALink)
+{
+    StagedRestore restore(data.path(), "FIRMA1");
+    if (!MakeSymbolicLink(data.path(), join(restore.extractionFolder(), "LINK"), true))
+        GTEST_SKIP() << kNoLinks;
+    EXPECT_EQ(restore.stagedPath("LINK\\X.DBF"), "") << "through a link leading out";
 }
 
 TEST_F(CommitFixture, AFolderLinkedOutOfTheCompanyStopsTheCommitBeforeAnythingMoves)
 {
     Folder outside;
-    put(company() + "/A.DBF", "stary A");
-    ASSERT_EQ(::symlink(outside.path().c_str(), (company() + "/SUB").c_str()), 0);
+    put(company("A.DBF"), "stary A");
+    if (!MakeSymbolicLink(outside.path(), company("SUB"), true))
+        GTEST_SKIP() << kNoLinks;
     StagedRestore restore(data.path(), "FIRMA1");
     put(restore.stagedPath("A.DBF"), "nowy A");
     put(restore.stagedPath("SUB\\X.DBF"), "wrogi");
@@ -171,8 +163,7 @@ TEST_F(CommitFixture, AFolderLinkedOutOfTheCompanyStopsTheCommitBeforeAnythingMo
         EXPECT_EQ(e.kind(), ERestoreLeavesFolder::LinkInCompany);
     }
     EXPECT_EQ(tree(outside.path()), (std::map<std::string, std::string>{}));
-    std::ifstream a(company() + "/A.DBF");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), "stary A");
+    EXPECT_EQ(ReadBytes(company("A.DBF")), "stary A");
 }
 
 // Under the data folder's lock, a number in a name proves nothing (it is
@@ -181,11 +172,18 @@ TEST_F(CommitFixture, AFolderLinkedOutOfTheCompanyStopsTheCommitBeforeAnythingMo
 // only the folders of ended processes are. Foreign names never count.
 TEST_F(CommitFixture, WhatCountsAsAbandonedWithAndWithoutTheLock)
 {
-    const std::uint32_t parent = static_cast<std::uint32_t>(::getppid());
+    // Live processes: this one, another that waits, and on POSIX the parent
+    // and init.
+    const qv::test::RunningProcess other;
+    std::vector<std::uint32_t> live = {CurrentProcessId(), other.pid()};
+#ifndef _WIN32
+    live.push_back(static_cast<std::uint32_t>(::getppid()));
+    live.push_back(1u);
+#endif
     for (AbandonedBy abandoned : {AbandonedBy::EndedProcess, AbandonedBy::AnyoneElse}) {
-        for (std::uint32_t pid : {CurrentProcessId(), parent, 1u}) {
-            put(staging(pid) + "/dziennik", FormatRestoreJournal(movingJournal({{"A.DBF", false}})));
-            put(staging(pid) + "/nowe/A.DBF", "przerwany");
+        for (std::uint32_t pid : live) {
+            put(staging(pid, "dziennik"), FormatRestoreJournal(movingJournal({{"A.DBF", false}})));
+            put(staging(pid, "nowe/A.DBF"), "przerwany");
         }
         put(data / ".qvodtworz-bez-numeru/nowe/A.DBF", "obce");
         put(data / ".qvodtworz-0-X/nowe/A.DBF", "obce");
@@ -199,11 +197,11 @@ TEST_F(CommitFixture, WhatCountsAsAbandonedWithAndWithoutTheLock)
             EXPECT_TRUE(settled.empty());
             EXPECT_EQ(tree(data.path()), before);
         } else {
-            ASSERT_EQ(settled.size(), 3u) << "ours, the parent's and PID 1's";
+            ASSERT_EQ(settled.size(), live.size()) << "ours and every other live process's";
             for (const SettledRestore &s : settled)
                 EXPECT_EQ(s.outcome, SettledRestore::Finished);
             EXPECT_EQ(tree(company()).at("A.DBF"), "przerwany");
-            for (std::uint32_t pid : {CurrentProcessId(), parent, 1u})
+            for (std::uint32_t pid : live)
                 EXPECT_FALSE(PathExists(staging(pid)));
         }
         EXPECT_EQ(tree(running.extractionFolder()).at("R.DBF"), "w toku") << "a live restore of ours";
@@ -277,13 +275,13 @@ TEST_P(SettleLeftOver, EndsWhollyOldOrWhollyNewOrChangesNothing)
     const LeftOver &l = GetParam();
     const std::uint32_t pid = qv::test::EndedProcessId();
     for (const auto &[rel, bytes] : l.company)
-        put(company() + "/" + rel, bytes);
+        put(company("") + rel, bytes);
     ForceDirectories(staging(pid));
     for (const auto &[rel, bytes] : l.staging) {
         if (rel.back() == '/')
-            ForceDirectories(staging(pid) + "/" + rel);
+            ForceDirectories(staging(pid, "") + rel);
         else
-            put(staging(pid) + "/" + rel, bytes);
+            put(staging(pid, "") + rel, bytes);
     }
     const auto companyBefore = tree(company());
     const auto stagingBefore = tree(staging(pid));
@@ -318,17 +316,16 @@ TEST_F(CommitFixture, AJournalLeadingOutOfTheCompanyChangesNothing)
     Folder outside;
     put(outside / "X.DBF", "poza");
     ASSERT_EQ(ForceDirectories(company()), true);
-    ASSERT_EQ(::symlink(outside.path().c_str(), (company() + "/SUB").c_str()), 0);
+    if (!MakeSymbolicLink(outside.path(), company("SUB"), true))
+        GTEST_SKIP() << kNoLinks;
     const std::uint32_t pid = qv::test::EndedProcessId();
-    put(staging(pid) + "/dziennik", FormatRestoreJournal(movingJournal({{"SUB\\X.DBF", false}})));
-    put(staging(pid) + "/nowe/SUB/X.DBF", "wrogi");
+    put(staging(pid, "dziennik"), FormatRestoreJournal(movingJournal({{"SUB\\X.DBF", false}})));
+    put(staging(pid, "nowe/SUB/X.DBF"), "wrogi");
 
     const auto settled = SettleInterruptedRestores(data.path(), AbandonedBy::AnyoneElse);
 
     ASSERT_EQ(settled.size(), 1u);
     EXPECT_EQ(settled[0].outcome, SettledRestore::LeftAlone);
     EXPECT_EQ(tree(outside.path()), (std::map<std::string, std::string>{{"X.DBF", "poza"}}));
-    EXPECT_TRUE(PathExists(staging(pid) + "/nowe/SUB/X.DBF"));
+    EXPECT_TRUE(PathExists(staging(pid, "nowe/SUB/X.DBF")));
 }
-
-#endif

@@ -22,9 +22,11 @@ using qv::test::WriteBytes;
 namespace {
 
 #ifdef _WIN32
-constexpr int kErrNoFolder = 3;  // ERROR_PATH_NOT_FOUND
+constexpr int kErrNoFolder = 3;     // ERROR_PATH_NOT_FOUND
+constexpr int kErrNotAFolder = 267;  // ERROR_DIRECTORY
 #else
 constexpr int kErrNoFolder = ENOENT;
+constexpr int kErrNotAFolder = ENOTDIR;
 #endif
 
 std::string native(std::string path)
@@ -116,6 +118,9 @@ TEST(FileFolders, ForceDirectoriesRenameDelete)
     EXPECT_TRUE(ForceDirectories(d / "p/q"));
     WriteBytes(d / "p/file", "x");
     EXPECT_FALSE(ForceDirectories(d / "p/file/sub"));
+    EXPECT_EQ(LastOSError(), kErrNotAFolder);
+    EXPECT_FALSE(ForceDirectories(d / "p/file")) << "a file stands where the folder should";
+    EXPECT_EQ(LastOSError(), kErrNotAFolder);
     WriteBytes(d / "p/one", "1");
     WriteBytes(d / "p/two", "2");
     EXPECT_TRUE(FileRename(d / "p/one", d / "p/two")) << "rename replaces";

@@ -1,389 +1,182 @@
-#include "settings/formplacement.h"
-
-#include "platform/errors.h"
+// A window's place as the settings file keeps it, read and written without a
+// window: the keys and their order, the screen-sized keys, the density, the
+// lenient reading of positions, the show command and the layout version.
+#include "settings/placement.h"
 
 #include "settings/inifile.h"
-#include "settings/keepers.h"
-#include "test_support.h"
 
-#include <QGuiApplication>
-#include <QLineEdit>
-#include <QScreen>
-#include <QVBoxLayout>
-#include <QWidget>
-#include <QWindow>
+#include "SettingsTest.h"
 
-#include <cerrno>
-#include <memory>
+using qv::IniFile;
+using qv::PlacementRect;
+using qv::ScreenInfo;
+using qv::StoredPlacement;
+using qv::test::KeysOf;
+using qv::test::WriteBytes;
 
-using qv::TFormPlacement;
+// Found by argument lookup, so in the namespace of the type.
+namespace qv {
+bool operator==(const PlacementRect &a, const PlacementRect &b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+void PrintTo(const PlacementRect &r, std::ostream *os)
+{
+    *os << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom;
+}
+}  // namespace qv
 
 namespace {
 
-const QRect kLogDesign(417, 262, 529, 235);
+const ScreenInfo kScreen{1024, 768, 96};
+// The log window's design place: 529 x 235 at (417, 262).
+const PlacementRect kDesign{417, 262, 946, 497};
 
-// A window that notes, in its own show handler, where it was and whether the
-// window system showed it already.
-class ProbeWindow : public QWidget {
-public:
-    QRect geometryAtShow;
-    bool platformVisibleAtShow = true;
-
+class PlacementTest : public qv::test::SettingsTest {
 protected:
-    void showEvent(QShowEvent *event) override
+    std::string file() const { return path("qvarchiwizator.INI"); }
+    std::string value(const std::string &key) const
     {
-        geometryAtShow = geometry();
-        platformVisibleAtShow = windowHandle() && windowHandle()->isVisible();
-        QWidget::showEvent(event);
+        return IniFile(file()).ReadString("Okno_Statusu", key, "<missing>");
+    }
+    void writeLogSection(const std::string &body) { WriteBytes(file(), "[Okno_Statusu]\r\n" + body); }
+    std::optional<StoredPlacement> read(const ScreenInfo &screen = kScreen, int currentFlags = 0) const
+    {
+        return qv::ReadPlacement(IniFile(file()), "Okno_Statusu", screen, kDesign, currentFlags);
     }
 };
 
-struct Window {
-    std::unique_ptr<ProbeWindow> widget;
-    TFormPlacement *keeper = nullptr;
-};
-
-class PlacementTest : public TempDirTest {
-protected:
-    QString file() const { return path("qvarchiwizator.INI"); }
-    QScreen *screen() const { return QGuiApplication::primaryScreen(); }
-    QString sizeSuffix() const
-    {
-        const QSize s = screen()->geometry().size();
-        return QStringLiteral("(%1x%2)").arg(s.width()).arg(s.height());
-    }
-    int dpi() const { return qRound(screen()->logicalDotsPerInch()); }
-
-    // A log window as the program builds it: design place, then its keeper.
-    Window logWindow()
-    {
-        Window w;
-        w.widget = std::make_unique<ProbeWindow>();
-        w.widget->setGeometry(kLogDesign);
-        w.keeper = qv::CreateFormPlacement1(w.widget.get());
-        w.keeper->IniFileName = file();
-        w.keeper->setErrorReport([this](const QString &m) { errors << m; });
-        return w;
-    }
-
-    // The keys of a section in file order.
-    QStringList keysOf(const QString &section) const
-    {
-        QStringList keys;
-        bool in = false;
-        for (const QByteArray &line : ReadBytes(file()).split('\n')) {
-            const QString t = QString::fromUtf8(line).trimmed();
-            if (t.startsWith('['))
-                in = t == '[' + section + ']';
-            else if (in && t.contains('='))
-                keys << t.left(t.indexOf('='));
-        }
-        return keys;
-    }
-
-    QString value(const QString &key, const QString &section = "Okno_Statusu") const
-    {
-        return qv::IniFile(file()).ReadString(section, key, "<missing>");
-    }
-
-    void writeLogSection(const QByteArray &body)
-    {
-        WriteBytes(file(), "[Okno_Statusu]\r\n" + body);
-    }
-
-    QStringList errors;
-};
-
-TEST_F(PlacementTest, FirstRunOpensAtTheDesignPlaceAndCloseWritesEveryKeyInOrder)
+TEST(PlacementKeys, TheScreenSizeJoinsTheKey)
 {
-    Window w = logWindow();
-    EXPECT_EQ(w.widget->minimumSize(), QSize(529, 235));
-    w.widget->show();
-    EXPECT_TRUE(w.keeper->restored());
-    EXPECT_EQ(w.widget->geometry(), kLogDesign);
-    EXPECT_FALSE(QFileInfo::exists(file())) << "a restore writes nothing";
-
-    w.keeper->save(false);
-    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    EXPECT_EQ(keysOf("Okno_Statusu"),
-              (QStringList{"FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos" + sizeSuffix(),
-                           "MinMaxPos", "NormPos" + sizeSuffix(), "NormPos", "Visible"}));
-    const QString norm = QStringLiteral("%1,%2,%3,%4")
-                             .arg(kLogDesign.x())
-                             .arg(kLogDesign.y())
-                             .arg(kLogDesign.x() + kLogDesign.width())
-                             .arg(kLogDesign.y() + kLogDesign.height());
-    EXPECT_EQ(value("FormVersion"), "0");
-    EXPECT_EQ(value("Flags"), "0");
-    EXPECT_EQ(value("ShowCmd"), "1");
-    EXPECT_EQ(value("PixelsPerInch"), QString::number(dpi()));
-    EXPECT_EQ(value("NormPos" + sizeSuffix()), norm);
-    EXPECT_EQ(value("NormPos"), norm);
-    EXPECT_EQ(value("MinMaxPos" + sizeSuffix()), "-1,-1,-1,-1");
-    EXPECT_EQ(value("MinMaxPos"), "-1,-1,-1,-1");
-    EXPECT_EQ(value("Visible"), "0");
+    EXPECT_EQ(qv::ScreenKey("NormPos", kScreen), "NormPos(1024x768)");
+    EXPECT_EQ(qv::ScreenKey("MinMaxPos", ScreenInfo{1920, 1080, 120}), "MinMaxPos(1920x1080)");
 }
 
-TEST_F(PlacementTest, TheWindowOpensWhereItWasBeforeItAppears)
+TEST_F(PlacementTest, AWriteHoldsEveryKeyInOrder)
 {
-    {
-        Window first = logWindow();
-        first.widget->show();
-        first.widget->setGeometry(100, 120, 600, 300);
-        first.keeper->save(false);
-    }
-    Window second = logWindow();
-    second.widget->show();
-    EXPECT_EQ(second.widget->geometry(), QRect(100, 120, 600, 300));
-    EXPECT_FALSE(second.widget->isMaximized());
-    // The keeper ran before the window's own show handler, before the window
-    // system showed the window.
-    EXPECT_EQ(second.widget->geometryAtShow, QRect(100, 120, 600, 300));
-    EXPECT_FALSE(second.widget->platformVisibleAtShow);
+    IniFile ini(file());
+    qv::WritePlacement(ini, "Okno_Statusu", 0, StoredPlacement{0, kDesign, qv::kNoMinMaxPos}, qv::kShowNormal,
+                       kScreen, false);
+    EXPECT_EQ(KeysOf(file(), "Okno_Statusu"),
+              (std::vector<std::string>{"FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos(1024x768)",
+                                        "MinMaxPos", "NormPos(1024x768)", "NormPos", "Visible"}));
+    struct Case {
+        const char *key, *value;
+    };
+    for (const Case &c : {Case{"FormVersion", "0"}, Case{"Flags", "0"}, Case{"ShowCmd", "1"},
+                          Case{"PixelsPerInch", "96"}, Case{"NormPos(1024x768)", "417,262,946,497"},
+                          Case{"NormPos", "417,262,946,497"}, Case{"MinMaxPos(1024x768)", "-1,-1,-1,-1"},
+                          Case{"MinMaxPos", "-1,-1,-1,-1"}, Case{"Visible", "0"}})
+        EXPECT_EQ(value(c.key), c.value) << c.key;
+
+    // A second write replaces the values in place; a save at the
+    // destruction says so in Visible.
+    qv::WritePlacement(ini, "Okno_Statusu", 2, StoredPlacement{qv::kRestoreToMaximized, {10, 10, 610, 310}, "1,2,3,4"},
+                       qv::kShowMinimized, ScreenInfo{1024, 768, 120}, true);
+    EXPECT_EQ(KeysOf(file(), "Okno_Statusu").size(), 9u);
+    for (const Case &c : {Case{"FormVersion", "2"}, Case{"Flags", "2"}, Case{"ShowCmd", "2"},
+                          Case{"PixelsPerInch", "120"}, Case{"NormPos", "10,10,610,310"},
+                          Case{"MinMaxPos(1024x768)", "1,2,3,4"}, Case{"Visible", "1"}})
+        EXPECT_EQ(value(c.key), c.value) << c.key;
 }
 
-TEST_F(PlacementTest, TheLogWindowClosedMaximisedOpensMaximised)
+TEST_F(PlacementTest, WhatIsWrittenReadsBack)
 {
-    {
-        Window first = logWindow();
-        first.widget->show();
-        first.widget->setGeometry(50, 60, 600, 300);
-        first.widget->showMaximized();
-        first.keeper->save(false);
-    }
-    EXPECT_EQ(value("ShowCmd"), "3");
-    EXPECT_EQ(value("NormPos"), "50,60,650,360") << "the normal rectangle, not the maximised one";
-
-    Window second = logWindow();
-    second.widget->show();
-    EXPECT_TRUE(second.widget->isMaximized());
-    EXPECT_EQ(second.widget->normalGeometry(), QRect(50, 60, 600, 300));
-    second.widget->showNormal();
-    EXPECT_EQ(second.widget->geometry(), QRect(50, 60, 600, 300));
+    IniFile ini(file());
+    const StoredPlacement saved{qv::kRestoreToMaximized, {50, 60, 650, 360}, qv::kNoMinMaxPos};
+    qv::WritePlacement(ini, "Okno_Statusu", 0, saved, qv::kShowMaximized, kScreen, false);
+    const std::optional<StoredPlacement> back = read();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->flags, saved.flags);
+    EXPECT_EQ(back->normal, saved.normal);
+    EXPECT_EQ(back->minMaxPos, saved.minMaxPos);
+    EXPECT_EQ(qv::ReadShowCommand(ini, "Okno_Statusu"), qv::kShowMaximized);
 }
 
-TEST_F(PlacementTest, AWindowMinimisedFromMaximisedComesBackThatWay)
+TEST_F(PlacementTest, NothingSavedGivesNothing)
 {
-    {
-        Window first = logWindow();
-        first.widget->show();
-        first.widget->showMaximized();
-        first.widget->showMinimized();
-        first.keeper->save(false);
-    }
-    EXPECT_EQ(value("ShowCmd"), "2");
-    EXPECT_EQ(value("Flags"), "2");
-
-    Window second = logWindow();
-    second.widget->show();
-    EXPECT_TRUE(second.widget->isMinimized());
-    EXPECT_TRUE(second.widget->isMaximized());
-}
-
-TEST_F(PlacementTest, ShowCommandsMapToStates)
-{
-    const struct {
-        int cmd;
-        Qt::WindowStates state;
-    } cases[] = {{0, Qt::WindowNoState},  {1, Qt::WindowNoState},  {2, Qt::WindowMinimized},
-                 {3, Qt::WindowMaximized}, {4, Qt::WindowNoState},  {5, Qt::WindowNoState},
-                 {6, Qt::WindowMinimized}, {7, Qt::WindowMinimized}, {8, Qt::WindowNoState},
-                 {9, Qt::WindowNoState},  {10, Qt::WindowNoState}, {-3, Qt::WindowNoState}};
-    for (const auto &c : cases) {
-        writeLogSection("ShowCmd=" + QByteArray::number(c.cmd) + "\r\n");
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized), c.state) << c.cmd;
-    }
+    EXPECT_FALSE(read()) << "no file";
+    writeLogSection("ShowCmd=3\r\nFlags=2\r\n");
+    EXPECT_FALSE(read()) << "no position";
+    EXPECT_EQ(qv::ReadShowCommand(IniFile(file()), "Okno_Statusu"), 3) << "the state stands on its own";
+    EXPECT_EQ(qv::ReadShowCommand(IniFile(file()), "Main"), 0);
 }
 
 TEST_F(PlacementTest, ThePositionSavedAtThisScreenSizeWinsOverThePlainOne)
 {
-    writeLogSection("NormPos" + sizeSuffix().toUtf8() + "=10,20,610,320\r\nNormPos=30,40,630,340\r\n");
-    {
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->geometry(), QRect(10, 20, 600, 300));
-    }
+    writeLogSection("NormPos(1024x768)=10,20,610,320\r\nNormPos=30,40,630,340\r\n");
+    ASSERT_TRUE(read());
+    EXPECT_EQ(read()->normal, (PlacementRect{10, 20, 610, 320}));
     // Never saved at this size: the last position, whatever the size.
     writeLogSection("NormPos(12345x678)=10,20,610,320\r\nNormPos=30,40,630,340\r\n");
-    {
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->geometry(), QRect(30, 40, 600, 300));
-    }
+    ASSERT_TRUE(read());
+    EXPECT_EQ(read()->normal, (PlacementRect{30, 40, 630, 340}));
     // MinMaxPos alone counts as a saved placement; NormPos then defaults to
     // the current rectangle word by word.
     writeLogSection("MinMaxPos=-1,-1,-1,-1\r\n");
-    {
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->geometry(), kLogDesign);
-    }
+    ASSERT_TRUE(read());
+    EXPECT_EQ(read()->normal, kDesign);
+    EXPECT_EQ(read()->minMaxPos, "-1,-1,-1,-1");
 }
 
-TEST_F(PlacementTest, AnotherPixelsPerInchLeavesTheDesignPlace)
+TEST_F(PlacementTest, AnotherPixelsPerInchGivesNothing)
 {
-    writeLogSection("PixelsPerInch=" + QByteArray::number(dpi() + 24) + "\r\nNormPos=30,40,630,340\r\nShowCmd=3\r\n");
-    {
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->normalGeometry(), kLogDesign);
-        EXPECT_TRUE(w.widget->isMaximized()) << "the state does not depend on the pixels per inch";
-    }
-    writeLogSection("PixelsPerInch=" + QByteArray::number(dpi()) + "\r\nNormPos=30,40,630,340\r\n");
-    {
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->geometry(), QRect(30, 40, 600, 300));
-    }
+    writeLogSection("PixelsPerInch=120\r\nNormPos=30,40,630,340\r\nShowCmd=3\r\n");
+    EXPECT_FALSE(read());
+    EXPECT_EQ(qv::ReadShowCommand(IniFile(file()), "Okno_Statusu"), 3)
+        << "the state does not depend on the pixels per inch";
+    ASSERT_TRUE(read(ScreenInfo{1024, 768, 120}));
+    EXPECT_EQ(read(ScreenInfo{1024, 768, 120})->normal, (PlacementRect{30, 40, 630, 340}));
+}
+
+TEST_F(PlacementTest, FlagsComeFromTheFileOrTheWindow)
+{
+    writeLogSection("NormPos=30,40,630,340\r\n");
+    EXPECT_EQ(read(kScreen, qv::kRestoreToMaximized)->flags, qv::kRestoreToMaximized);
+    writeLogSection("NormPos=30,40,630,340\r\nFlags=0\r\n");
+    EXPECT_EQ(read(kScreen, qv::kRestoreToMaximized)->flags, 0);
 }
 
 TEST_F(PlacementTest, PositionWordsAreReadLeniently)
 {
-    const QRect d = kLogDesign;
-    const struct {
+    const PlacementRect d = kDesign;
+    struct Case {
         const char *norm;
-        QRect expected;
-    } cases[] = {
-        {"10, 20 ,, 610 320", QRect(10, 20, 600, 300)},
-        {"300,200", QRect(300, 200, d.x() + d.width() - 300, d.y() + d.height() - 200)},
-        {"x,20,1200,320", QRect(d.x(), 20, 1200 - d.x(), 300)},
-        {"600,20,600,320", d},  // left not less than right: nothing applied
-        {"700,20,600,320", d},
+        std::optional<PlacementRect> expected;
     };
-    for (const auto &c : cases) {
-        writeLogSection(QByteArray("NormPos=") + c.norm + "\r\n");
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->geometry(), c.expected) << c.norm;
+    for (const Case &c : {
+             Case{"10, 20 ,, 610 320", PlacementRect{10, 20, 610, 320}},
+             Case{"300,200", PlacementRect{300, 200, d.right, d.bottom}},
+             Case{"x,20,1200,320", PlacementRect{d.left, 20, 1200, 320}},
+             Case{"600,20,600,320", std::nullopt},  // left not less than right: nothing applied
+             Case{"700,20,600,320", std::nullopt},
+         }) {
+        writeLogSection(std::string("NormPos=") + c.norm + "\r\n");
+        const std::optional<StoredPlacement> got = read();
+        ASSERT_EQ(got.has_value(), c.expected.has_value()) << c.norm;
+        if (got) {
+            EXPECT_EQ(got->normal, *c.expected) << c.norm;
+        }
     }
 }
 
-TEST_F(PlacementTest, SizeLimitsAndScreensBoundTheRestoredPlace)
+TEST_F(PlacementTest, ShowCommandsAreReadAsWritten)
 {
-    writeLogSection("NormPos=0,0,100,100\r\n");
-    {
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->size(), QSize(529, 235));
-    }
-    // Saved on a monitor that is gone: brought back onto the screen, size kept.
-    writeLogSection("NormPos=5000,5000,5600,5300\r\n");
-    {
-        Window w = logWindow();
-        w.widget->show();
-        EXPECT_EQ(w.widget->size(), QSize(600, 300));
-        EXPECT_TRUE(screen()->availableGeometry().contains(w.widget->geometry()))
-            << w.widget->geometry().x() << "," << w.widget->geometry().y();
+    for (int cmd : {0, 1, 2, 3, 6, 10, -3}) {
+        writeLogSection("ShowCmd=" + std::to_string(cmd) + "\r\n");
+        EXPECT_EQ(qv::ReadShowCommand(IniFile(file()), "Okno_Statusu"), cmd);
     }
 }
 
-TEST_F(PlacementTest, ANewerVersionThanTheFilesSkipsTheRestore)
+TEST_F(PlacementTest, ALayoutVersionFitsWhenTheFilesIsTheSameOrNewer)
 {
-    writeLogSection("FormVersion=0\r\nNormPos=30,40,630,340\r\n");
-    Window w = logWindow();
-    w.keeper->Version = 1;
-    w.widget->show();
-    EXPECT_EQ(w.widget->geometry(), kLogDesign);
-    EXPECT_TRUE(w.keeper->restored());
-    w.keeper->save(false);
-    EXPECT_EQ(value("FormVersion"), "1");
-
-    qv::IniFile(file()).WriteString("Okno_Statusu", "NormPos" + sizeSuffix(), "30,40,630,340");
-    Window again = logWindow();
-    again.keeper->Version = 1;
-    again.widget->show();
-    EXPECT_EQ(again.widget->geometry(), QRect(30, 40, 600, 300)) << "the file is of version 1 now";
-}
-
-TEST_F(PlacementTest, WhenASaveHappensAndWhatVisibleSays)
-{
-    {
-        Window never = logWindow();
-        never.keeper->save(false);
-        never.keeper->save(true);
-    }
-    EXPECT_FALSE(QFileInfo::exists(file())) << "a window never shown saves nothing";
-
-    {
-        Window w = logWindow();
-        w.widget->show();
-        w.keeper->save(true);
-    }
-    EXPECT_EQ(value("Visible"), "1");
-
-    Window w = logWindow();
-    w.widget->show();
-    w.keeper->save(false);
-    EXPECT_EQ(value("Visible"), "0");
-    w.widget->setGeometry(10, 10, 600, 300);
-    w.keeper->save(true);
-    EXPECT_EQ(value("Visible"), "0") << "saved at the close already";
-    EXPECT_EQ(value("NormPos"), "417,262,946,497");
-
-    // A new showing restores, and the next destruction saves again.
-    w.widget->hide();
-    w.widget->show();
-    EXPECT_FALSE(w.keeper->saved());
-    w.widget->setGeometry(10, 10, 600, 300);
-    w.keeper->save(true);
-    EXPECT_EQ(value("Visible"), "1");
-    EXPECT_EQ(value("NormPos"), "10,10,610,310");
-}
-
-TEST_F(PlacementTest, AFileThatCannotBeWrittenIsReportedAndTheWindowGoesOn)
-{
-    WriteBytes(path("blocker"), "x");
-    Window w = logWindow();
-    w.keeper->IniFileName = path("blocker/qvarchiwizator.INI");
-    w.widget->show();
-    EXPECT_TRUE(errors.isEmpty()) << "reading a missing file is no error";
-    w.keeper->save(false);
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], "Nie można zapisać pliku ustawień " +
-                             QDir::toNativeSeparators(path("blocker/qvarchiwizator.INI")) + "\r" +
-                             QString::fromStdString(qv::SysErrorMessage(ENOTDIR)));
-    EXPECT_FALSE(w.keeper->saved());
-    EXPECT_TRUE(w.widget->isVisible());
-    // The destruction that follows does not fail and report a second time.
-    w.keeper->save(true);
-    EXPECT_EQ(errors.size(), 1);
-    // A new showing restores, and its next save is tried (and reported) again.
-    w.widget->hide();
-    w.widget->show();
-    w.keeper->save(false);
-    EXPECT_EQ(errors.size(), 2);
-}
-
-TEST_F(PlacementTest, TheFocusedControlIsKeptWhenAsked)
-{
-    auto build = [&](Window &w, QLineEdit *&a, QLineEdit *&b) {
-        w = logWindow();
-        w.keeper->Options |= qv::fpActiveControl;
-        auto *layout = new QVBoxLayout(w.widget.get());
-        a = new QLineEdit(w.widget.get());
-        a->setObjectName("FirstEdit");
-        b = new QLineEdit(w.widget.get());
-        b->setObjectName("SecondEdit");
-        layout->addWidget(a);
-        layout->addWidget(b);
-    };
-    QLineEdit *a = nullptr;
-    QLineEdit *b = nullptr;
-    {
-        Window w;
-        build(w, a, b);
-        w.widget->show();
-        b->setFocus();
-        w.keeper->save(false);
-    }
-    EXPECT_EQ(value("ActiveControl"), "SecondEdit");
-    Window w;
-    build(w, a, b);
-    a->setFocus();
-    w.widget->show();
-    EXPECT_EQ(w.widget->focusWidget(), b);
+    const IniFile ini(file());
+    EXPECT_TRUE(qv::PlacementVersionFits(ini, "Okno_Statusu", 0)) << "a missing version is 0";
+    EXPECT_FALSE(qv::PlacementVersionFits(ini, "Okno_Statusu", 1));
+    writeLogSection("FormVersion=1\r\n");
+    EXPECT_TRUE(qv::PlacementVersionFits(ini, "Okno_Statusu", 0));
+    EXPECT_TRUE(qv::PlacementVersionFits(ini, "Okno_Statusu", 1));
+    EXPECT_FALSE(qv::PlacementVersionFits(ini, "Okno_Statusu", 2));
 }
 
 }  // namespace
