@@ -121,10 +121,15 @@ public:
             }
             throw;
         } catch (const ERestoreMoveFailed &e) {
-            log_.addLine(Format("-!- Błąd pliku %1: %2 -!- ",
-                                {Printable(prefix + e.name()), e.folderInTheWay()
-                                                                   ? std::string("w jego miejscu w katalogu firmy jest podkatalog")
-                                                                   : SystemReason(e.code())}));
+            std::string reason;
+            switch (e.obstacle()) {
+            case ERestoreMoveFailed::NoObstacle: reason = SystemReason(e.code()); break;
+            case ERestoreMoveFailed::FolderInTheWay: reason = "w jego miejscu w katalogu firmy jest podkatalog"; break;
+            case ERestoreMoveFailed::FileInTheWay:
+                reason = Format("%1 w katalogu firmy jest plikiem, a nie podkatalogiem", {Printable(e.obstacleName())});
+                break;
+            }
+            log_.addLine(Format("-!- Błąd pliku %1: %2 -!- ", {Printable(prefix + e.name()), reason}));
             throw;
         } catch (const EOSError &e) {
             log_.addLine(Format("-!- Błąd zapisu danych firmy: %1 -!- ", {SystemReason(e.code())}));

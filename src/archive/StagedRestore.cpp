@@ -226,12 +226,10 @@ public:
             const std::string from = staged(m.name), to = target(m.name), aside = kept(m.name);
             if (!PathExists(from))
                 continue;  // moved in before
-            const auto failed = [&](bool folderInTheWay = false) {
-                throw ERestoreMoveFailed(m.name, folderInTheWay ? osErrorFileExists : LastOSError(), folderInTheWay);
-            };
+            const auto failed = [&] { throw ERestoreMoveFailed(m.name, LastOSError()); };
             if (PathExists(to)) {
                 if (DirectoryExists(to))
-                    failed(true);
+                    throw ERestoreMoveFailed(m.name, osErrorFileExists, ERestoreMoveFailed::FolderInTheWay);
                 if (!PathExists(aside)) {
                     if (!ForceDirectories(parentOf(aside)) || !FileRename(to, aside))
                         failed();
@@ -313,6 +311,12 @@ public:
             throw ERestoreLeavesFolder(journal_.company, ERestoreLeavesFolder::CompanyFolder);
         for (const RestoreJournal::Move &m : journal_.moves) {
             const std::string to = target(m.name);
+            // A file where a folder of the name must be blocks the move.
+            for (std::size_t end = m.name.find('\\'); end != std::string::npos; end = m.name.find('\\', end + 1)) {
+                const std::string part = m.name.substr(0, end);
+                if (PathExists(target(part)) && !DirectoryExists(target(part)))
+                    throw ERestoreMoveFailed(m.name, osErrorFileExists, ERestoreMoveFailed::FileInTheWay, part);
+            }
             if (PathLiesInside(parentOf(to), company_) && PathLiesInside(to, company_))
                 continue;
             // The name is a plain one; what leads out is a link on its way.

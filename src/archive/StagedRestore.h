@@ -76,17 +76,25 @@ private:
 // file's inside the company folder ("\" between folders).
 class ERestoreMoveFailed : public EOSError {
 public:
-    ERestoreMoveFailed(const std::string &name, int code, bool folderInTheWay)
-        : EOSError(code), name_(name), folderInTheWay_(folderInTheWay)
+    enum Obstacle {
+        NoObstacle,
+        FolderInTheWay,  // a folder of the company stands where the file must go
+        FileInTheWay,    // a file of the company stands where a folder of the name must be
+    };
+    ERestoreMoveFailed(const std::string &name, int code, Obstacle obstacle = NoObstacle,
+                       const std::string &obstacleName = {})
+        : EOSError(code), name_(name), obstacle_(obstacle), obstacleName_(obstacleName)
     {
     }
     const std::string &name() const { return name_; }
-    // A folder of the company stands where the file must go.
-    bool folderInTheWay() const { return folderInTheWay_; }
+    Obstacle obstacle() const { return obstacle_; }
+    // The folder part of name that is a file, for FileInTheWay.
+    const std::string &obstacleName() const { return obstacleName_; }
 
 private:
     std::string name_;
-    bool folderInTheWay_;
+    Obstacle obstacle_;
+    std::string obstacleName_;
 };
 
 class StagedRestore {
@@ -110,7 +118,8 @@ public:
 
     // Moves every staged file into the company folder, all or nothing.
     // Throws ERestoreLeavesFolder before anything moves when a file would
-    // land outside the company folder, ERestoreMoveFailed or the OS error of
+    // land outside the company folder, ERestoreMoveFailed (before anything
+    // moves when a file stands where a folder must be) or the OS error of
     // another failed step after the company folder is back as it was.
     void commit();
 

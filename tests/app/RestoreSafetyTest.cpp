@@ -179,6 +179,10 @@ TEST_P(FailedRestore, NamesTheEntryAndTheReason)
         QFile::remove(in);
         ASSERT_TRUE(QDir().mkpath(in));
     }
+    if (f.why == std::string("a file in the way")) {
+        QFile sub(company(QStringLiteral("FIRMA1")) + QStringLiteral("/SUB"));
+        ASSERT_TRUE(sub.open(QIODevice::WriteOnly));
+    }
     writeArchive({{"FIRMA1\\PARAM.DAT", "nowe"}, {name, "dane"}});
     const auto before = tree(temp.path());
     if (f.why == std::string("STOP")) {
@@ -191,9 +195,9 @@ TEST_P(FailedRestore, NamesTheEntryAndTheReason)
     const QStringList lines = restore(QStringLiteral("FIRMA1"));
 
     ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines.mid(lines.size() - 2),
-              (QStringList{QString::fromUtf8(f.expected).arg(f.shown.isEmpty() ? QString::fromStdString(name) : f.shown),
-                           " *** Błąd wypakowania danych ! *** "}));
+    QString expected = QString::fromUtf8(f.expected);
+    expected.replace(QStringLiteral("%1"), f.shown.isEmpty() ? QString::fromStdString(name) : f.shown);
+    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{expected, " *** Błąd wypakowania danych ! *** "}));
     EXPECT_EQ(tree(temp.path()), before);
 }
 
@@ -202,6 +206,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailedEntry{"a folder in the way", "KSIEGA.DBF",
                     "-!- Błąd pliku %1: w jego miejscu w katalogu firmy jest podkatalog -!- "},
+        FailedEntry{"a file in the way", "SUB\\X.DBF",
+                    "-!- Błąd pliku %1: SUB w katalogu firmy jest plikiem, a nie podkatalogiem -!- "},
         // 200 letters Ł: one byte each in the archive, two each on a Linux
         // disk, whose names stop at 255 bytes.
         FailedEntry{"a name too long", std::string(200, '\xA3') + ".DBF", "-!- Błąd pliku %1: File name too long -!- ",
