@@ -93,6 +93,9 @@ public:
     // False when it could not be sent (the child has ended, or the system
     // delivers no such event), with the reason in stopError().
     bool interrupt();
+    // Not empty where this system cannot interrupt one child alone: why (a
+    // test that needs it is skipped with it).
+    static std::string InterruptUnavailable();
     // The system's request to end: SIGTERM. Windows sends a console program
     // no such request; false there.
     bool terminate();

@@ -255,6 +255,8 @@ bool signalChild(std::uint32_t pid, bool ended, int signal, std::string &error)
 }
 }  // namespace
 
+std::string ChildProcess::InterruptUnavailable() { return {}; }
+
 bool ChildProcess::interrupt()
 {
     running();

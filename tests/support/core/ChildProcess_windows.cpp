@@ -112,6 +112,19 @@ void closeHandle(HANDLE &h)
 
 HANDLE handleOf(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
 
+// Ctrl+Break travels through a console: the children attach to ours, so a
+// test program started without one (by CTest, through pipes) makes one
+// first, out of sight.
+void ensureConsole()
+{
+    // Wine makes no console without a display, and has no use for one here
+    // (InterruptUnavailable).
+    if (UnderWine() || GetConsoleCP() != 0 || !AllocConsole())
+        return;
+    if (HWND window = GetConsoleWindow())
+        ShowWindow(window, SW_HIDE);
+}
+
 // What a pipe holds now, read whole; the pipe closed once its writers have gone.
 void readInto(FileHandle &pipe, std::string &into, bool &got)
 {
@@ -195,6 +208,7 @@ ChildProcess::ChildProcess(const std::string &program, const std::vector<std::st
     block += L'\0';
 
     const std::lock_guard<std::mutex> lock(creation);
+    ensureConsole();
     HANDLE in[2] = {}, out[2] = {}, err[2] = {};
     HANDLE childIn = nullptr, childOut = nullptr, childErr = nullptr;
     const auto cleanUp = [&] {
@@ -292,6 +306,18 @@ void ChildProcess::closePipes()
             CloseHandle(handleOf(*p));
             *p = InvalidFileHandle;
         }
+}
+
+std::string ChildProcess::InterruptUnavailable()
+{
+    if (UnderWine())
+        return "Wine sends no Ctrl+Break (GenerateConsoleCtrlEvent fails with it), and its Ctrl+C reaches "
+               "either every process of the console (a test program run from a terminal) or, without one "
+               "(under CTest), none: a child cannot be interrupted alone";
+    ensureConsole();
+    if (GetConsoleCP() == 0)
+        return "no console to send Ctrl+Break through, and none could be made";
+    return {};
 }
 
 bool ChildProcess::interrupt()
