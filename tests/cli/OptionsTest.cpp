@@ -2,17 +2,25 @@
 // the exact reason a scheduled job's owner will read.
 #include "cli/Options.h"
 
-#include "QtPrinters.h"
-
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 using namespace qv::cli;
 
 namespace {
 
-QStringList split(const char *line) { return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+std::vector<std::string> split(const char *line)
+{
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
 
 struct Refused {
     const char *args;
@@ -32,7 +40,7 @@ TEST_P(RefusedLine, NamesWhatIsWrong)
         ParseOptions(split(GetParam().args));
         ADD_FAILURE() << "accepted: " << GetParam().args;
     } catch (const UsageError &e) {
-        EXPECT_EQ(e.message(), QString::fromUtf8(GetParam().message)) << GetParam().args;
+        EXPECT_EQ(e.message(), GetParam().message) << GetParam().args;
     }
 }
 
@@ -76,12 +84,12 @@ TEST(AcceptedLine, ArchiveWithEverythingItTakes)
                                          "--log /l.txt --yes --lock-wait 5"));
     EXPECT_EQ(o.command, Command::Archive);
     EXPECT_FALSE(o.all);
-    EXPECT_EQ(o.companies, (QStringList{QStringLiteral("firma1"), QStringLiteral("Łęg")}));
-    EXPECT_EQ(o.data, QStringLiteral("/d"));
+    EXPECT_EQ(o.companies, (std::vector<std::string>{"firma1", "Łęg"}));
+    EXPECT_EQ(o.data, "/d");
     EXPECT_TRUE(o.generateName);
     EXPECT_EQ(o.keep, 7);
     EXPECT_TRUE(o.upload);
-    EXPECT_EQ(o.log, QStringLiteral("/l.txt"));
+    EXPECT_EQ(o.log, "/l.txt");
     EXPECT_TRUE(o.yes);
     EXPECT_EQ(o.lockWaitSeconds, 5);
 }
@@ -90,26 +98,26 @@ TEST(AcceptedLine, DefaultsAndTheOtherCommands)
 {
     Options o = ParseOptions(split("--archive --all"));
     EXPECT_TRUE(o.all);
-    EXPECT_TRUE(o.output.isEmpty());
+    EXPECT_TRUE(o.output.empty());
     EXPECT_FALSE(o.generateName);
     EXPECT_EQ(o.keep, 0);
     EXPECT_FALSE(o.yes);
     EXPECT_EQ(o.lockWaitSeconds, 60);
 
     // A value may itself begin like an option once it follows its option.
-    o = ParseOptions(QStringList{"--archive", "--all", "--output", "--dziwna nazwa.cab"});
-    EXPECT_EQ(o.output, QStringLiteral("--dziwna nazwa.cab"));
+    o = ParseOptions({"--archive", "--all", "--output", "--dziwna nazwa.cab"});
+    EXPECT_EQ(o.output, "--dziwna nazwa.cab");
 
     o = ParseOptions(split("--list /a/b.cab"));
     EXPECT_EQ(o.command, Command::List);
-    EXPECT_EQ(o.file, QStringLiteral("/a/b.cab"));
+    EXPECT_EQ(o.file, "/a/b.cab");
     o = ParseOptions(split("--test=b.cab --log x"));
     EXPECT_EQ(o.command, Command::Test);
-    EXPECT_EQ(o.file, QStringLiteral("b.cab"));
+    EXPECT_EQ(o.file, "b.cab");
     o = ParseOptions(split("--restore FIRMA1 --from a.cab --yes --data D"));
     EXPECT_EQ(o.command, Command::Restore);
-    EXPECT_EQ(o.company, QStringLiteral("FIRMA1"));
-    EXPECT_EQ(o.file, QStringLiteral("a.cab"));
+    EXPECT_EQ(o.company, "FIRMA1");
+    EXPECT_EQ(o.file, "a.cab");
 
     // --help and --version answer whatever else the line holds.
     EXPECT_EQ(ParseOptions(split("--archive --nonsense --help")).command, Command::Help);

@@ -4,34 +4,34 @@
 // TLS with trusted, untrusted and misnamed certificates. Limits are set short,
 // so every case ends in well under its limit's worth of seconds.
 #include "CoreTest.h"
-#include "FtpTestServer.h"
+#include "FtpServer.h"
 #include "recorder.h"
 
 #include "upload/IdFTP.h"
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 using qv::test::ErrorOf;
+using qv::test::FtpServer;
 using qv::test::FtpServerOptions;
-using qv::test::FtpTestServer;
 
 namespace {
 
 const char *const kPassword = "#(test)#";
 
-FtpServerOptions With(const QStringList &extra)
+FtpServerOptions With(const std::vector<std::string> &extra)
 {
     FtpServerOptions options;
     options.extra = extra;
     return options;
 }
 
-FtpServerOptions WithTls(const QString &certName = QStringLiteral("localhost"), const QStringList &extra = {})
+FtpServerOptions WithTls(const std::string &certName = "localhost", const std::vector<std::string> &extra = {})
 {
     FtpServerOptions options;
     options.tls = true;
@@ -47,19 +47,25 @@ bool Has(const std::vector<std::string> &events, const std::string &prefix)
 
 class OfficeNetwork : public ::testing::TestWithParam<const char *> {
 protected:
-    std::unique_ptr<FtpTestServer> server;
+    std::unique_ptr<FtpServer> server;
     qv::TIdFTP ftp;
     qvtest::Recorder rec;
-    QTemporaryDir files;
+    qv::test::ScratchDir files;
     int idles = 0;
 
     std::string Host() const { return GetParam(); }
 
+    void SetUp() override
+    {
+        if (const std::string why = FtpServer::Unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+    }
+
     void Start(FtpServerOptions options = {})
     {
-        options.host = QString::fromLatin1(GetParam());
-        server = std::make_unique<FtpTestServer>(QStringLiteral("qv"), QString::fromUtf8(kPassword), options);
-        ASSERT_EQ(server->failure(), "");
+        options.host = GetParam();
+        server = std::make_unique<FtpServer>("qv", kPassword, options);
+        QV_REQUIRE_FTP_SERVER(*server);
         ftp.Host = Host();
         ftp.Port = server->port();
         ftp.Username = "qv";
@@ -76,7 +82,7 @@ protected:
     // text in error when anything fails.
     bool Store(const std::string &content, const std::string &name, std::string *error = nullptr)
     {
-        const std::string local = qvtest::WriteFile(files.path().toStdString(), "local.cab", content);
+        const std::string local = qvtest::WriteFile(files.path(), "local.cab", content);
         std::string text = ErrorOf([&] {
             ftp.OpenSession(true);
             ftp.ChangeFolder("dane");
@@ -87,7 +93,7 @@ protected:
         return text == "<no error>";
     }
 
-    std::string Stored(const std::string &name) const { return server->stored(QString::fromStdString(name)).toStdString(); }
+    std::string Stored(const std::string &name) const { return server->stored(name); }
 };
 
 INSTANTIATE_TEST_SUITE_P(Loopback, OfficeNetwork, ::testing::Values("127.0.0.1", "::1"),
@@ -125,7 +131,7 @@ TEST_P(OfficeNetwork, ActiveOnlyModeFailsWhereActiveIsRefused)
     EXPECT_FALSE(Store("abc", "c.cab", &error));
     EXPECT_EQ(error, "Command not implemented.");
     EXPECT_FALSE(Has(rec.events, "ftpActiveRefused"));
-    EXPECT_TRUE(server->storedNames().isEmpty());
+    EXPECT_TRUE(server->storedNames().empty());
 }
 
 TEST_P(OfficeNetwork, ServerThatNeverConnectsBackIsLeftForPassiveAfterTheLimit)
@@ -178,12 +184,12 @@ TEST_P(OfficeNetwork, NoFinalReplyLeavesTheDeletionToANewConnection)
     EXPECT_FALSE(Store(qvtest::Pattern(1000), "g.cab", &error));
     EXPECT_EQ(error, "Read timed out.");
     EXPECT_TRUE(ftp.StoreStarted());
-    ASSERT_EQ(server->storedNames(), QStringList{"g.cab"});
+    ASSERT_EQ(server->storedNames(), std::vector<std::string>{"g.cab"});
     // The answer did not come within the cleanup limit either: the old
     // connection is given up for a new one, in the same folder.
     EXPECT_EQ(ErrorOf([&] { ftp.Delete("g.cab"); }), "<no error>");
     EXPECT_TRUE(Has(rec.events, "ftpReconnecting"));
-    EXPECT_TRUE(server->storedNames().isEmpty());
+    EXPECT_TRUE(server->storedNames().empty());
     // The new connection answers in step: the file is gone.
     int code = 0;
     try {
@@ -202,17 +208,17 @@ TEST_P(OfficeNetwork, DroppedTransferIsDeletedOrReportedUndeletable)
         SCOPED_TRACE(mayDelete ? "delete allowed" : "delete refused");
         FtpServerOptions options = With({"--drop-after", "100000"});
         if (!mayDelete)
-            options.extra << "--no-delete";
+            options.extra.push_back("--no-delete");
         Start(options);
         std::string error;
         EXPECT_FALSE(Store(content, "h.cab", &error));
         EXPECT_TRUE(error == "Socket Error # 10054\r\nConnection reset by peer.") << error;
         ASSERT_TRUE(ftp.StoreStarted());
-        ASSERT_EQ(server->storedNames(), QStringList{"h.cab"});
+        ASSERT_EQ(server->storedNames(), std::vector<std::string>{"h.cab"});
         EXPECT_LT(Stored("h.cab").size(), size);
         if (mayDelete) {
             ftp.Delete("h.cab");
-            EXPECT_TRUE(server->storedNames().isEmpty());
+            EXPECT_TRUE(server->storedNames().empty());
         } else {
             int code = 0;
             try {
@@ -239,7 +245,7 @@ TEST_P(OfficeNetwork, StopMidTransferLeavesTheServerReadyForTheDeletion)
     EXPECT_FALSE(Store(qvtest::Pattern(1 << 20, 6), "i.cab", &error));
     EXPECT_EQ(error, "Stopped.");
     ftp.Delete("i.cab");
-    EXPECT_TRUE(server->storedNames().isEmpty());
+    EXPECT_TRUE(server->storedNames().empty());
 }
 
 TEST_P(OfficeNetwork, TlsEncryptsLoginAndFileWhereTheServerOffersIt)
@@ -253,7 +259,8 @@ TEST_P(OfficeNetwork, TlsEncryptsLoginAndFileWhereTheServerOffersIt)
     };
     for (Case c : {Case{qv::tlsIfOffered, qv::dmActive, false}, Case{qv::tlsIfOffered, qv::dmPassive, false},
                    Case{qv::tlsRequired, qv::dmActiveThenPassive, true}}) {
-        Start(WithTls(QStringLiteral("localhost"), c.serverRequires ? QStringList{"--tls-required"} : QStringList{}));
+        Start(WithTls("localhost", c.serverRequires ? std::vector<std::string>{"--tls-required"}
+                                                    : std::vector<std::string>{}));
         ftp.UseTLS = c.tls;
         ftp.DataMode = c.mode;
         ftp.TlsTrustFile = server->caFile();
@@ -274,7 +281,7 @@ TEST_P(OfficeNetwork, CertificatesTheSystemDoesNotTrustOrForAnotherNameAreRefuse
     if (!qv::net::TlsAvailable())
         GTEST_SKIP() << "built without TLS";
     struct Case {
-        QString certName;
+        std::string certName;
         bool trustTheAuthority;
         std::string reason;
     };

@@ -1,19 +1,17 @@
 // The session against a real FTP server (pyftpdlib on 127.0.0.1), driven the
 // way the upload command drives it: close, open with login, "dane", store,
 // close.
-#include "FtpTestServer.h"
+#include "FtpServer.h"
 #include "recorder.h"
 
+#include "platform/environment.h"
 #include "upload/IdFTP.h"
 #include "upload/remotename.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
+#include <algorithm>
+#include <ctime>
 #include <memory>
 
 using qvtest::Closing;
@@ -23,12 +21,24 @@ namespace {
 
 const char *const kPassword = "#(test)#";
 
+// The local date and time of a moment, as RemoteFileName takes it.
+qv::LocalDateTime LocalTime(std::time_t t)
+{
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &t);
+#else
+    localtime_r(&t, &tm);
+#endif
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
 class RealFtpServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        server = std::make_unique<qv::test::FtpTestServer>(QStringLiteral("qv"), QString::fromUtf8(kPassword));
-        files = std::make_unique<QTemporaryDir>();
+        server = std::make_unique<qv::test::FtpServer>("qv", kPassword);
+        files = std::make_unique<qv::test::ScratchDir>();
     }
 
     static void TearDownTestSuite()
@@ -39,7 +49,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(server->failure(), "");
+        QV_REQUIRE_FTP_SERVER(*server);
         ftp.Host = "127.0.0.1";
         ftp.Port = server->port();
         ftp.Username = "qv";
@@ -61,7 +71,7 @@ protected:
 
     static std::string Stored(const std::string &remote)
     {
-        return server->stored(QString::fromStdString(remote)).toStdString();
+        return server->stored(remote);
     }
 
     // The notifications of a successful upload of a file of the given size
@@ -81,8 +91,8 @@ protected:
     qv::TIdFTP ftp;
     qvtest::Recorder rec;
 
-    static inline std::unique_ptr<QTemporaryDir> files;
-    static inline std::unique_ptr<qv::test::FtpTestServer> server;
+    static inline std::unique_ptr<qv::test::ScratchDir> files;
+    static inline std::unique_ptr<qv::test::FtpServer> server;
 };
 
 }  // namespace
@@ -90,8 +100,8 @@ protected:
 TEST_F(RealFtpServer, StoresTheFileByteExactUnderTheUploadName)
 {
     const std::string content = qvtest::Pattern(1000, 3);
-    const std::string local = qvtest::WriteFile(files->path().toStdString(), "Arch2026-12-08_1415.cab", content);
-    const std::string remote = qv::RemoteFileName(qv::SenderIdentifier(), QDateTime::currentDateTime());
+    const std::string local = qvtest::WriteFile(files->path(), "Arch2026-12-08_1415.cab", content);
+    const std::string remote = qv::RemoteFileName(qv::SenderIdentifier(), qv::LocalNow());
     Upload(local, remote);
     EXPECT_EQ(rec.events, SuccessfulUpload(1000, {1000}));
     EXPECT_EQ(Stored(remote), content);
@@ -102,7 +112,7 @@ TEST_F(RealFtpServer, StoresTheFileByteExactUnderTheUploadName)
 TEST_F(RealFtpServer, SeventyThousandBytesGoInThreeBlocks)
 {
     const std::string content = qvtest::Pattern(70000, 4);
-    const std::string local = qvtest::WriteFile(files->path().toStdString(), "seventy.cab", content);
+    const std::string local = qvtest::WriteFile(files->path(), "seventy.cab", content);
     Upload(local, "seventy~2026-12-08_141502.cab");
     EXPECT_EQ(rec.events, SuccessfulUpload(70000, {32768, 65536, 70000}));
     EXPECT_EQ(Stored("seventy~2026-12-08_141502.cab"), content);
@@ -110,22 +120,23 @@ TEST_F(RealFtpServer, SeventyThousandBytesGoInThreeBlocks)
 
 TEST_F(RealFtpServer, EmptyFileIsStoredEmpty)
 {
-    const std::string local = qvtest::WriteFile(files->path().toStdString(), "empty.cab", "");
+    const std::string local = qvtest::WriteFile(files->path(), "empty.cab", "");
     const std::string remote = "empty~2026-12-08_141503.cab";
     Upload(local, remote);
     EXPECT_EQ(rec.events, SuccessfulUpload(0, {}));
-    EXPECT_TRUE(server->storedNames().contains(QString::fromStdString(remote)));
+    const std::vector<std::string> names = server->storedNames();
+    EXPECT_NE(std::find(names.begin(), names.end(), remote), names.end());
     EXPECT_EQ(Stored(remote), "");
 }
 
 TEST_F(RealFtpServer, TwoUploadsInARowWithOneSession)
 {
     const std::string first = qvtest::Pattern(40000, 5), second = qvtest::Pattern(12345, 6);
-    const std::string local1 = qvtest::WriteFile(files->path().toStdString(), "first.cab", first);
-    const std::string local2 = qvtest::WriteFile(files->path().toStdString(), "second.cab", second);
-    const QDateTime now = QDateTime::currentDateTime();
-    const std::string remote1 = qv::RemoteFileName(qv::SenderIdentifier(), now.addSecs(-3600));
-    const std::string remote2 = qv::RemoteFileName(qv::SenderIdentifier(), now.addSecs(-3599));
+    const std::string local1 = qvtest::WriteFile(files->path(), "first.cab", first);
+    const std::string local2 = qvtest::WriteFile(files->path(), "second.cab", second);
+    const std::time_t now = std::time(nullptr);
+    const std::string remote1 = qv::RemoteFileName(qv::SenderIdentifier(), LocalTime(now - 3600));
+    const std::string remote2 = qv::RemoteFileName(qv::SenderIdentifier(), LocalTime(now - 3599));
 
     Upload(local1, remote1);
     EXPECT_EQ(rec.events, SuccessfulUpload(40000, {32768, 40000}));

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDateTime>
-
 #include <regex>
 
 TEST(RemoteName, SenderIdentifierKeepsOnlySafeCharacters)
@@ -22,10 +20,10 @@ TEST(RemoteName, SenderIdentifierKeepsOnlySafeCharacters)
 
 TEST(RemoteName, DateAndTimeAreZeroPadded)
 {
-    EXPECT_EQ(qv::RemoteFileName("PC1", QDateTime(QDate(2005, 3, 3), QTime(14, 15, 2))),
+    EXPECT_EQ(qv::RemoteFileName("PC1", {2005, 3, 3, 14, 15, 2}),
               "PC1~2005-03-03_141502.cab");
-    EXPECT_EQ(qv::RemoteFileName("x", QDateTime(QDate(2026, 12, 31), QTime(0, 0, 9))),
+    EXPECT_EQ(qv::RemoteFileName("x", {2026, 12, 31, 0, 0, 9}),
               "x~2026-12-31_000009.cab");
-    EXPECT_EQ(qv::RemoteFileName("x", QDateTime(QDate(999, 1, 1), QTime(23, 59, 59))),
+    EXPECT_EQ(qv::RemoteFileName("x", {999, 1, 1, 23, 59, 59}),
               "x~0999-01-01_235959.cab");
 }

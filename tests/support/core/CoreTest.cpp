@@ -1,5 +1,7 @@
 #include "CoreTest.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -112,6 +114,34 @@ std::string ReadBytes(const std::string &path)
     }
     FileClose(h);
     return out;
+}
+
+std::vector<std::string> SplitLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> TextFileLines(const std::string &bytes)
+{
+    std::vector<std::string> lines = SplitLines(bytes);
+    for (std::string &line : lines) {
+        const bool crlf = !line.empty() && line.back() == '\r';
+        EXPECT_EQ(crlf, kWindows) << "the line end of: " << line;
+        if (crlf)
+            line.pop_back();
+    }
+    return lines;
 }
 
 std::vector<std::string> ListTree(const std::string &root)

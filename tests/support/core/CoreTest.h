@@ -34,6 +34,13 @@ private:
 void WriteBytes(const std::string &path, const std::string &data);
 // The whole file, or "<missing PATH>" when it cannot be read.
 std::string ReadBytes(const std::string &path);
+// The lines of a text, each ended by "\n" (nothing else is taken off); a
+// last line without its end counts too.
+std::vector<std::string> SplitLines(const std::string &text);
+// The lines of a text file as the program writes them on this system: each
+// ended by "\r\n" on Windows (as Notepad reads it), by "\n" elsewhere. A line
+// ended otherwise fails the running test.
+std::vector<std::string> TextFileLines(const std::string &bytes);
 // Every name below root, relative, "/" between parts, in byte order; links
 // are listed, never followed.
 std::vector<std::string> ListTree(const std::string &root);
