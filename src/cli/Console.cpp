@@ -24,7 +24,8 @@ Console::~Console()
 
 bool Console::openLog(const std::string &path, std::string &reason)
 {
-    const FileHandle h = FileOpen(path, FileAccess::Append, FileShare::ReadWrite, FileDisposition::OpenAlways);
+    const FileHandle h = FileOpen(path, FileAccess::Append, FileShare::ReadWrite, FileDisposition::OpenAlways,
+                                   fhCharacterDevice);
     if (h == InvalidFileHandle) {
         reason = SysErrorMessage(LastOSError());
         return false;

@@ -44,6 +44,9 @@ enum : unsigned {
     fhRandom = 0x02,
     fhTemporary = 0x04,      // short-lived file attribute
     fhDeleteOnClose = 0x08,
+    // A character device is taken too (/dev/null, a terminal, NUL, CON): for
+    // a log the user names, never for data.
+    fhCharacterDevice = 0x10,
 };
 
 // DOS attribute bits as the program uses them.

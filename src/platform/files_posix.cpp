@@ -87,8 +87,11 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare, FileD
     // name may change between the look and the open, so the open does not
     // block either: without O_NONBLOCK a FIFO with no writer blocks open()
     // for good. The flag goes again once the file is known to be regular.
+    const auto acceptedDevice = [hints](const struct stat &st) {
+        return (hints & fhCharacterDevice) && S_ISCHR(st.st_mode);
+    };
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !acceptedDevice(st)) {
         errno = osErrorNotRegularFile;
         return InvalidFileHandle;
     }
@@ -103,7 +106,7 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare, FileD
         refusal = errno;
     else if (S_ISDIR(st.st_mode))
         refusal = EISDIR;
-    else if (!S_ISREG(st.st_mode))
+    else if (!S_ISREG(st.st_mode) && !acceptedDevice(st))
         refusal = osErrorNotRegularFile;
     if (refusal != 0) {
         ::close(fd);

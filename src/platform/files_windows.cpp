@@ -100,7 +100,8 @@ FileHandle FileOpen(const std::string &path, FileAccess access, FileShare share,
     if (h == INVALID_HANDLE_VALUE)
         return InvalidFileHandle;
     // Device names (CON, COM1, NUL) open in any folder; only disk files count.
-    if (GetFileType(h) != FILE_TYPE_DISK) {
+    const DWORD type = GetFileType(h);
+    if (type != FILE_TYPE_DISK && !(type == FILE_TYPE_CHAR && (hints & fhCharacterDevice))) {
         CloseHandle(h);
         SetLastError(static_cast<DWORD>(osErrorNotRegularFile));
         return InvalidFileHandle;

@@ -1,5 +1,5 @@
 #include "AppFixture.h"
-#include "FtpTestServer.h"
+#include "FtpServer.h"
 #include "scripted_server.h"
 #include "app/FormStorage.h"
 #include "settings/inifile.h"
@@ -24,22 +24,56 @@ namespace {
 
 const QString kPassword = QStringLiteral("#(wnto)#");
 
+struct QtServerOptions {
+    QString host = QStringLiteral("127.0.0.1");
+    bool tls = false;
+    QStringList extra;
+};
+
+// The test FTP server, spoken to in the window's Qt types.
+class QtFtpServer {
+public:
+    explicit QtFtpServer(const QtServerOptions &options = {})
+    {
+        FtpServerOptions o;
+        o.host = options.host.toStdString();
+        o.tls = options.tls;
+        for (const QString &e : options.extra)
+            o.extra.push_back(e.toStdString());
+        server_ = std::make_unique<FtpServer>("qv", kPassword.toStdString(), o);
+    }
+    const std::string &failure() const { return server_->failure(); }
+    int port() const { return server_->port(); }
+    std::string caFile() const { return server_->caFile(); }
+    QByteArray stored(const QString &name) const { return QByteArray::fromStdString(server_->stored(name.toStdString())); }
+    QStringList storedNames() const
+    {
+        QStringList names;
+        for (const std::string &n : server_->storedNames())
+            names << QString::fromStdString(n);
+        return names;
+    }
+
+private:
+    std::unique_ptr<FtpServer> server_;
+};
+
 class UploadFixture : public AppFixture {
 protected:
-    std::unique_ptr<FtpTestServer> server;
+    std::unique_ptr<QtFtpServer> server;
 
     void SetUp() override
     {
         AppFixture::SetUp();
-        server = std::make_unique<FtpTestServer>(QStringLiteral("qv"), kPassword);
+        server = std::make_unique<QtFtpServer>();
         ASSERT_EQ(server->failure(), "");
     }
 
     // A server of another kind in place of the plain one; call before startFor.
-    void serve(const FtpServerOptions &options)
+    void serve(const QtServerOptions &options)
     {
         server.reset();
-        server = std::make_unique<FtpTestServer>(QStringLiteral("qv"), kPassword, options);
+        server = std::make_unique<QtFtpServer>(options);
         ASSERT_EQ(server->failure(), "");
     }
 
@@ -253,7 +287,7 @@ TEST_F(UploadFixture, ActiveModeThatDoesNotGetThroughIsLoggedAndTheFileStillArri
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.server.join(' ').toStdString() + " tryb=" + c.tryb.toStdString());
-        FtpServerOptions options;
+        QtServerOptions options;
         options.extra = c.server;
         serve(options);
         setting("tryb", c.tryb);
@@ -278,7 +312,7 @@ TEST_F(UploadFixture, ActiveOnlyModeReportsTheRefusal)
     };
     for (const auto &[option, line] : cases) {
         SCOPED_TRACE(option.toStdString());
-        FtpServerOptions options;
+        QtServerOptions options;
         options.extra = QStringList{option};
         if (option == "--refuse")
             options.extra << "PORT,EPRT";
@@ -308,7 +342,7 @@ TEST_F(UploadFixture, SilentServerEndsAtItsLimitOrAtStopOrAtClosingWithTheWindow
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line.toStdString());
-        FtpServerOptions options;
+        QtServerOptions options;
         options.extra = QStringList{"--mute-from", "greeting"};
         serve(options);
         startFor(archive(100));
@@ -356,7 +390,7 @@ TEST_F(UploadFixture, TransferThatFailsOrIsStoppedLeavesNoPartialFile)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.failure.toStdString());
-        FtpServerOptions options;
+        QtServerOptions options;
         options.extra = c.server;
         serve(options);
         // A dropped line needs more than the socket buffers hold.
@@ -489,7 +523,7 @@ TEST_F(UploadFixture, ReplyWithoutEndIsCutShortAndSaidSo)
 
 TEST_F(UploadFixture, ServerWithoutSizeIsNotedAndTheUploadSucceeds)
 {
-    FtpServerOptions options;
+    QtServerOptions options;
     options.extra = QStringList{"--refuse", "SIZE"};
     serve(options);
     startFor(archive(1000));
@@ -525,7 +559,7 @@ TEST_F(UploadFixture, LogSaysWhetherTheSessionIsEncrypted)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE("tls=" + c.tls.toStdString() + " " + c.line.toStdString());
-        FtpServerOptions options;
+        QtServerOptions options;
         options.tls = c.tlsServer;
         serve(options);
         setting("tls", c.tls);
@@ -554,7 +588,7 @@ TEST_F(UploadFixture, LogSaysWhetherTheSessionIsEncrypted)
 
 TEST_F(UploadFixture, HostWithAnIPv6AddressOnly)
 {
-    FtpServerOptions options;
+    QtServerOptions options;
     options.host = QStringLiteral("::1");
     serve(options);
     startFor(archive(1000), QStringLiteral("::1"));

@@ -424,8 +424,8 @@ TEST_F(CommandLine, EveryFailureEndsWithStatusOneAndSaysWhy)
 #ifndef _WIN32
     // A log file that takes no line (a full disk) fails the run, said on
     // standard error, though the archive itself was made. The log is a
-    // regular file (the program opens no device) already past the largest
-    // file the run may write, which the archive stays far below.
+    // file already past the largest file the run may write, which the
+    // archive stays far below.
     const std::string full = file("pelny.log");
     {
         const OwnedHandle h(FileOpen(full, FileAccess::Write, FileShare::Read, FileDisposition::CreateAlways));
@@ -451,6 +451,18 @@ TEST_F(CommandLine, EveryFailureEndsWithStatusOneAndSaysWhy)
     EXPECT_TRUE(CabinetReadsBackWhole(archive("x.cab")));
     FileDelete(archive("x.cab"));
 #endif
+
+    // A device named as the log takes it, as a scheduled run's "no log" does.
+#ifdef _WIN32
+    const std::string nullDevice = "NUL";
+#else
+    const std::string nullDevice = "/dev/null";
+#endif
+    r = run({"--archive", "--companies", "FIRMA1", "--data", dataFolder(), "--output", archive("x.cab"), "--log",
+             nullDevice});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(CabinetReadsBackWhole(archive("x.cab")));
+    FileDelete(archive("x.cab"));
 
     // A usage error, by contrast, is status 2.
     r = run({"--archive", "--companies", "FIRMA1,NIEMA", "--data", dataFolder(), "--output", archive("x.cab")});
