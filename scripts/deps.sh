@@ -11,8 +11,11 @@ qv_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt
 if [[ "${1:-}" == "windows" ]]; then
   # MinGW-w64 (POSIX threads), its zlib, GoogleTest's sources to build with
   # it, Wine to run the programs; cabextract and gcab check the cabinets.
+  # Wine's SChannel does its TLS with GnuTLS, which Debian's Wine only
+  # recommends; pyftpdlib (with python3-openssl, and python3-cryptography for
+  # the certificates) is the TLS server the session's tests talk to.
   qv_packages=(cmake ninja-build g++ zlib1g-dev googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-               wine wine64 cabextract gcab)
+               wine wine64 libgnutls30 cabextract gcab python3 python3-pyftpdlib python3-openssl python3-cryptography)
 elif [[ "${1:-}" == "test" ]]; then
   # python3-openssl gives pyftpdlib its TLS; python3-cryptography makes the
   # test certificates.

@@ -2,8 +2,9 @@
 # Cross-builds the Qt-free core for 64-bit Windows (MinGW-w64): qvcab.exe and
 # the core's GoogleTest programs; checks qvcab.exe's cabinets with cabextract
 # (byte for byte) and reads gcab's and the Linux qvcab's cabinets with
-# qvcab.exe; then runs the test programs under Wine through CTest. Leaves the
-# statically linked build/windows/qvcab.exe. Installs what is missing first.
+# qvcab.exe; then starts local FTP servers with TLS and runs the test programs
+# under Wine through CTest. Leaves the statically linked
+# build/windows/qvcab.exe. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -23,7 +24,9 @@ export WINEPREFIX
 WINEPREFIX="$(mktemp -d /tmp/qvwine.XXXXXX)"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=""
 scratch="$(mktemp -d /tmp/qvwincheck.XXXXXX)"
+peers="$scratch/ftps"
 cleanup() {
+  /usr/bin/python3 tests/support/ftps_peers.py stop "$peers" >/dev/null 2>&1 || true
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX" "$scratch"
 }
@@ -53,6 +56,16 @@ cmake --build "$out/linux" -j "$jobs" --target qvcab
 echo "== Cabinets across the systems"
 interop=0
 bash scripts/windows-interop.sh "$out/qvcab.exe" "$out/linux/tools/qvcab/qvcab" "$scratch" || interop=$?
+
+# The session's TLS tests (tests/upload/ftps_test.cpp) talk to these, on
+# 127.0.0.1 only; the tests find them through QV_FTPS_PEERS, as Wine names
+# the folder. The servers' test authorities are not in Wine's store of
+# trusted roots: a test that trusts one names its file.
+echo "== FTP servers with TLS for the session's tests"
+mkdir -p "$peers"
+/usr/bin/python3 tests/support/ftps_peers.py start "$peers"
+export QV_FTPS_PEERS
+QV_FTPS_PEERS="$(winepath -w "$peers")"
 
 # The tests run whatever the checks above found, so one run tells all.
 echo "== The core's tests under Wine"

@@ -12,8 +12,9 @@
 // against the host name or address the user gave. There is no switch to turn
 // verification off.
 //
-// Built on OpenSSL where the build found it (tls_openssl.cpp); elsewhere
-// (tls_none.cpp) TlsAvailable() is false and a stream cannot be made.
+// Built on SChannel, the system's own TLS, on Windows (tls_schannel.cpp); on
+// OpenSSL elsewhere, where the build found it (tls_openssl.cpp); without
+// either (tls_none.cpp) TlsAvailable() is false and a stream cannot be made.
 #pragma once
 
 #include "platform/errors.h"

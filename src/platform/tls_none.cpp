@@ -1,7 +1,7 @@
-// The TLS stream of a build without a TLS library (the Windows build until it
-// has one): TlsAvailable() says no, and no stream can be made, so callers
+// The TLS stream of a build without TLS (QV_TLS=OFF, or no OpenSSL found off
+// Windows): TlsAvailable() says no, and no stream can be made, so callers
 // decide up front between going on in plain text and refusing.
-#ifndef QV_HAVE_OPENSSL
+#if !defined(QV_HAVE_OPENSSL) && !defined(QV_HAVE_SCHANNEL)
 
 #include "platform/tls.h"
 
@@ -40,4 +40,4 @@ bool TlsStream::Resumed() const { return false; }
 
 }  // namespace qv::net
 
-#endif  // !QV_HAVE_OPENSSL
+#endif  // neither OpenSSL nor SChannel

@@ -8,7 +8,9 @@ first line on standard output. Runs until it is killed.
 Options make it misbehave the ways an office network or a poor server does:
 refused commands, an active mode that never connects or says it cannot, silence, a data
 connection dropped half-way, a wrong SIZE, no right to delete, and explicit
-TLS with a certificate made here (its authority in DIR/ca.pem for the client).
+TLS with a certificate made here (its authority in DIR/ca.pem for the client),
+up to a given TLS version. --command-log keeps the verbs it received, and whether each protected data
+connection resumed the control connection's TLS session.
 """
 import argparse
 import datetime
@@ -24,10 +26,10 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
-def make_certificates(folder, name):
-    """An authority (ca.pem) and a server certificate for `name` signed by it
-    (server.pem, with its key). For "localhost" the certificate also names
-    127.0.0.1 and ::1."""
+def make_certificates(folder, name, authority):
+    """An authority called `authority` (ca.pem) and a server certificate for
+    `name` signed by it (server.pem, with its key). For "localhost" the
+    certificate also names 127.0.0.1 and ::1."""
     from cryptography import x509
     from cryptography.hazmat.primitives import hashes, serialization
     from cryptography.hazmat.primitives.asymmetric import ec
@@ -37,7 +39,7 @@ def make_certificates(folder, name):
     start, end = now - datetime.timedelta(days=1), now + datetime.timedelta(days=2)
 
     ca_key = ec.generate_private_key(ec.SECP256R1())
-    ca_name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "qv test authority")])
+    ca_name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, authority)])
     ca = (x509.CertificateBuilder().subject_name(ca_name).issuer_name(ca_name)
           .public_key(ca_key.public_key()).serial_number(x509.random_serial_number())
           .not_valid_before(start).not_valid_after(end)
@@ -92,7 +94,11 @@ def main():
     parser.add_argument("--no-delete", action="store_true", help="the user may not delete files")
     parser.add_argument("--tls-dir", help="explicit TLS with a certificate made in this folder")
     parser.add_argument("--cert-name", default="localhost", help="the name the certificate is made for")
+    parser.add_argument("--ca-name", default="qv test authority", help="the name of the authority that signs it")
     parser.add_argument("--tls-required", action="store_true", help="login and data connections need TLS")
+    parser.add_argument("--tls-max", choices=["1.2", "1.3"], help="the highest TLS version offered")
+    parser.add_argument("--command-log", help="append the verb of every command received to this file, and "
+                        "'DATA-TLS resumed NAME' (or 'new') for each protected data connection")
     args = parser.parse_args()
 
     os.makedirs(os.path.join(args.root, "dane"), exist_ok=True)
@@ -119,6 +125,21 @@ def main():
 
         handle_read_event = handle_read  # the loop calls this name
 
+        tls_logged = False
+
+        def close(self):
+            # Whether the data connection took up the control connection's
+            # TLS session (OpenSSL does this handshake inside its reads, so
+            # it is told at the end).
+            if args.command_log and not self.tls_logged and hasattr(self.socket, "get_session"):
+                from OpenSSL.SSL import _lib
+                self.tls_logged = True
+                reused = _lib.SSL_session_reused(self.socket._ssl)
+                name = os.path.basename(self.file_obj.name) if self.file_obj else "-"
+                with open(args.command_log, "a") as log:
+                    log.write("DATA-TLS %s %s\n" % ("resumed" if reused else "new", name))
+            super().close()
+
     class Handler(base):
         muted = args.mute_from == "greeting"
 
@@ -132,6 +153,9 @@ def main():
             super().respond(resp, logfun)
 
         def process_command(self, cmd, *a, **kw):
+            if args.command_log:
+                with open(args.command_log, "a") as log:
+                    log.write(cmd + "\n")
             if cmd in refused:
                 self.respond("502 Command not implemented.")
                 return
@@ -181,9 +205,13 @@ def main():
     Handler.auth_failed_timeout = 0
     Handler.dtp_handler = DroppingDTP
     if args.tls_dir:
-        Handler.certfile = make_certificates(args.tls_dir, args.cert_name)
+        Handler.certfile = make_certificates(args.tls_dir, args.cert_name, args.ca_name)
         Handler.tls_control_required = args.tls_required
         Handler.tls_data_required = args.tls_required
+        if args.tls_max:
+            from OpenSSL import SSL
+            context = Handler.get_ssl_context()
+            context.set_max_proto_version(SSL.TLS1_2_VERSION if args.tls_max == "1.2" else SSL.TLS1_3_VERSION)
 
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
     server = FTPServer((args.host, args.port), Handler)
