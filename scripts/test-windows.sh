@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Cross-builds the Qt-free core for 64-bit Windows (MinGW-w64): qvcab.exe and
-# the core's GoogleTest programs; checks qvcab.exe's cabinets with cabextract
-# (byte for byte) and reads gcab's and the Linux qvcab's cabinets with
-# qvcab.exe; then starts local FTP servers with TLS and runs the test programs
-# under Wine through CTest. Leaves the statically linked
-# build/windows/qvcab.exe. Installs what is missing first.
+# Cross-builds everything below the window for 64-bit Windows (MinGW-w64):
+# qvarchiwizator.exe (the command line), qvcab.exe, the tools and the
+# GoogleTest programs; checks qvcab.exe's cabinets with cabextract (byte for
+# byte) and reads gcab's and the Linux qvcab's cabinets with qvcab.exe; runs
+# the program end to end under Wine (scripts/windows-e2e.sh); then starts
+# local FTP servers (plain and TLS) and runs the test programs under Wine
+# through CTest. Leaves the statically linked, stripped
+# build/windows/qvarchiwizator.exe and build/windows/qvcab.exe. Installs what
+# is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -27,6 +30,7 @@ scratch="$(mktemp -d /tmp/qvwincheck.XXXXXX)"
 peers="$scratch/ftps"
 cleanup() {
   /usr/bin/python3 tests/support/ftps_peers.py stop "$peers" >/dev/null 2>&1 || true
+  [[ -s "$scratch/launcher.pid" ]] && kill "$(cat "$scratch/launcher.pid")" 2>/dev/null || true
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX" "$scratch"
 }
@@ -41,21 +45,33 @@ server=wineserver
 "$server" -p || { echo "wineserver would not start for $WINEPREFIX" >&2; exit 1; }
 wine wineboot --init >/dev/null 2>&1 || true
 
-echo "== Cross-building the core, qvcab.exe and the core's tests"
+echo "== Cross-building qvarchiwizator.exe, qvcab.exe, the tools and the tests"
 cmake -S . -B "$out/tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQV_CORE_ONLY=ON \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DQV_GTEST_SOURCE=/usr/src/googletest -DCMAKE_CROSSCOMPILING_EMULATOR=wine "${launcher[@]}" >/dev/null
 cmake --build "$out/tree" -j "$jobs"
-cp "$out/tree/tools/qvcab/qvcab.exe" "$out/qvcab.exe"
+bin="$out/tree/bin"
+mkdir -p "$bin"
+for program in src/app/qvarchiwizator tools/qvcab/qvcab tools/demodata/qvdemo tools/wintest/qvnoconsole \
+               tools/wintest/qvtrustroot; do
+  cp "$out/tree/$program.exe" "$bin/"
+done
+for program in qvarchiwizator qvcab; do
+  x86_64-w64-mingw32-strip -o "$out/$program.exe" "$bin/$program.exe"
+done
 
-echo "== Linux qvcab (core only), for the cabinets read back on Windows"
-cmake -S . -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_CORE_ONLY=ON -DQV_BUILD_TESTS=OFF \
+echo "== Linux qvcab (no window), for the cabinets read back on Windows"
+cmake -S . -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_QT_WINDOW=OFF -DQV_BUILD_TESTS=OFF \
       "${launcher[@]}" >/dev/null
 cmake --build "$out/linux" -j "$jobs" --target qvcab
 
 echo "== Cabinets across the systems"
 interop=0
 bash scripts/windows-interop.sh "$out/qvcab.exe" "$out/linux/tools/qvcab/qvcab" "$scratch" || interop=$?
+
+echo "== The program end to end under Wine"
+e2e=0
+bash scripts/windows-e2e.sh "$bin" "$scratch/e2e" || e2e=$?
 
 # The session's TLS tests (tests/upload/ftps_test.cpp) talk to these, on
 # 127.0.0.1 only; the tests find them through QV_FTPS_PEERS, as Wine names
@@ -67,10 +83,25 @@ mkdir -p "$peers"
 export QV_FTPS_PEERS
 QV_FTPS_PEERS="$(winepath -w "$peers")"
 
+# The other FTP tests ask this launcher, on Linux beside Wine, for servers of
+# their own (tests/support/core/FtpServer.h).
+/usr/bin/python3 tests/support/ftplauncher.py >"$scratch/launcher" &
+echo $! >"$scratch/launcher.pid"
+for _ in $(seq 100); do
+  [[ -s "$scratch/launcher" ]] && break
+  sleep 0.1
+done
+export QV_TEST_FTP_LAUNCHER
+QV_TEST_FTP_LAUNCHER="$(head -n 1 "$scratch/launcher")"
+
 # The tests run whatever the checks above found, so one run tells all.
 echo "== The core's tests under Wine"
 ctest --test-dir "$out/tree" --output-on-failure -j "$jobs"
 if ((interop != 0)); then
   echo "The cabinet checks across the systems failed (above)." >&2
   exit "$interop"
+fi
+if ((e2e != 0)); then
+  echo "The program's end-to-end checks under Wine failed (above)." >&2
+  exit "$e2e"
 fi
