@@ -156,7 +156,8 @@ expect_status 0 "archive and upload" upload-plain
 if stored_equals ftp-plain "$arch/firma1.cab"; then ok "the server holds it byte for byte"; else fail "the server's copy is missing or differs"; fi
 
 echo "== --upload, TLS required"
-start_ftp ftp-tls --tls-dir "$work/tls" --tls-required
+mkdir -p "$work/tls"
+start_ftp ftp-tls --tls-dir "$work/tls" --tls-required --ca-name "qvArchiwizator e2e authority"
 openssl x509 -in "$work/tls/ca.pem" -outform der -out "$work/tls/ca.der"
 wine "$bin/qvtrustroot.exe" "$(winepath -w "$work/tls/ca.der")"
 settings "host=localhost" "port=$ftp_port" "tls=wymagany"

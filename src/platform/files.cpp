@@ -8,8 +8,11 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 
 namespace qv {
 
@@ -251,6 +254,42 @@ FileHandle CreateUniqueFile(const std::string &folder, const std::string &prefix
             return InvalidFileHandle;
     }
     return InvalidFileHandle;
+}
+
+bool FileFlushAll(const std::vector<std::string> &paths)
+{
+    // Writeback of every file begins first, so the disk works on all of them
+    // while the flushes wait; flushes waiting side by side let a journalling
+    // file system commit many files' metadata at once.
+    for (const std::string &path : paths)
+        StartWriteback(path);
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> failure{0};
+    const auto work = [&] {
+        for (std::size_t i; failure.load() == 0 && (i = next++) < paths.size();) {
+            if (!FileFlushByName(paths[i])) {
+                int none = 0;
+                const int error = LastOSError();
+                failure.compare_exchange_strong(none, error != 0 ? error : osErrorFileNotFound);
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(paths.size() / 8, 7);
+    try {
+        while (helpers.size() < wanted)
+            helpers.emplace_back(work);
+    } catch (const std::system_error &) {
+        // fewer helpers, same work
+    }
+    work();
+    for (std::thread &t : helpers)
+        t.join();
+    if (failure.load() != 0) {
+        SetLastOSError(failure.load());
+        return false;
+    }
+    return true;
 }
 
 bool PathLiesInside(const std::string &path, const std::string &folder)

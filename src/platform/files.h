@@ -89,10 +89,9 @@ bool FileTruncateHere(FileHandle h);
 bool FileFlush(FileHandle h);
 // The same for a closed file, by name; a read-only file is flushed too.
 bool FileFlushByName(const std::string &path);
-// The same for many closed files at once. Where the system can write a whole
-// file system through in one call (Linux syncfs), that is done once for each
-// file system holding them: one call instead of thousands of per-file waits
-// for the disk's journal; elsewhere the files are flushed one by one.
+// The same for many closed files at once: only these files, whatever else
+// the system has yet to write, on several threads where there are many (the
+// waits for the disk overlap). False with the first failure's reason.
 bool FileFlushAll(const std::vector<std::string> &paths);
 
 // ---- names and folders ----

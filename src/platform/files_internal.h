@@ -25,6 +25,10 @@ std::string UniqueCandidate(const std::string &folder, const std::string &prefix
 // Path texts equal as the file system compares names (each system's file).
 bool SamePathText(const std::string &a, const std::string &b);
 
+// Asks the system to begin writing a closed file's data to the disk without
+// waiting for it; nothing where the system has no such call.
+void StartWriteback(const std::string &path);
+
 #ifdef _WIN32
 // UTF-8 to and from the UTF-16 of the wide calls.
 std::wstring Wide(const std::string &s);

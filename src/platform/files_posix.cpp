@@ -207,34 +207,16 @@ bool FileFlushByName(const std::string &path)
     return r == 0;
 }
 
-bool FileFlushAll(const std::vector<std::string> &paths)
+void fileimpl::StartWriteback(const std::string &path)
 {
 #ifdef __linux__
-    std::map<dev_t, std::string> fileSystems;
-    for (const std::string &path : paths) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0)
-            return false;
-        fileSystems.emplace(st.st_dev, path);
-    }
-    for (const auto &[device, path] : fileSystems) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0)
-            return false;
-        const int r = ::syncfs(fd);
-        const int e = errno;
-        ::close(fd);
-        if (r != 0) {
-            errno = e;
-            return false;
-        }
-    }
-    return true;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    ::close(fd);
 #else
-    for (const std::string &path : paths)
-        if (!FileFlushByName(path))
-            return false;
-    return true;
+    (void)path;
 #endif
 }
 

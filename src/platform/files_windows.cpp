@@ -164,13 +164,7 @@ bool FileFlushByName(const std::string &path)
     return ok;
 }
 
-bool FileFlushAll(const std::vector<std::string> &paths)
-{
-    for (const std::string &path : paths)
-        if (!FileFlushByName(path))
-            return false;
-    return true;
-}
+void fileimpl::StartWriteback(const std::string &) {}
 
 // NTFS journals its folder entries; MoveFileEx writes a rename through itself.
 // What is left is to fail, as POSIX does, where there is no folder to flush.

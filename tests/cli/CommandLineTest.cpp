@@ -370,7 +370,7 @@ TEST_F(CommandLine, EveryFailureEndsWithStatusOneAndSaysWhy)
     // would have to be made inside a file): said before anything is compressed.
     WriteBytes(file("plik"), "x");
 #ifdef _WIN32
-    const int insideAFile = ERROR_PATH_NOT_FOUND;
+    const int insideAFile = ERROR_DIRECTORY;
 #else
     const int insideAFile = ENOTDIR;
 #endif

@@ -210,6 +210,19 @@ TEST(FileFlush, FlushesClosedFilesByNameAndAsABatch)
     EXPECT_TRUE(FileFlushAll({d / "a", d / "ro"}));
     EXPECT_TRUE(FileFlushAll({}));
     EXPECT_FALSE(FileFlushAll({d / "a", d / "missing"}));
+
+    // A batch large enough for helper threads: one missing file among them
+    // fails it with that file's reason.
+    std::vector<std::string> many;
+    for (int i = 0; i < 200; ++i) {
+        many.push_back(d / ("m" + std::to_string(i)));
+        WriteBytes(many.back(), std::string(static_cast<std::size_t>(i) * 37, 'q'));
+    }
+    EXPECT_TRUE(FileFlushAll(many));
+    many.insert(many.begin() + 150, d / "missing");
+    SetLastOSError(0);
+    EXPECT_FALSE(FileFlushAll(many));
+    EXPECT_EQ(LastOSError(), osErrorFileNotFound);
 }
 
 // Where restore may write: inside the folder once ".." is folded, whether
