@@ -136,7 +136,7 @@ struct ReferenceFixture : ::testing::Test {
     {
         const std::string where = referenceCabinets();
         if (where.empty())
-            GTEST_SKIP() << "reference cabinets not found beside the project (../shared/testdata/cab)";
+            GTEST_SKIP() << cabtest::kNoReferenceCabinets;
         refs = loadReferences(where);
         ASSERT_GE(refs.size(), 6u);
     }
