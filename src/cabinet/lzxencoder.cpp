@@ -79,6 +79,13 @@ constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 // Cost of a symbol the model has not seen: about what a single use in a
 // frame of 32 KiB costs.
 constexpr std::uint16_t kUnseenCost = 14;
+// No match ends beyond the window counted from where it copies from
+// (offset + length <= 2^W): 7-Zip (26.02) gives back wrong bytes, and
+// success, for a match of 9 bytes or more at 2^W - 3, the largest offset the
+// format allows. Offsets up to 2^W - 257 keep every length clear of that;
+// on 40 MB of each benchmark shape the output grew by 0.002-0.017 % at 2^21
+// and 0.011-0.034 % at 2^15.
+constexpr std::uint32_t reachLimit(int windowBits) { return (1u << windowBits) - kMaxMatch; }
 // Positions count from past the largest window, so that 0 in a hash head or
 // tree link ("none") is always out of reach.
 constexpr std::uint32_t kOrigin = 1u << (kMaxWindowBits + 1);
@@ -444,7 +451,7 @@ bool LzxEncoder::reset(int windowBits)
     s.windowBits = windowBits;
     s.windowSize = 1u << windowBits;
     s.mask = s.windowSize - 1;
-    s.maxOff = maxOffset(windowBits);
+    s.maxOff = reachLimit(windowBits);
     s.slots = positionSlots(windowBits);
     s.mainSize = mainTreeSize(windowBits);
     s.bufBase = kOrigin;

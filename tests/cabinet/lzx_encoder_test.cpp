@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "cabinet/lzxencoder.h"
+#include "lzx_helpers.h"
+#include "lzx_tokens.h"
 
 using namespace cab::detail;
 using namespace cab::detail::lzx;
@@ -346,4 +348,39 @@ TEST(LzxMemory, WindowsOutsideTheFormatAreRefusedAndMemoryComesFromTheCaller)
         EXPECT_LT(Counting::peak, std::size_t{64} << 20);
     }
     EXPECT_EQ(Counting::live, 0u);
+}
+
+// --- what the matches reach ---------------------------------------------------
+
+// 7-Zip (26.02) returns wrong bytes, and success, for a match of 9 bytes or
+// more at the largest offset the format allows, 2^W - 3. The encoder keeps
+// every match inside the window counted from its start (offset + length at
+// most 2^W), and still reaches that far.
+TEST(LzxMatches, EveryMatchEndsInsideTheWindowAndTheFurthestOffsetIsUsed)
+{
+    for (int w = kMinWindowBits; w <= kMaxWindowBits; ++w) {
+        const std::uint32_t window = 1u << w;
+        std::string text = cabtest::farMatchInput(w);
+        text += text.substr(text.size() - (window - kMaxMatch), 30);
+        const std::vector<std::uint8_t> in(text.begin(), text.end());
+        LzxEncoder enc;
+        enc.init(ZAlloc{Counting::alloc, Counting::free});
+        ASSERT_TRUE(enc.reset(w));
+        lzxtest::TokenLister lister(w);
+        std::vector<std::uint8_t> out(kMaxFrameCompressed);
+        for (std::size_t at = 0; at < in.size(); at += kFrameSize) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(kFrameSize, in.size() - at));
+            const std::uint32_t size = enc.encodeFrame(in.data() + at, n, out.data());
+            ASSERT_TRUE(lister.frame(out.data(), size, n)) << "window " << w << ": " << lister.listing().error;
+        }
+        const lzxtest::Listing &l = lister.listing();
+        ASSERT_TRUE(l.data == in) << "window " << w << ": the listing does not rebuild the input";
+        bool furthest = false;
+        for (const lzxtest::ListedMatch &m : l.matches) {
+            EXPECT_LE(m.offset + m.length, window)
+                << "window " << w << ": " << m.length << " bytes from " << m.offset << " back at " << m.position;
+            furthest = furthest || m.offset == window - kMaxMatch;
+        }
+        EXPECT_TRUE(furthest) << "window " << w << ": the copy from 2^W - 257 back was not matched";
+    }
 }
