@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::size_t chars = 0;
             for (unsigned char c : name)
                 chars += (c & 0xC0) != 0x80;
-            if (chars > 780)
-                std::abort();  // the listing buffer's bound
+            if (chars > 255)
+                std::abort();  // a name the format cannot hold was listed
         });
     } catch (const std::exception &) {
     }

@@ -7,6 +7,7 @@
 // is complete.
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
+#include "cabinet/cabformat.h"
 #include "platform/shell.h"
 #include "platform/tempfiles.h"
 #include "platform/text.h"
@@ -18,15 +19,6 @@
 namespace qv {
 
 namespace {
-
-std::string formatText(const char *pattern, const std::string &arg)
-{
-    std::string out = pattern;
-    const std::size_t at = out.find("%s");
-    if (at != std::string::npos)
-        out.replace(at, 2, arg);
-    return out;
-}
 
 // A name inside the cabinet in the platform's own spelling.
 // Names in notifications come from the library as UTF-8; bytes that are not
@@ -152,7 +144,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
         const bool seen = std::any_of(visited.begin(), visited.end(),
                                       [&](const std::string &v) { return SameTextIgnoringCase(v, current); });
         if (seen || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
-            throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
+            throw ESTCabinet(FormatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
         visited.push_back(current);
 
         announcedNext_.clear();
@@ -238,11 +230,11 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
     if (dest.empty())
         return 0;
     if (dest == proposed && IsUnsafeEntryName(name)) {
-        pending_ = ESTCabinet(formatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
+        pending_ = ESTCabinet(FormatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
         return -1;
     }
     if (ExtractFilePath(dest).empty() || ExtractFileName(dest).empty()) {
-        pending_ = ESTCabinet(formatText(sCabDestinationNoFolder, dest), cab::FDIERROR_TARGET_FILE, 0, false);
+        pending_ = ESTCabinet(FormatText(sCabDestinationNoFolder, dest), cab::FDIERROR_TARGET_FILE, 0, false);
         return -1;
     }
     // Whoever chose it, the destination stays inside the extraction folder
@@ -251,7 +243,7 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
     dest = ExpandFileName(dest);
     const std::string folder = ExtractFilePath(dest);
     if (!PathLiesInside(folder, extractRoot_) || !PathLiesInside(dest, extractRoot_)) {
-        pending_ = ESTCabinet(formatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
+        pending_ = ESTCabinet(FormatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
         return -1;
     }
     if (!ForceDirectories(folder)) {
@@ -351,7 +343,7 @@ cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
             if (!path.empty() && !IsPathDelimiter(path.back()))
                 path += PathDelim;
             if (path.size() > 255 || !pfdin->psz3) {
-                pending_ = ESTCabinet(formatText(sCabNameTooLong, path), cab::FDIERROR_WRONG_CABINET, 0, false);
+                pending_ = ESTCabinet(FormatText(sCabNameTooLong, path), cab::FDIERROR_WRONG_CABINET, 0, false);
                 result = -1;
             } else {
                 std::memcpy(pfdin->psz3, path.c_str(), path.size() + 1);
@@ -369,57 +361,53 @@ cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
 
 namespace {
 
-// Buffered reads of a cabinet header with the stream's failure texts.
-class HeaderStream {
+// A cabinet file read through the file layer, for the listing.
+class ListedCabinet final : public cab::detail::Source {
 public:
-    explicit HeaderStream(const std::string &path)
+    explicit ListedCabinet(const std::string &path)
     {
         h_ = FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting, fhSequential);
         if (h_ == InvalidFileHandle)
             RaiseLastOSError();
+        const std::int64_t size = FileSeek(h_, 0, 2);
+        limit = size < 0 ? 0 : size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
     }
-    ~HeaderStream() { FileClose(h_); }
+    ~ListedCabinet() { FileClose(h_); }
+    ListedCabinet(const ListedCabinet &) = delete;
+    ListedCabinet &operator=(const ListedCabinet &) = delete;
 
-    void seek(std::uint32_t offset)
+    // The header; a fault is raised with the reader's text for it.
+    cab::detail::CabinetHeader header()
     {
-        const std::int64_t pos = FileSeek(h_, offset, 0);
-        len_ = at_ = 0;
-        if (pos != offset)
-            throw Exception(sCabStreamPosition);
+        cab::detail::CabinetHeader h;
+        check(cab::detail::readHeader(*this, h));
+        return h;
     }
-    void read(void *dst, std::size_t n)
+    static void check(int fdiError)
     {
-        auto *out = static_cast<unsigned char *>(dst);
+        if (fdiError != cab::FDIERROR_NONE)
+            throw ESTCabinet(FDIErrorText(fdiError), fdiError, 0, false);
+    }
+
+protected:
+    bool readRaw(std::uint32_t offset, void *p, std::uint32_t n) override
+    {
+        if (FileSeek(h_, offset, 0) != offset)
+            return false;
+        auto *out = static_cast<unsigned char *>(p);
         while (n > 0) {
-            if (at_ == len_) {
-                const std::int64_t got = FileRead(h_, buf_, sizeof buf_);
-                if (got <= 0)
-                    throw Exception(sCabStreamRead);
-                len_ = static_cast<std::size_t>(got);
-                at_ = 0;
-            }
-            const std::size_t take = std::min(n, len_ - at_);
-            std::memcpy(out, buf_ + at_, take);
-            out += take;
-            at_ += take;
-            n -= take;
+            const std::int64_t got = FileRead(h_, out, n);
+            if (got <= 0)
+                return false;
+            out += got;
+            n -= static_cast<std::uint32_t>(got);
         }
+        return true;
     }
 
 private:
     FileHandle h_;
-    unsigned char buf_[4096];
-    std::size_t len_ = 0, at_ = 0;
 };
-
-std::uint16_t u16(const unsigned char *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t u32(const unsigned char *p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-constexpr std::size_t kMaxListedName = 780;
 
 }  // namespace
 
@@ -428,82 +416,35 @@ bool TSTCabReader::EnumerateFiles(const std::string &aCabFileName, const TSTCabR
     cab::FDICABINETINFO info;
     if (!IsCabinet(aCabFileName, info))
         return false;
-    HeaderStream s(aCabFileName);
-    unsigned char header[36];
-    s.read(header, sizeof header);
-    if (std::memcmp(header, "MSCF", 4) != 0)
-        throw Exception(sCabFormatError);
-    s.seek(u32(header + 16));
-    const unsigned count = u16(header + 28);
-    for (unsigned i = 0; i < count; ++i) {
-        unsigned char entry[16];
-        s.read(entry, sizeof entry);
-        std::string raw;
-        for (;;) {
-            char c;
-            s.read(&c, 1);
-            if (c == 0)
-                break;
-            if (raw.size() == kMaxListedName)
-                throw Exception(sCabEntryNameTooLong);
-            raw += c;
-        }
-        const std::uint16_t attrs = u16(entry + 14);
+    ListedCabinet c(aCabFileName);
+    const cab::detail::CabinetHeader h = c.header();
+    cab::detail::FileEntry e;
+    std::uint32_t at = h.coffFiles;
+    for (unsigned i = 0; i < h.cFiles; ++i, at += e.bytes) {
+        ListedCabinet::check(cab::detail::readFile(c, at, e));
         bool abort = false;
         if (aCallback)
-            aCallback(*this, CabNameToUtf8(raw.c_str(), attrs & cab::_A_NAME_IS_UTF),
-                      static_cast<std::int32_t>(u32(entry)), u16(entry + 8), u16(entry + 10), u16(entry + 12), attrs,
-                      abort);
+            aCallback(*this, CabNameToUtf8(e.name, e.attribs & cab::_A_NAME_IS_UTF), static_cast<std::int32_t>(e.cbFile),
+                      e.iFolder, e.date, e.time, e.attribs, abort);
         if (abort)
             break;
     }
     return true;
 }
 
-// The folder table follows the header's optional reserve and the names of
-// the previous and next cabinets.
 bool TSTCabReader::EnumerateFolders(const std::string &aCabFileName, const TSTCabReaderEnumFolderEvent &aCallback)
 {
     cab::FDICABINETINFO info;
     if (!IsCabinet(aCabFileName, info))
         return false;
-    HeaderStream s(aCabFileName);
-    unsigned char header[36];
-    s.read(header, sizeof header);
-    if (std::memcmp(header, "MSCF", 4) != 0)
-        throw Exception(sCabFormatError);
-    const std::uint16_t flags = u16(header + 30);
-    std::uint32_t pos = sizeof header;
-    unsigned folderReserve = 0;
-    if (flags & 0x0004) {
-        unsigned char reserve[4];
-        s.read(reserve, sizeof reserve);
-        folderReserve = reserve[2];
-        pos += sizeof reserve + u16(reserve);
-        s.seek(pos);
-    }
-    const int names = ((flags & 0x0001) ? 2 : 0) + ((flags & 0x0002) ? 2 : 0);
-    for (int i = 0; i < names; ++i) {
-        for (int n = 0;; ++n) {
-            char c;
-            s.read(&c, 1);
-            if (c == 0)
-                break;
-            if (n == 255)
-                throw Exception(sCabFormatError);
-        }
-    }
-    const unsigned count = u16(header + 26);
-    for (unsigned i = 0; i < count; ++i) {
-        unsigned char entry[8];
-        s.read(entry, sizeof entry);
-        for (unsigned k = 0; k < folderReserve; ++k) {
-            char c;
-            s.read(&c, 1);
-        }
+    ListedCabinet c(aCabFileName);
+    const cab::detail::CabinetHeader h = c.header();
+    for (std::uint16_t i = 0; i < h.cFolders; ++i) {
+        cab::detail::FolderEntry f;
+        ListedCabinet::check(cab::detail::readFolder(c, h, i, f));
         bool abort = false;
         if (aCallback)
-            aCallback(*this, static_cast<std::uint16_t>(i), u16(entry + 6), u16(entry + 4), abort);
+            aCallback(*this, i, f.typeCompress, f.cCFData, abort);
         if (abort)
             break;
     }

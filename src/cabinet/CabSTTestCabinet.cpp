@@ -29,15 +29,6 @@ namespace {
 constexpr cab::INT_PTR kSink = 0x7FFF0001;
 constexpr std::size_t kMaxCabinetsInSet = 65536;
 
-std::string formatText(const char *pattern, const std::string &arg)
-{
-    std::string out = pattern;
-    const std::size_t at = out.find("%s");
-    if (at != std::string::npos)
-        out.replace(at, 2, arg);
-    return out;
-}
-
 struct TestRun {
     TSTCabReader *reader = nullptr;
     const TSTCabReaderTestFileEvent *onFile = nullptr;
@@ -99,7 +90,7 @@ cab::INT_PTR closeFile(TestRun &run, cab::PFDINOTIFICATION n)
     if (n->hf != kSink)
         return -1;
     if (run.fileBytes != static_cast<std::uint64_t>(run.fileSize)) {
-        run.pending = ESTCabinet(formatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET, 0,
+        run.pending = ESTCabinet(FormatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET, 0,
                                  false);
         return -1;
     }
@@ -117,7 +108,7 @@ cab::INT_PTR nextCabinet(TestRun &run, cab::PFDINOTIFICATION n)
         return -1;  // the cabinet found there was missing or wrong: no second try
     if (run.files) {
         if (run.result.Cabinets >= run.files->size()) {
-            run.pending = ESTCabinet(formatText(sCabSetGoesOn, run.files->back()), cab::FDIERROR_WRONG_CABINET, 0,
+            run.pending = ESTCabinet(FormatText(sCabSetGoesOn, run.files->back()), cab::FDIERROR_WRONG_CABINET, 0,
                                      false);
             return -1;
         }
@@ -139,7 +130,7 @@ cab::INT_PTR testNotify(cab::FDINOTIFICATIONTYPE type, cab::PFDINOTIFICATION n)
         run.fileSize = n->cb;
         run.fileBytes = 0;
         if (run.fileSize < 0) {
-            run.pending = ESTCabinet(formatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET,
+            run.pending = ESTCabinet(FormatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET,
                                      0, false);
             return -1;
         }
@@ -179,7 +170,7 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
     while (!current.empty()) {
         if (std::find(visited.begin(), visited.end(), current) != visited.end() ||
             visited.size() >= kMaxCabinetsInSet)
-            throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
+            throw ESTCabinet(FormatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
         visited.push_back(current);
         std::string name = ExtractFileName(current);
         std::string folder = ExtractFilePath(current);
@@ -192,7 +183,7 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
             break;
         if (files) {
             if (run.result.Cabinets >= files->size())
-                throw ESTCabinet(formatText(sCabSetGoesOn, files->back()), cab::FDIERROR_WRONG_CABINET, 0, false);
+                throw ESTCabinet(FormatText(sCabSetGoesOn, files->back()), cab::FDIERROR_WRONG_CABINET, 0, false);
             current = ExpandFileName((*files)[run.result.Cabinets]);
         } else {
             // As ExtractFiles: a next cabinet that is not there ends the set.
@@ -202,7 +193,7 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
         }
     }
     if (files && run.result.Cabinets < files->size())
-        throw ESTCabinet(formatText(sCabSetEndsEarly, (*files)[run.result.Cabinets]), cab::FDIERROR_WRONG_CABINET,
+        throw ESTCabinet(FormatText(sCabSetEndsEarly, (*files)[run.result.Cabinets]), cab::FDIERROR_WRONG_CABINET,
                          0, false);
     return run.result;
 }

@@ -23,15 +23,6 @@ namespace {
 
 constexpr std::uint32_t kMaxSize = 2147483647u;
 
-std::string formatText(const char *pattern, const std::string &arg)
-{
-    std::string out = pattern;
-    const std::size_t at = out.find("%s");
-    if (at != std::string::npos)
-        out.replace(at, 2, arg);
-    return out;
-}
-
 std::string replaceStar(const std::string &tmpl, int n)
 {
     std::string out;
@@ -161,11 +152,11 @@ void TSTCabWriter::Open(const std::string &aCabFileName)
     const std::string label = DiskLabel(1), name = ExtractFileName(cabFileName_),
                       folder = ExtractFilePath(cabFileName_);
     if (!putField(ccab_.szDisk, label))
-        throw ESTCabinet(formatText(sCabNameTooLong, label), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
+        throw ESTCabinet(FormatText(sCabNameTooLong, label), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
     if (name.empty() || !putField(ccab_.szCab, name))
-        throw ESTCabinet(formatText(sCabNameTooLong, name), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
+        throw ESTCabinet(FormatText(sCabNameTooLong, name), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
     if (!putField(ccab_.szCabPath, folder))
-        throw ESTCabinet(formatText(sCabNameTooLong, folder), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
+        throw ESTCabinet(FormatText(sCabNameTooLong, folder), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
 
     if (OnGetNextCabinet) {
         bool abort = false;
@@ -176,7 +167,7 @@ void TSTCabWriter::Open(const std::string &aCabFileName)
     ccab_.szDisk[255] = ccab_.szCab[255] = ccab_.szCabPath[255] = 0;
     const std::string cabFolder = withTrailingDelim(ccab_.szCabPath);
     if (!putField(ccab_.szCabPath, cabFolder))
-        throw ESTCabinet(formatText(sCabNameTooLong, cabFolder), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
+        throw ESTCabinet(FormatText(sCabNameTooLong, cabFolder), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
     if (!ForceDirectories(cabFolder))
         RaiseLastOSError();
     // The existing cabinet stays until its replacement is complete.
@@ -209,7 +200,7 @@ void TSTCabWriter::AddFile(const std::string &aSrcFileName, const std::string &a
     if (!name.empty() && name[0] == '\\')
         name.erase(0, 1);
     if (name.size() > 255 || name.find('\0') != std::string::npos) {
-        ESTCabinet e(formatText(sCabNameTooLong, name), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
+        ESTCabinet e(FormatText(sCabNameTooLong, name), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true);
         e.SetFileName(aSrcFileName);
         throw e;
     }
@@ -444,7 +435,7 @@ cab::BOOL TSTCabWriter::cbGetNextCabinet(cab::PCCAB pccab, cab::ULONG cbPrevCab,
                       folder = self->CabinetFolder(pccab->iDisk);
     for (const std::string *v : {&label, &name, &folder}) {
         if (v->size() > 255) {
-            self->setPending(ESTCabinet(formatText(sCabNameTooLong, *v), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true));
+            self->setPending(ESTCabinet(FormatText(sCabNameTooLong, *v), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true));
             self->filesInCabinet_ = self->filesInFolder_ = 0;
             return 0;
         }
@@ -462,7 +453,7 @@ cab::BOOL TSTCabWriter::cbGetNextCabinet(cab::PCCAB pccab, cab::ULONG cbPrevCab,
     // The library puts folder and name together as they stand.
     const std::string cabFolder = withTrailingDelim(pccab->szCabPath);
     if (!putField(pccab->szCabPath, cabFolder)) {
-        self->setPending(ESTCabinet(formatText(sCabNameTooLong, cabFolder), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true));
+        self->setPending(ESTCabinet(FormatText(sCabNameTooLong, cabFolder), cab::FCIERR_CAB_FORMAT_LIMIT, 0, true));
         return 0;
     }
     if (!ForceDirectories(cabFolder)) {

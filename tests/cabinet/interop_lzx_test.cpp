@@ -6,7 +6,7 @@
 // case is two tests, ours and the outside readers', so that on Windows, where
 // those Linux tools are not, ours still runs and the others say why they skip.
 // Before any Qt header: Qt's "slots" macro would eat a name in lzxformat.h.
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 #include "cabinet/lzxformat.h"
 
 #include "lzx_helpers.h"
