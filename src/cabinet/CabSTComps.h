@@ -312,18 +312,33 @@ public:
     TSTCabReaderProgressEvent OnProgress;
 
     bool IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo);
+    // Extracts the whole set aCabFileName belongs to, from its first cabinet
+    // (FirstCabinetOfSet) through its last, whichever part was named; every
+    // part must be there, a missing one is named ("Cabinet set incomplete:
+    // S1.CAB not found"). With aSingleCabinet, only the files that begin in
+    // aCabFileName (and their continuations); those begun in an earlier part
+    // are reported to OnCopyPartialFile.
     void ExtractFiles(const std::string &aCabFileName, const std::string &aDestDir, bool aSingleCabinet);
+    // The first cabinet of the set aCabFileName belongs to: the previous
+    // cabinets its header names, in turn, each looked for in the folder of
+    // the one naming it. Raises ESTCabinet naming a part that is missing or
+    // that does not name the next one back, and when the links loop.
+    static std::string FirstCabinetOfSet(const std::string &aCabFileName);
+    // Calls back once per file entry of this one cabinet, entries of files
+    // continued from or into other parts of its set included; false when the
+    // file is not a cabinet.
     bool EnumerateFiles(const std::string &aCabFileName, const TSTCabReaderEnumFileEvent &aCallback);
     // Calls back once per folder entry of one cabinet with its index,
     // typeCompress and number of data blocks; false when the file is not a
     // cabinet.
     bool EnumerateFolders(const std::string &aCabFileName, const TSTCabReaderEnumFolderEvent &aCallback);
 
-    // Reads a cabinet back whole and writes nothing: every data block is
-    // checked against its checksum and decompressed, and every file must come
-    // out at its stated size. Goes on through the following cabinets of the
-    // set that exist, as ExtractFiles does; aOnFile hears of each file once,
-    // when its last byte has been read. Raises ESTCabinet at the first fault.
+    // Reads a cabinet's whole set back and writes nothing: every data block
+    // is checked against its checksum and decompressed, and every file must
+    // come out at its stated size. Starts at the set's first cabinet and
+    // needs every part, as ExtractFiles does; aOnFile hears of each file
+    // once, when its last byte has been read. Raises ESTCabinet at the first
+    // fault.
     TSTCabTestResult TestCabinet(const std::string &aCabFileName, const TSTCabReaderTestFileEvent &aOnFile = {});
     // The same for a set whose cabinets are not yet under the names they
     // carry: aCabFiles[i] is read where the set names its (i+1)-th cabinet,

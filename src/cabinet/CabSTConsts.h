@@ -25,6 +25,8 @@ extern const char sCabNameTooLong[];
 extern const char sCabUnsafeEntryName[];
 extern const char sCabDestinationNoFolder[];
 extern const char sCabSetLoops[];
+extern const char sCabSetIncomplete[];
+extern const char sCabSetForeignPart[];
 extern const char sCabSetEndsEarly[];
 extern const char sCabSetGoesOn[];
 extern const char sCabFileSizeMismatch[];

@@ -41,6 +41,56 @@ std::string toLocalName(std::string name)
 
 constexpr int kMaxCabinetsInSet = 65536;
 
+// A cabinet file read through the file layer: for the listing, and for the
+// links of a set.
+class ListedCabinet final : public cab::detail::Source {
+public:
+    explicit ListedCabinet(const std::string &path)
+    {
+        h_ = FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting, fhSequential);
+        if (h_ == InvalidFileHandle)
+            RaiseLastOSError();
+        const std::int64_t size = FileSeek(h_, 0, 2);
+        limit = size < 0 ? 0 : size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+    }
+    ~ListedCabinet() { FileClose(h_); }
+    ListedCabinet(const ListedCabinet &) = delete;
+    ListedCabinet &operator=(const ListedCabinet &) = delete;
+
+    // The header; a fault is raised with the reader's text for it.
+    cab::detail::CabinetHeader header()
+    {
+        cab::detail::CabinetHeader h;
+        check(cab::detail::readHeader(*this, h));
+        return h;
+    }
+    static void check(int fdiError)
+    {
+        if (fdiError != cab::FDIERROR_NONE)
+            throw ESTCabinet(FDIErrorText(fdiError), fdiError, 0, false);
+    }
+
+protected:
+    bool readRaw(std::uint32_t offset, void *p, std::uint32_t n) override
+    {
+        if (FileSeek(h_, offset, 0) != offset)
+            return false;
+        auto *out = static_cast<unsigned char *>(p);
+        while (n > 0) {
+            const std::int64_t got = FileRead(h_, out, n);
+            if (got <= 0)
+                return false;
+            out += got;
+            n -= static_cast<std::uint32_t>(got);
+        }
+        return true;
+    }
+
+private:
+    FileHandle h_;
+};
+
+
 // The reader extracting on this thread: the library's write callback has no
 // room for it.
 thread_local TSTCabReader *extracting = nullptr;
@@ -139,7 +189,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
     } extractingHere(this);
 
     std::vector<std::string> visited;
-    std::string current = cabFileName_;
+    std::string current = aSingleCabinet ? cabFileName_ : FirstCabinetOfSet(cabFileName_);
     while (!current.empty()) {
         const bool seen = std::any_of(visited.begin(), visited.end(),
                                       [&](const std::string &v) { return SameTextIgnoringCase(v, current); });
@@ -168,8 +218,46 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
         if (aSingleCabinet)
             current.clear();
         else if (!current.empty() && !FileExists(current))
-            current.clear();
+            throw ESTCabinet(FormatText(sCabSetIncomplete, ExtractFileName(current)), cab::FDIERROR_CABINET_NOT_FOUND,
+                             0, false);
     }
+}
+
+std::string TSTCabReader::FirstCabinetOfSet(const std::string &aCabFileName)
+{
+    std::string current = ExpandFileName(aCabFileName);
+    std::vector<std::string> visited{current};
+    cab::detail::CabinetHeader h;
+    try {
+        ListedCabinet first(current);
+        h = first.header();
+    } catch (const Exception &) {
+        return current;  // the reader says what is wrong with it, as with any single cabinet
+    }
+    while (h.flags & cab::detail::kFlagPrev) {
+        const std::string prevName = h.prevCab;
+        const std::string prev = JoinPath({ExtractFilePath(current), prevName});
+        const bool seen = std::any_of(visited.begin(), visited.end(),
+                                      [&](const std::string &v) { return SameTextIgnoringCase(v, prev); });
+        if (seen || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
+            throw ESTCabinet(FormatText(sCabSetLoops, prev), cab::FDIERROR_WRONG_CABINET, 0, false);
+        if (!FileExists(prev))
+            throw ESTCabinet(FormatText(sCabSetIncomplete, prevName), cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
+        cab::detail::CabinetHeader p;
+        try {
+            ListedCabinet c(prev);
+            p = c.header();
+        } catch (const Exception &) {
+            throw ESTCabinet(FormatText(sCabSetForeignPart, prevName), cab::FDIERROR_WRONG_CABINET, 0, false);
+        }
+        // The part before goes on into a next one, in the same set, one place earlier.
+        if (!(p.flags & cab::detail::kFlagNext) || p.setID != h.setID || p.iCabinet + 1 != h.iCabinet)
+            throw ESTCabinet(FormatText(sCabSetForeignPart, prevName), cab::FDIERROR_WRONG_CABINET, 0, false);
+        visited.push_back(prev);
+        current = prev;
+        h = p;
+    }
+    return current;
 }
 
 cab::INT_PTR TSTCabReader::cbNotify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIFICATION pfdin)
@@ -350,6 +438,8 @@ cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
             }
         }
     } else if (pfdin->fdie != cab::FDIERROR_NONE) {
+        if (pfdin->fdie == cab::FDIERROR_CABINET_NOT_FOUND)
+            pending_ = ESTCabinet(FormatText(sCabSetIncomplete, cabName), cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
         result = -1;
     }
     requestedNext_ = JoinPath({pfdin->psz3 ? pfdin->psz3 : "", cabName});
@@ -358,58 +448,6 @@ cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
 }
 
 // ---------------------------------------------------------------- listing
-
-namespace {
-
-// A cabinet file read through the file layer, for the listing.
-class ListedCabinet final : public cab::detail::Source {
-public:
-    explicit ListedCabinet(const std::string &path)
-    {
-        h_ = FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting, fhSequential);
-        if (h_ == InvalidFileHandle)
-            RaiseLastOSError();
-        const std::int64_t size = FileSeek(h_, 0, 2);
-        limit = size < 0 ? 0 : size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
-    }
-    ~ListedCabinet() { FileClose(h_); }
-    ListedCabinet(const ListedCabinet &) = delete;
-    ListedCabinet &operator=(const ListedCabinet &) = delete;
-
-    // The header; a fault is raised with the reader's text for it.
-    cab::detail::CabinetHeader header()
-    {
-        cab::detail::CabinetHeader h;
-        check(cab::detail::readHeader(*this, h));
-        return h;
-    }
-    static void check(int fdiError)
-    {
-        if (fdiError != cab::FDIERROR_NONE)
-            throw ESTCabinet(FDIErrorText(fdiError), fdiError, 0, false);
-    }
-
-protected:
-    bool readRaw(std::uint32_t offset, void *p, std::uint32_t n) override
-    {
-        if (FileSeek(h_, offset, 0) != offset)
-            return false;
-        auto *out = static_cast<unsigned char *>(p);
-        while (n > 0) {
-            const std::int64_t got = FileRead(h_, out, n);
-            if (got <= 0)
-                return false;
-            out += got;
-            n -= static_cast<std::uint32_t>(got);
-        }
-        return true;
-    }
-
-private:
-    FileHandle h_;
-};
-
-}  // namespace
 
 bool TSTCabReader::EnumerateFiles(const std::string &aCabFileName, const TSTCabReaderEnumFileEvent &aCallback)
 {

@@ -1,5 +1,5 @@
-// TSTCabReader::TestCabinet: reads a cabinet, or a set, back whole into a
-// sink.
+// TSTCabReader::TestCabinet: reads a cabinet, or a whole set from its first
+// cabinet whichever part was named, back into a sink.
 //
 // The library does the reading: it checks each data block's checksum and
 // decompresses every block a file needs, and the files of a folder cover all
@@ -104,8 +104,13 @@ cab::INT_PTR closeFile(TestRun &run, cab::PFDINOTIFICATION n)
 
 cab::INT_PTR nextCabinet(TestRun &run, cab::PFDINOTIFICATION n)
 {
-    if (n->fdie != cab::FDIERROR_NONE)
-        return -1;  // the cabinet found there was missing or wrong: no second try
+    if (n->fdie != cab::FDIERROR_NONE) {
+        // The cabinet found there was missing or wrong: no second try.
+        if (n->fdie == cab::FDIERROR_CABINET_NOT_FOUND)
+            run.pending = ESTCabinet(FormatText(sCabSetIncomplete, n->psz1 ? n->psz1 : ""),
+                                     cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
+        return -1;
+    }
     if (run.files) {
         if (run.result.Cabinets >= run.files->size()) {
             run.pending = ESTCabinet(FormatText(sCabSetGoesOn, run.files->back()), cab::FDIERROR_WRONG_CABINET, 0,
@@ -166,7 +171,7 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
     CheckFDI(scope.context != nullptr, erf);
 
     std::vector<std::string> visited;
-    std::string current = ExpandFileName(first);
+    std::string current = files ? ExpandFileName(first) : TSTCabReader::FirstCabinetOfSet(first);
     while (!current.empty()) {
         if (std::find(visited.begin(), visited.end(), current) != visited.end() ||
             visited.size() >= kMaxCabinetsInSet)
@@ -186,10 +191,11 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
                 throw ESTCabinet(FormatText(sCabSetGoesOn, files->back()), cab::FDIERROR_WRONG_CABINET, 0, false);
             current = ExpandFileName((*files)[run.result.Cabinets]);
         } else {
-            // As ExtractFiles: a next cabinet that is not there ends the set.
+            // As ExtractFiles: every part of the set must be there.
             current = run.announcedNext;
             if (!FileExists(current))
-                current.clear();
+                throw ESTCabinet(FormatText(sCabSetIncomplete, ExtractFileName(current)),
+                                 cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
         }
     }
     if (files && run.result.Cabinets < files->size())
