@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -244,10 +245,15 @@ private:
 
 // ---------------------------------------------------------------- reader
 
-enum TSTCabReaderOption { croExecuteOnExtract, croDontOverwriteReadOnlyFiles };
+// croSkipUnreadableFolders: ExtractFiles and TestCabinet leave out the files
+// of folders whose method the reader cannot decode (Quantum, unknown ones),
+// reporting each to OnFileSkipped, and go on with the others; without it such
+// a folder fails the run where its first file is met.
+enum TSTCabReaderOption { croExecuteOnExtract, croDontOverwriteReadOnlyFiles, croSkipUnreadableFolders };
 using TSTCabReaderOptions = std::set<TSTCabReaderOption>;
 
 class TSTCabReader;
+class UnreadableFiles;
 
 // What TestCabinet read back.
 struct TSTCabTestResult {
@@ -278,6 +284,9 @@ using TSTCabReaderNextCabinetEvent =
 using TSTCabReaderUnrecognizedNotifyEvent =
     std::function<void(TSTCabReader &Sender, cab::FDINOTIFICATIONTYPE aNotifyType, cab::FDINOTIFICATION &aNotify,
                        std::int32_t &aResult)>;
+// A file left out under croSkipUnreadableFolders, with its folder's method.
+using TSTCabReaderFileSkippedEvent = std::function<void(TSTCabReader &Sender, const std::string &aFileName,
+                                                        std::int32_t aFileSize, cab::TCOMP aMethod)>;
 using TSTCabReaderEnumFileEvent =
     std::function<void(TSTCabReader &Sender, const std::string &aFileName, std::int32_t anUncompressedSize,
                        std::uint16_t aFolderNo, std::uint16_t aDate, std::uint16_t aTime, std::uint16_t anAttrs,
@@ -310,6 +319,7 @@ public:
     // milliseconds of writing, and little enough that a call costs nothing.
     static constexpr std::int64_t kReaderProgressBytes = 1 << 20;
     TSTCabReaderProgressEvent OnProgress;
+    TSTCabReaderFileSkippedEvent OnFileSkipped;
 
     bool IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo);
     // Extracts the whole set aCabFileName belongs to, from its first cabinet
@@ -350,6 +360,11 @@ public:
     // stands: absolute, with a drive, or with a "." or ".." component.
     static bool IsUnsafeEntryName(const std::string &name);
 
+    // Under croSkipUnreadableFolders: true, once reported to OnFileSkipped,
+    // for a file whose copy the library announces and whose folder cannot
+    // be read. For ExtractFiles and TestCabinet.
+    bool SkipsUnreadable(const cab::FDINOTIFICATION &aCopyFile);
+
 private:
     struct OpenEntry {
         std::string name;  // inside the cabinet
@@ -359,6 +374,7 @@ private:
     };
 
     void ensureContext();
+    void findUnreadable(const std::string &firstCabinet);
     void checkFDI(bool ok);
     void discardOpen();
     cab::INT_PTR notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIFICATION pfdin);
@@ -380,6 +396,7 @@ private:
     std::int64_t writtenOfFile_ = 0;
     std::int64_t nextProgress_ = 0;
     std::optional<ESTCabinet> pending_;
+    std::shared_ptr<UnreadableFiles> unreadable_;  // found before a walk under croSkipUnreadableFolders
 };
 
 // Name bytes as stored in a cabinet, as UTF-8: flagged UTF-8 names stand,

@@ -7,7 +7,7 @@
 // is complete.
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
-#include "cabinet/cabformat.h"
+#include "cabinet/CabSTHeaders.h"
 #include "platform/shell.h"
 #include "platform/tempfiles.h"
 #include "platform/text.h"
@@ -40,56 +40,6 @@ std::string toLocalName(std::string name)
 }
 
 constexpr int kMaxCabinetsInSet = 65536;
-
-// A cabinet file read through the file layer: for the listing, and for the
-// links of a set.
-class ListedCabinet final : public cab::detail::Source {
-public:
-    explicit ListedCabinet(const std::string &path)
-    {
-        h_ = FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting, fhSequential);
-        if (h_ == InvalidFileHandle)
-            RaiseLastOSError();
-        const std::int64_t size = FileSeek(h_, 0, 2);
-        limit = size < 0 ? 0 : size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
-    }
-    ~ListedCabinet() { FileClose(h_); }
-    ListedCabinet(const ListedCabinet &) = delete;
-    ListedCabinet &operator=(const ListedCabinet &) = delete;
-
-    // The header; a fault is raised with the reader's text for it.
-    cab::detail::CabinetHeader header()
-    {
-        cab::detail::CabinetHeader h;
-        check(cab::detail::readHeader(*this, h));
-        return h;
-    }
-    static void check(int fdiError)
-    {
-        if (fdiError != cab::FDIERROR_NONE)
-            throw ESTCabinet(FDIErrorText(fdiError), fdiError, 0, false);
-    }
-
-protected:
-    bool readRaw(std::uint32_t offset, void *p, std::uint32_t n) override
-    {
-        if (FileSeek(h_, offset, 0) != offset)
-            return false;
-        auto *out = static_cast<unsigned char *>(p);
-        while (n > 0) {
-            const std::int64_t got = FileRead(h_, out, n);
-            if (got <= 0)
-                return false;
-            out += got;
-            n -= static_cast<std::uint32_t>(got);
-        }
-        return true;
-    }
-
-private:
-    FileHandle h_;
-};
-
 
 // The reader extracting on this thread: the library's write callback has no
 // room for it.
@@ -190,6 +140,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
 
     std::vector<std::string> visited;
     std::string current = aSingleCabinet ? cabFileName_ : FirstCabinetOfSet(cabFileName_);
+    findUnreadable(current);
     while (!current.empty()) {
         const bool seen = std::any_of(visited.begin(), visited.end(),
                                       [&](const std::string &v) { return SameTextIgnoringCase(v, current); });
@@ -223,13 +174,34 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
     }
 }
 
+void TSTCabReader::findUnreadable(const std::string &firstCabinet)
+{
+    unreadable_.reset();
+    if (!Options.count(croSkipUnreadableFolders))
+        return;
+    unreadable_ = std::make_shared<UnreadableFiles>();
+    unreadable_->find(firstCabinet);
+}
+
+bool TSTCabReader::SkipsUnreadable(const cab::FDINOTIFICATION &aCopyFile)
+{
+    if (!unreadable_)
+        return false;
+    const std::optional<cab::TCOMP> method = unreadable_->methodOf(aCopyFile);
+    if (!method)
+        return false;
+    if (OnFileSkipped)
+        OnFileSkipped(*this, notifiedName(aCopyFile.psz1), aCopyFile.cb, *method);
+    return true;
+}
+
 std::string TSTCabReader::FirstCabinetOfSet(const std::string &aCabFileName)
 {
     std::string current = ExpandFileName(aCabFileName);
     std::vector<std::string> visited{current};
     cab::detail::CabinetHeader h;
     try {
-        ListedCabinet first(current);
+        HeaderFile first(current);
         h = first.header();
     } catch (const Exception &) {
         return current;  // the reader says what is wrong with it, as with any single cabinet
@@ -245,7 +217,7 @@ std::string TSTCabReader::FirstCabinetOfSet(const std::string &aCabFileName)
             throw ESTCabinet(FormatText(sCabSetIncomplete, prevName), cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
         cab::detail::CabinetHeader p;
         try {
-            ListedCabinet c(prev);
+            HeaderFile c(prev);
             p = c.header();
         } catch (const Exception &) {
             throw ESTCabinet(FormatText(sCabSetForeignPart, prevName), cab::FDIERROR_WRONG_CABINET, 0, false);
@@ -307,6 +279,8 @@ cab::INT_PTR TSTCabReader::notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIF
 
 cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
 {
+    if (SkipsUnreadable(*pfdin))
+        return 0;
     const std::string name = notifiedName(pfdin->psz1);
     const std::string proposed = JoinPath({destDir_, toLocalName(name)});
     std::string dest = proposed;
@@ -454,12 +428,12 @@ bool TSTCabReader::EnumerateFiles(const std::string &aCabFileName, const TSTCabR
     cab::FDICABINETINFO info;
     if (!IsCabinet(aCabFileName, info))
         return false;
-    ListedCabinet c(aCabFileName);
+    HeaderFile c(aCabFileName);
     const cab::detail::CabinetHeader h = c.header();
     cab::detail::FileEntry e;
     std::uint32_t at = h.coffFiles;
     for (unsigned i = 0; i < h.cFiles; ++i, at += e.bytes) {
-        ListedCabinet::check(cab::detail::readFile(c, at, e));
+        HeaderFile::check(cab::detail::readFile(c, at, e));
         bool abort = false;
         if (aCallback)
             aCallback(*this, CabNameToUtf8(e.name, e.attribs & cab::_A_NAME_IS_UTF), static_cast<std::int32_t>(e.cbFile),
@@ -475,11 +449,11 @@ bool TSTCabReader::EnumerateFolders(const std::string &aCabFileName, const TSTCa
     cab::FDICABINETINFO info;
     if (!IsCabinet(aCabFileName, info))
         return false;
-    ListedCabinet c(aCabFileName);
+    HeaderFile c(aCabFileName);
     const cab::detail::CabinetHeader h = c.header();
     for (std::uint16_t i = 0; i < h.cFolders; ++i) {
         cab::detail::FolderEntry f;
-        ListedCabinet::check(cab::detail::readFolder(c, h, i, f));
+        HeaderFile::check(cab::detail::readFolder(c, h, i, f));
         bool abort = false;
         if (aCallback)
             aCallback(*this, i, f.typeCompress, f.cCFData, abort);

@@ -131,6 +131,8 @@ cab::INT_PTR testNotify(cab::FDINOTIFICATIONTYPE type, cab::PFDINOTIFICATION n)
     switch (type) {
     case cab::fdintCABINET_INFO: return cabinetInfo(run, n);
     case cab::fdintCOPY_FILE:
+        if (!run.files && run.reader->SkipsUnreadable(*n))
+            return 0;
         run.fileName = n->psz1 ? n->psz1 : "";
         run.fileSize = n->cb;
         run.fileBytes = 0;
@@ -171,7 +173,7 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
     CheckFDI(scope.context != nullptr, erf);
 
     std::vector<std::string> visited;
-    std::string current = files ? ExpandFileName(first) : TSTCabReader::FirstCabinetOfSet(first);
+    std::string current = ExpandFileName(first);
     while (!current.empty()) {
         if (std::find(visited.begin(), visited.end(), current) != visited.end() ||
             visited.size() >= kMaxCabinetsInSet)
@@ -208,7 +210,9 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
 
 TSTCabTestResult TSTCabReader::TestCabinet(const std::string &aCabFileName, const TSTCabReaderTestFileEvent &aOnFile)
 {
-    return testSet(*this, aCabFileName, nullptr, aOnFile);
+    const std::string first = FirstCabinetOfSet(aCabFileName);
+    findUnreadable(first);
+    return testSet(*this, first, nullptr, aOnFile);
 }
 
 TSTCabTestResult TSTCabReader::TestCabinetSet(const std::vector<std::string> &aCabFiles,

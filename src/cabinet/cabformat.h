@@ -125,6 +125,10 @@ struct FolderEntry {
     TCOMP typeCompress = 0;
 };
 
+// Whether folders of this method can be read: stored, MSZIP, and LZX with a
+// window of 2^15..2^21 bytes; nothing with stray bits beside the method's own.
+bool methodSupported(TCOMP type);
+
 inline std::uint32_t folderEntrySize(std::uint32_t folderReserve) { return kFolderFixed + folderReserve; }
 // The folder entry of that index; FDIERROR_CORRUPT_CABINET when there is none.
 int readFolder(Source &src, const CabinetHeader &h, std::uint16_t index, FolderEntry &out);
@@ -147,6 +151,10 @@ struct FileEntry {
     bool continuedToNext() const { return iFolder == kContinuedToNext || iFolder == kContinuedPrevAndNext; }
 };
 
+// The entry's name as UTF-8: a name flagged as UTF-8 as it stands (e.name),
+// any other read as Windows-1250 into out (kUtf8NameField bytes).
+constexpr std::uint32_t kUtf8NameField = kMaxName * 3 + 1;
+char *utf8Name(FileEntry &e, char *out);
 // The entry at offset at; FDIERROR_CORRUPT_CABINET when it runs past the end
 // or its name is empty or longer than 255 bytes.
 int readFile(Source &src, std::uint32_t at, FileEntry &out);

@@ -35,53 +35,6 @@ constexpr int kMaxRetries = 64;  // failed attempts at one next cabinet before g
 
 int lzxWindowBits(TCOMP type) { return (type & tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW; }
 
-// Stored, MSZIP and LZX with a window of 2^15..2^21 bytes; nothing else,
-// and no stray bits beside the method's own.
-bool supportedMethod(TCOMP type)
-{
-    if (type == tcompTYPE_NONE || type == tcompTYPE_MSZIP)
-        return true;
-    if ((type & ~tcompMASK_LZX_WINDOW) != tcompTYPE_LZX)
-        return false;
-    const int bits = lzxWindowBits(type);
-    return bits >= lzx::kMinWindowBits && bits <= lzx::kMaxWindowBits;
-}
-
-// Windows-1250 bytes 0x80-0xFF as Unicode. Bytes without a character keep
-// their value (as C1 controls) so that no two names collapse into one.
-constexpr std::uint16_t kCp1250High[128] = {
-    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, 0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164,
-    0x017D, 0x0179, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122, 0x0161, 0x203A,
-    0x015B, 0x0165, 0x017E, 0x017A, 0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7, 0x00A8, 0x00A9,
-    0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B, 0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
-    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C, 0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139,
-    0x0106, 0x00C7, 0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E, 0x0110, 0x0143, 0x0147, 0x00D3,
-    0x00D4, 0x0150, 0x00D6, 0x00D7, 0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF, 0x0155, 0x00E1,
-    0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, 0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
-    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7, 0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD,
-    0x0163, 0x02D9,
-};
-
-// out must hold 3 bytes per input byte plus the NUL.
-void cp1250ToUtf8(const char *in, char *out)
-{
-    auto *o = reinterpret_cast<unsigned char *>(out);
-    for (auto *p = reinterpret_cast<const unsigned char *>(in); *p; ++p) {
-        const std::uint32_t c = *p < 0x80 ? *p : kCp1250High[*p - 0x80];
-        if (c < 0x80) {
-            *o++ = static_cast<unsigned char>(c);
-        } else if (c < 0x800) {
-            *o++ = static_cast<unsigned char>(0xC0 | (c >> 6));
-            *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        } else {
-            *o++ = static_cast<unsigned char>(0xE0 | (c >> 12));
-            *o++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-            *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        }
-    }
-    *o = '\0';
-}
-
 struct Fdi;
 
 // An open cabinet of the chain: its header and its place in this FDICopy.
@@ -139,7 +92,7 @@ struct Fdi {
     Decoder dec;
     DecodePipeline pipe;
 
-    char utf8[kNameField * 3];
+    char utf8[kUtf8NameField];
 };
 
 BOOL fail(Fdi &f, int oper)
@@ -192,7 +145,7 @@ int readFolderOf(Fdi &f, Cabinet &c, std::uint16_t index, FolderEntry &out)
 {
     if (const int e = readFolder(c, c.h, index, out))
         return e;
-    if (!supportedMethod(out.typeCompress)) {
+    if (!methodSupported(out.typeCompress)) {
         f.refused = out.typeCompress;
         return FDIERROR_BAD_COMPR_TYPE;
     }
@@ -509,11 +462,7 @@ int walkFiles(Fdi &f, bool first)
         }
         const FolderId id = (index == 0 && c.continued) ? FolderId{c.contSeq, c.contFolder} : FolderId{c.seq, index};
 
-        char *name = e.name;
-        if (!(e.attribs & _A_NAME_IS_UTF)) {
-            cp1250ToUtf8(e.name, f.utf8);
-            name = f.utf8;
-        }
+        char *name = utf8Name(e, f.utf8);
         FDINOTIFICATION n{};
         n.psz1 = name;
         n.cb = static_cast<LONG>(e.cbFile);
