@@ -236,8 +236,7 @@ TEST_F(ArchiveFixture, ClosingTheMainWindowDuringARunAsksStopsItAndThenCloses)
     EXPECT_TRUE(log->stopPressed());
     EXPECT_EQ(log->lines().mid(log->lines().size() - 2), (QStringList{"***", "Błąd dodawania danych !"}));
     EXPECT_EQ(readAll(archive()), QByteArray("poprzednie archiwum"));
-    pumpEvents(50);
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(waitUntil([&] { return closed; }));
     EXPECT_FALSE(window->isVisible());
 }
 
@@ -258,7 +257,7 @@ TEST_F(ArchiveFixture, ClosingTheMainWindowDuringARunAndAnsweringNoLetsItFinish)
     ASSERT_TRUE(asked);
     EXPECT_FALSE(log->stopPressed());
     EXPECT_EQ(log->lines().back(), QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
-    pumpEvents(50);
+    settleEvents();
     EXPECT_TRUE(window->isVisible());
 }
 
