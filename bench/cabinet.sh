@@ -230,7 +230,8 @@ PY
 generate_flat() {
 python3 - "$1" "$MB" <<'PY'
 import os, shutil, sys
-root, total = sys.argv[1], int(sys.argv[2]) * 1000 * 1000
+# One folder, as qvcab packs folders: PROGRAMY\ in the cabinet.
+root, total = os.path.join(sys.argv[1], "PROGRAMY"), int(sys.argv[2]) * 1000 * 1000
 os.makedirs(root, exist_ok=True)
 # Shares of the total, taken in name order; a file over 8 MB, a link, an empty
 # file or a second file of a name already taken is passed over.

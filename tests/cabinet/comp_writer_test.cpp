@@ -190,15 +190,19 @@ TEST_F(WriterFixture, AddFilesUsesMaskPrefixAndRecursion)
 // letter case aside (Polish letters too), so one folder always gives one cabinet.
 TEST_F(WriterFixture, AddFilesTakesEachFolderInNameOrder)
 {
-    const std::vector<std::string> created = {"b.dat", "\xC4\x85.dat", "Z.DAT", "A.DAT", "\xC4\x84" "b.dat", "a2.DAT",
-                                              "a.dat"};
+    std::vector<std::string> created = {"b.dat", "\xC4\x85.dat", "Z.DAT", "A.DAT", "\xC4\x84" "b.dat", "a2.DAT"};
+    std::vector<std::string> expected = {"A.DAT", "a2.DAT", "b.dat", "Z.DAT", "\xC4\x85.dat", "\xC4\x84" "b.dat"};
+#ifndef _WIN32
+    // Two names equal but for letter case, where the file system holds both.
+    created.push_back("a.dat");
+    expected.insert(expected.begin() + 1, "a.dat");
+#endif
     for (const std::string &n : created)
         writeFile(dir / ("data/" + n), n);
     w.Open(dir / "out/A.CAB");
     w.AddFiles(dir / "data/*", "", false);
     w.Close(true);
-    EXPECT_EQ(names(parseCabinet(dir / "out/A.CAB")),
-              (std::vector<std::string>{"A.DAT", "a.dat", "a2.DAT", "b.dat", "Z.DAT", "\xC4\x85.dat", "\xC4\x84" "b.dat"}));
+    EXPECT_EQ(names(parseCabinet(dir / "out/A.CAB")), expected);
 }
 
 TEST_F(WriterFixture, AddFilesOnMissingFolderRaisesOSError)
