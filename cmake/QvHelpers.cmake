@@ -19,7 +19,8 @@ endfunction()
 # of the other part's files) say.
 #
 # The layers are the build's to keep: a library's headers are reached through
-# a folder of its own that holds links to them alone ("<folder>/<name>.h"),
+# a folder of its own that holds links to them alone ("<folder>/<name>.h",
+# the folder as under src/),
 # so a library sees only the headers of what it links, and nothing below the
 # window links Qt.
 function(qv_library name)
@@ -36,7 +37,11 @@ function(qv_library name)
   endif()
   qv_filter_other_systems(_src)
 
-  get_filename_component(_folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  # "app/model" for src/app/model; the folder's own name elsewhere (tools).
+  file(RELATIVE_PATH _folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  if(_folder MATCHES "^\\.\\.")
+    get_filename_component(_folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  endif()
   set(_include ${CMAKE_BINARY_DIR}/include/${name})
   file(REMOVE_RECURSE ${_include})
   file(MAKE_DIRECTORY ${_include}/${_folder})

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -109,6 +110,79 @@ void lzxSeeds(const std::string &dir)
     put(dir + "/lzx_small.cab", lzxCabinet(small));
 }
 
+// A set packed as the fuzz target reads one ("QVSET", a count, each part
+// with its length), its parts named s.cab, s1.cab, ...
+void putSet(const std::string &path, const std::vector<std::string> &parts)
+{
+    std::string b = "QVSET";
+    b += static_cast<char>(parts.size());
+    for (const std::string &p : parts) {
+        std::uint8_t n[4];
+        cab::detail::put32(n, static_cast<std::uint32_t>(p.size()));
+        b.append(reinterpret_cast<const char *>(n), 4);
+        b += p;
+    }
+    put(path, b);
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Sets from our writer (a file across every part, stored and LZX), and a set
+// laid out by hand with whole files in each part and links back.
+void setSeeds(const std::string &dir, const std::string &src)
+{
+    for (const TSTCabCompressionType type : {cctNone, cctLzx}) {
+        const std::string sub = src + "/set";
+        ForceDirectories(sub);
+        cabinet(sub + "/s.cab", src, type, 0, type == cctLzx ? 1000 : 1500, type == cctLzx ? 9000 : 4000, 15);
+        std::vector<std::string> parts;
+        for (int k = 0; FileExists(sub + (k == 0 ? std::string("/s.cab") : "/s" + std::to_string(k) + ".cab")); ++k) {
+            const std::string part = sub + (k == 0 ? std::string("/s.cab") : "/s" + std::to_string(k) + ".cab");
+            parts.push_back(slurp(part));
+            FileDelete(part);
+        }
+        ::rmdir(sub.c_str());
+        putSet(dir + (type == cctNone ? "/set_stored.bin" : "/set_lzx.bin"), parts);
+    }
+    std::vector<std::string> parts;
+    for (int k = 0; k < 3; ++k) {
+        TSTCabWriter w;
+        w.SetCompressionType(cctNone);
+        w.Open(src + "/hand.cab");
+        put(src + "/a", text(100 + 50 * k, k));
+        w.AddFile(src + "/a", "P" + std::to_string(k) + ".TXT");
+        w.Close(true);
+        std::string b = slurp(src + "/hand.cab");
+        FileDelete(src + "/hand.cab");
+        // Links put in by hand: the names before and after, and the place in the set.
+        std::string names;
+        std::uint16_t flags = 0;
+        if (k > 0) {
+            names += (k == 1 ? std::string("s.cab") : "s" + std::to_string(k - 1) + ".cab") + '\0' + "d" + '\0';
+            flags |= 1;
+        }
+        if (k < 2) {
+            names += "s" + std::to_string(k + 1) + ".cab" + '\0' + "d" + '\0';
+            flags |= 2;
+        }
+        auto *p = reinterpret_cast<std::uint8_t *>(b.data());
+        const auto grow = static_cast<std::uint32_t>(names.size());
+        cab::detail::put32(p + 8, cab::detail::get32(p + 8) + grow);
+        cab::detail::put32(p + 16, cab::detail::get32(p + 16) + grow);
+        cab::detail::put16(p + 30, flags);
+        cab::detail::put16(p + 32, 99);
+        cab::detail::put16(p + 34, static_cast<std::uint32_t>(k));
+        cab::detail::put32(p + 36, cab::detail::get32(p + 36) + grow);  // the one folder's data
+        b.insert(36, names);
+        parts.push_back(b);
+    }
+    putSet(dir + "/set_hand.bin", parts);
+}
+
 // The reference cabinets as they are, and again without checksums.
 void referenceSeeds(const std::string &dir, const std::string &refs)
 {
@@ -155,6 +229,7 @@ int main(int argc, char **argv)
         cabinet(dir + "/lzx21.cab", src, cctLzx, 8, 0, 3000, 21);
         cabinet(dir + "/lzxspan.cab", src, cctLzx, 0, 2000, 9000, 16);
         lzxSeeds(dir);
+        setSeeds(dir, src);
         if (argc == 3)
             referenceSeeds(dir, argv[2]);
     } catch (const std::exception &e) {

@@ -2,8 +2,9 @@
 # Fuzzes the cabinet reader for SECONDS (default 60). Builds with clang into
 # $QV_FUZZ_BUILD (default build-fuzz beside this folder), seeds the corpus
 # with cabinets from our writer, LZX streams and the reference cabinets of
-# other compressors ($QV_FUZZ_REFERENCE, default ../shared/testdata/cab beside
-# the project) and stops with a non-zero status on a crash.
+# other compressors ($QV_TESTDATA/cab, default ../shared/testdata/cab beside
+# the project, left out when absent) and stops with a non-zero status on a
+# crash.
 set -eu
 SECONDS_TO_RUN=${1:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,8 +22,7 @@ if ! cmake --build "$BUILD" -j2 --target fuzz_cabreader fuzz_cab_seeds >"$BUILD/
     exit 1
 fi
 
-REFERENCE=${QV_FUZZ_REFERENCE:-$ROOT/../shared/testdata/cab}
-[ -d "$REFERENCE" ] || REFERENCE=/work/shared/testdata/cab
+REFERENCE=${QV_TESTDATA:-$ROOT/../shared/testdata}/cab
 
 mkdir -p "$CORPUS"
 if [ -d "$REFERENCE" ]; then

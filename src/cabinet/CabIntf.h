@@ -3,7 +3,7 @@
 // the components reach the library only through these names.
 #pragma once
 
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 
 namespace qv::CabIntf {
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -244,10 +245,15 @@ private:
 
 // ---------------------------------------------------------------- reader
 
-enum TSTCabReaderOption { croExecuteOnExtract, croDontOverwriteReadOnlyFiles };
+// croSkipUnreadableFolders: ExtractFiles and TestCabinet leave out the files
+// of folders whose method the reader cannot decode (Quantum, unknown ones),
+// reporting each to OnFileSkipped, and go on with the others; without it such
+// a folder fails the run where its first file is met.
+enum TSTCabReaderOption { croExecuteOnExtract, croDontOverwriteReadOnlyFiles, croSkipUnreadableFolders };
 using TSTCabReaderOptions = std::set<TSTCabReaderOption>;
 
 class TSTCabReader;
+class UnreadableFiles;
 
 // What TestCabinet read back.
 struct TSTCabTestResult {
@@ -278,6 +284,9 @@ using TSTCabReaderNextCabinetEvent =
 using TSTCabReaderUnrecognizedNotifyEvent =
     std::function<void(TSTCabReader &Sender, cab::FDINOTIFICATIONTYPE aNotifyType, cab::FDINOTIFICATION &aNotify,
                        std::int32_t &aResult)>;
+// A file left out under croSkipUnreadableFolders, with its folder's method.
+using TSTCabReaderFileSkippedEvent = std::function<void(TSTCabReader &Sender, const std::string &aFileName,
+                                                        std::int32_t aFileSize, cab::TCOMP aMethod)>;
 using TSTCabReaderEnumFileEvent =
     std::function<void(TSTCabReader &Sender, const std::string &aFileName, std::int32_t anUncompressedSize,
                        std::uint16_t aFolderNo, std::uint16_t aDate, std::uint16_t aTime, std::uint16_t anAttrs,
@@ -310,20 +319,36 @@ public:
     // milliseconds of writing, and little enough that a call costs nothing.
     static constexpr std::int64_t kReaderProgressBytes = 1 << 20;
     TSTCabReaderProgressEvent OnProgress;
+    TSTCabReaderFileSkippedEvent OnFileSkipped;
 
     bool IsCabinet(const std::string &aCabFileName, cab::FDICABINETINFO &aInfo);
+    // Extracts the whole set aCabFileName belongs to, from its first cabinet
+    // (FirstCabinetOfSet) through its last, whichever part was named; every
+    // part must be there, a missing one is named ("Cabinet set incomplete:
+    // S1.CAB not found"). With aSingleCabinet, only the files that begin in
+    // aCabFileName (and their continuations); those begun in an earlier part
+    // are reported to OnCopyPartialFile.
     void ExtractFiles(const std::string &aCabFileName, const std::string &aDestDir, bool aSingleCabinet);
+    // The first cabinet of the set aCabFileName belongs to: the previous
+    // cabinets its header names, in turn, each looked for in the folder of
+    // the one naming it. Raises ESTCabinet naming a part that is missing or
+    // that does not name the next one back, and when the links loop.
+    static std::string FirstCabinetOfSet(const std::string &aCabFileName);
+    // Calls back once per file entry of this one cabinet, entries of files
+    // continued from or into other parts of its set included; false when the
+    // file is not a cabinet.
     bool EnumerateFiles(const std::string &aCabFileName, const TSTCabReaderEnumFileEvent &aCallback);
     // Calls back once per folder entry of one cabinet with its index,
     // typeCompress and number of data blocks; false when the file is not a
     // cabinet.
     bool EnumerateFolders(const std::string &aCabFileName, const TSTCabReaderEnumFolderEvent &aCallback);
 
-    // Reads a cabinet back whole and writes nothing: every data block is
-    // checked against its checksum and decompressed, and every file must come
-    // out at its stated size. Goes on through the following cabinets of the
-    // set that exist, as ExtractFiles does; aOnFile hears of each file once,
-    // when its last byte has been read. Raises ESTCabinet at the first fault.
+    // Reads a cabinet's whole set back and writes nothing: every data block
+    // is checked against its checksum and decompressed, and every file must
+    // come out at its stated size. Starts at the set's first cabinet and
+    // needs every part, as ExtractFiles does; aOnFile hears of each file
+    // once, when its last byte has been read. Raises ESTCabinet at the first
+    // fault.
     TSTCabTestResult TestCabinet(const std::string &aCabFileName, const TSTCabReaderTestFileEvent &aOnFile = {});
     // The same for a set whose cabinets are not yet under the names they
     // carry: aCabFiles[i] is read where the set names its (i+1)-th cabinet,
@@ -335,6 +360,11 @@ public:
     // stands: absolute, with a drive, or with a "." or ".." component.
     static bool IsUnsafeEntryName(const std::string &name);
 
+    // Under croSkipUnreadableFolders: true, once reported to OnFileSkipped,
+    // for a file whose copy the library announces and whose folder cannot
+    // be read. For ExtractFiles and TestCabinet.
+    bool SkipsUnreadable(const cab::FDINOTIFICATION &aCopyFile);
+
 private:
     struct OpenEntry {
         std::string name;  // inside the cabinet
@@ -344,6 +374,7 @@ private:
     };
 
     void ensureContext();
+    void findUnreadable(const std::string &firstCabinet);
     void checkFDI(bool ok);
     void discardOpen();
     cab::INT_PTR notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIFICATION pfdin);
@@ -365,6 +396,7 @@ private:
     std::int64_t writtenOfFile_ = 0;
     std::int64_t nextProgress_ = 0;
     std::optional<ESTCabinet> pending_;
+    std::shared_ptr<UnreadableFiles> unreadable_;  // found before a walk under croSkipUnreadableFolders
 };
 
 // Name bytes as stored in a cabinet, as UTF-8: flagged UTF-8 names stand,

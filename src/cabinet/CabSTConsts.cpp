@@ -33,6 +33,15 @@ const char *const kFDIErrors[] = {
 };
 }  // namespace
 
+std::string FormatText(const char *pattern, const std::string &arg)
+{
+    std::string out = pattern;
+    const std::size_t at = out.find("%s");
+    if (at != std::string::npos)
+        out.replace(at, 2, arg);
+    return out;
+}
+
 std::string FCIErrorText(int code)
 {
     if (code >= 0 && code < static_cast<int>(std::size(kFCIErrors)))
@@ -104,10 +113,8 @@ const char sCabNameTooLong[] = "Name too long for a cabinet (more than 255 bytes
 const char sCabUnsafeEntryName[] = "Cabinet entry \"%s\" would be written outside the destination folder";
 const char sCabDestinationNoFolder[] = "Destination \"%s\" has no folder";
 const char sCabSetLoops[] = "Cabinet set leads back to \"%s\"";
-const char sCabFormatError[] = "Cabinet file does not have the correct format";
-const char sCabStreamPosition[] = "Failure setting file stream position";
-const char sCabStreamRead[] = "Stream read error";
-const char sCabEntryNameTooLong[] = "Cabinet file is corrupt: a file name is longer than 780 characters";
+const char sCabSetIncomplete[] = "Cabinet set incomplete: %s not found";
+const char sCabSetForeignPart[] = "Cabinet set incomplete: %s is not the part of this set it names";
 const char sCabSetEndsEarly[] = "Cabinet set ends before \"%s\"";
 const char sCabSetGoesOn[] = "Cabinet set goes on after \"%s\"";
 const char sCabFileSizeMismatch[] = "Cabinet file is corrupt: \"%s\" does not come out at its stated size";

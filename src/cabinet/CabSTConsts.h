@@ -4,9 +4,12 @@
 
 #include <string>
 
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 
 namespace qv {
+
+// pattern with its "%s" replaced by arg.
+std::string FormatText(const char *pattern, const std::string &arg);
 
 std::string FCIErrorText(int code);
 std::string FDIErrorText(int code);
@@ -22,10 +25,8 @@ extern const char sCabNameTooLong[];
 extern const char sCabUnsafeEntryName[];
 extern const char sCabDestinationNoFolder[];
 extern const char sCabSetLoops[];
-extern const char sCabFormatError[];
-extern const char sCabStreamPosition[];
-extern const char sCabStreamRead[];
-extern const char sCabEntryNameTooLong[];
+extern const char sCabSetIncomplete[];
+extern const char sCabSetForeignPart[];
 extern const char sCabSetEndsEarly[];
 extern const char sCabSetGoesOn[];
 extern const char sCabFileSizeMismatch[];

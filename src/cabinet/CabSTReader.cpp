@@ -7,6 +7,7 @@
 // is complete.
 #include "cabinet/CabSTComps.h"
 #include "cabinet/CabSTConsts.h"
+#include "cabinet/CabSTHeaders.h"
 #include "platform/shell.h"
 #include "platform/tempfiles.h"
 #include "platform/text.h"
@@ -18,15 +19,6 @@
 namespace qv {
 
 namespace {
-
-std::string formatText(const char *pattern, const std::string &arg)
-{
-    std::string out = pattern;
-    const std::size_t at = out.find("%s");
-    if (at != std::string::npos)
-        out.replace(at, 2, arg);
-    return out;
-}
 
 // A name inside the cabinet in the platform's own spelling.
 // Names in notifications come from the library as UTF-8; bytes that are not
@@ -147,12 +139,13 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
     } extractingHere(this);
 
     std::vector<std::string> visited;
-    std::string current = cabFileName_;
+    std::string current = aSingleCabinet ? cabFileName_ : FirstCabinetOfSet(cabFileName_);
+    findUnreadable(current);
     while (!current.empty()) {
         const bool seen = std::any_of(visited.begin(), visited.end(),
                                       [&](const std::string &v) { return SameTextIgnoringCase(v, current); });
         if (seen || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
-            throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
+            throw ESTCabinet(FormatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
         visited.push_back(current);
 
         announcedNext_.clear();
@@ -176,8 +169,67 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
         if (aSingleCabinet)
             current.clear();
         else if (!current.empty() && !FileExists(current))
-            current.clear();
+            throw ESTCabinet(FormatText(sCabSetIncomplete, ExtractFileName(current)), cab::FDIERROR_CABINET_NOT_FOUND,
+                             0, false);
     }
+}
+
+void TSTCabReader::findUnreadable(const std::string &firstCabinet)
+{
+    unreadable_.reset();
+    if (!Options.count(croSkipUnreadableFolders))
+        return;
+    unreadable_ = std::make_shared<UnreadableFiles>();
+    unreadable_->find(firstCabinet);
+}
+
+bool TSTCabReader::SkipsUnreadable(const cab::FDINOTIFICATION &aCopyFile)
+{
+    if (!unreadable_)
+        return false;
+    const std::optional<cab::TCOMP> method = unreadable_->methodOf(aCopyFile);
+    if (!method)
+        return false;
+    if (OnFileSkipped)
+        OnFileSkipped(*this, notifiedName(aCopyFile.psz1), aCopyFile.cb, *method);
+    return true;
+}
+
+std::string TSTCabReader::FirstCabinetOfSet(const std::string &aCabFileName)
+{
+    std::string current = ExpandFileName(aCabFileName);
+    std::vector<std::string> visited{current};
+    cab::detail::CabinetHeader h;
+    try {
+        HeaderFile first(current);
+        h = first.header();
+    } catch (const Exception &) {
+        return current;  // the reader says what is wrong with it, as with any single cabinet
+    }
+    while (h.flags & cab::detail::kFlagPrev) {
+        const std::string prevName = h.prevCab;
+        const std::string prev = JoinPath({ExtractFilePath(current), prevName});
+        const bool seen = std::any_of(visited.begin(), visited.end(),
+                                      [&](const std::string &v) { return SameTextIgnoringCase(v, prev); });
+        if (seen || static_cast<int>(visited.size()) >= kMaxCabinetsInSet)
+            throw ESTCabinet(FormatText(sCabSetLoops, prev), cab::FDIERROR_WRONG_CABINET, 0, false);
+        if (!FileExists(prev))
+            throw ESTCabinet(FormatText(sCabSetIncomplete, prevName), cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
+        cab::detail::CabinetHeader p;
+        try {
+            HeaderFile c(prev);
+            p = c.header();
+        } catch (const Exception &) {
+            throw ESTCabinet(FormatText(sCabSetForeignPart, prevName), cab::FDIERROR_WRONG_CABINET, 0, false);
+        }
+        // The part before goes on into a next one, in the same set, one place earlier.
+        if (!(p.flags & cab::detail::kFlagNext) || p.setID != h.setID || p.iCabinet + 1 != h.iCabinet)
+            throw ESTCabinet(FormatText(sCabSetForeignPart, prevName), cab::FDIERROR_WRONG_CABINET, 0, false);
+        visited.push_back(prev);
+        current = prev;
+        h = p;
+    }
+    return current;
 }
 
 cab::INT_PTR TSTCabReader::cbNotify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIFICATION pfdin)
@@ -227,6 +279,8 @@ cab::INT_PTR TSTCabReader::notify(cab::FDINOTIFICATIONTYPE fdint, cab::PFDINOTIF
 
 cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
 {
+    if (SkipsUnreadable(*pfdin))
+        return 0;
     const std::string name = notifiedName(pfdin->psz1);
     const std::string proposed = JoinPath({destDir_, toLocalName(name)});
     std::string dest = proposed;
@@ -238,11 +292,11 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
     if (dest.empty())
         return 0;
     if (dest == proposed && IsUnsafeEntryName(name)) {
-        pending_ = ESTCabinet(formatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
+        pending_ = ESTCabinet(FormatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
         return -1;
     }
     if (ExtractFilePath(dest).empty() || ExtractFileName(dest).empty()) {
-        pending_ = ESTCabinet(formatText(sCabDestinationNoFolder, dest), cab::FDIERROR_TARGET_FILE, 0, false);
+        pending_ = ESTCabinet(FormatText(sCabDestinationNoFolder, dest), cab::FDIERROR_TARGET_FILE, 0, false);
         return -1;
     }
     // Whoever chose it, the destination stays inside the extraction folder
@@ -251,7 +305,7 @@ cab::INT_PTR TSTCabReader::copyFile(cab::PFDINOTIFICATION pfdin)
     dest = ExpandFileName(dest);
     const std::string folder = ExtractFilePath(dest);
     if (!PathLiesInside(folder, extractRoot_) || !PathLiesInside(dest, extractRoot_)) {
-        pending_ = ESTCabinet(formatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
+        pending_ = ESTCabinet(FormatText(sCabUnsafeEntryName, name), cab::FDIERROR_USER_ABORT, 0, false);
         return -1;
     }
     if (!ForceDirectories(folder)) {
@@ -351,13 +405,15 @@ cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
             if (!path.empty() && !IsPathDelimiter(path.back()))
                 path += PathDelim;
             if (path.size() > 255 || !pfdin->psz3) {
-                pending_ = ESTCabinet(formatText(sCabNameTooLong, path), cab::FDIERROR_WRONG_CABINET, 0, false);
+                pending_ = ESTCabinet(FormatText(sCabNameTooLong, path), cab::FDIERROR_WRONG_CABINET, 0, false);
                 result = -1;
             } else {
                 std::memcpy(pfdin->psz3, path.c_str(), path.size() + 1);
             }
         }
     } else if (pfdin->fdie != cab::FDIERROR_NONE) {
+        if (pfdin->fdie == cab::FDIERROR_CABINET_NOT_FOUND)
+            pending_ = ESTCabinet(FormatText(sCabSetIncomplete, cabName), cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
         result = -1;
     }
     requestedNext_ = JoinPath({pfdin->psz3 ? pfdin->psz3 : "", cabName});
@@ -367,143 +423,40 @@ cab::INT_PTR TSTCabReader::nextCabinet(cab::PFDINOTIFICATION pfdin)
 
 // ---------------------------------------------------------------- listing
 
-namespace {
-
-// Buffered reads of a cabinet header with the stream's failure texts.
-class HeaderStream {
-public:
-    explicit HeaderStream(const std::string &path)
-    {
-        h_ = FileOpen(path, FileAccess::Read, FileShare::Read, FileDisposition::OpenExisting, fhSequential);
-        if (h_ == InvalidFileHandle)
-            RaiseLastOSError();
-    }
-    ~HeaderStream() { FileClose(h_); }
-
-    void seek(std::uint32_t offset)
-    {
-        const std::int64_t pos = FileSeek(h_, offset, 0);
-        len_ = at_ = 0;
-        if (pos != offset)
-            throw Exception(sCabStreamPosition);
-    }
-    void read(void *dst, std::size_t n)
-    {
-        auto *out = static_cast<unsigned char *>(dst);
-        while (n > 0) {
-            if (at_ == len_) {
-                const std::int64_t got = FileRead(h_, buf_, sizeof buf_);
-                if (got <= 0)
-                    throw Exception(sCabStreamRead);
-                len_ = static_cast<std::size_t>(got);
-                at_ = 0;
-            }
-            const std::size_t take = std::min(n, len_ - at_);
-            std::memcpy(out, buf_ + at_, take);
-            out += take;
-            at_ += take;
-            n -= take;
-        }
-    }
-
-private:
-    FileHandle h_;
-    unsigned char buf_[4096];
-    std::size_t len_ = 0, at_ = 0;
-};
-
-std::uint16_t u16(const unsigned char *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t u32(const unsigned char *p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-constexpr std::size_t kMaxListedName = 780;
-
-}  // namespace
-
 bool TSTCabReader::EnumerateFiles(const std::string &aCabFileName, const TSTCabReaderEnumFileEvent &aCallback)
 {
     cab::FDICABINETINFO info;
     if (!IsCabinet(aCabFileName, info))
         return false;
-    HeaderStream s(aCabFileName);
-    unsigned char header[36];
-    s.read(header, sizeof header);
-    if (std::memcmp(header, "MSCF", 4) != 0)
-        throw Exception(sCabFormatError);
-    s.seek(u32(header + 16));
-    const unsigned count = u16(header + 28);
-    for (unsigned i = 0; i < count; ++i) {
-        unsigned char entry[16];
-        s.read(entry, sizeof entry);
-        std::string raw;
-        for (;;) {
-            char c;
-            s.read(&c, 1);
-            if (c == 0)
-                break;
-            if (raw.size() == kMaxListedName)
-                throw Exception(sCabEntryNameTooLong);
-            raw += c;
-        }
-        const std::uint16_t attrs = u16(entry + 14);
+    HeaderFile c(aCabFileName);
+    const cab::detail::CabinetHeader h = c.header();
+    cab::detail::FileEntry e;
+    std::uint32_t at = h.coffFiles;
+    for (unsigned i = 0; i < h.cFiles; ++i, at += e.bytes) {
+        HeaderFile::check(cab::detail::readFile(c, at, e));
         bool abort = false;
         if (aCallback)
-            aCallback(*this, CabNameToUtf8(raw.c_str(), attrs & cab::_A_NAME_IS_UTF),
-                      static_cast<std::int32_t>(u32(entry)), u16(entry + 8), u16(entry + 10), u16(entry + 12), attrs,
-                      abort);
+            aCallback(*this, CabNameToUtf8(e.name, e.attribs & cab::_A_NAME_IS_UTF), static_cast<std::int32_t>(e.cbFile),
+                      e.iFolder, e.date, e.time, e.attribs, abort);
         if (abort)
             break;
     }
     return true;
 }
 
-// The folder table follows the header's optional reserve and the names of
-// the previous and next cabinets.
 bool TSTCabReader::EnumerateFolders(const std::string &aCabFileName, const TSTCabReaderEnumFolderEvent &aCallback)
 {
     cab::FDICABINETINFO info;
     if (!IsCabinet(aCabFileName, info))
         return false;
-    HeaderStream s(aCabFileName);
-    unsigned char header[36];
-    s.read(header, sizeof header);
-    if (std::memcmp(header, "MSCF", 4) != 0)
-        throw Exception(sCabFormatError);
-    const std::uint16_t flags = u16(header + 30);
-    std::uint32_t pos = sizeof header;
-    unsigned folderReserve = 0;
-    if (flags & 0x0004) {
-        unsigned char reserve[4];
-        s.read(reserve, sizeof reserve);
-        folderReserve = reserve[2];
-        pos += sizeof reserve + u16(reserve);
-        s.seek(pos);
-    }
-    const int names = ((flags & 0x0001) ? 2 : 0) + ((flags & 0x0002) ? 2 : 0);
-    for (int i = 0; i < names; ++i) {
-        for (int n = 0;; ++n) {
-            char c;
-            s.read(&c, 1);
-            if (c == 0)
-                break;
-            if (n == 255)
-                throw Exception(sCabFormatError);
-        }
-    }
-    const unsigned count = u16(header + 26);
-    for (unsigned i = 0; i < count; ++i) {
-        unsigned char entry[8];
-        s.read(entry, sizeof entry);
-        for (unsigned k = 0; k < folderReserve; ++k) {
-            char c;
-            s.read(&c, 1);
-        }
+    HeaderFile c(aCabFileName);
+    const cab::detail::CabinetHeader h = c.header();
+    for (std::uint16_t i = 0; i < h.cFolders; ++i) {
+        cab::detail::FolderEntry f;
+        HeaderFile::check(cab::detail::readFolder(c, h, i, f));
         bool abort = false;
         if (aCallback)
-            aCallback(*this, static_cast<std::uint16_t>(i), u16(entry + 6), u16(entry + 4), abort);
+            aCallback(*this, i, f.typeCompress, f.cCFData, abort);
         if (abort)
             break;
     }

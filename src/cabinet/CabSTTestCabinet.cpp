@@ -1,5 +1,5 @@
-// TSTCabReader::TestCabinet: reads a cabinet, or a set, back whole into a
-// sink.
+// TSTCabReader::TestCabinet: reads a cabinet, or a whole set from its first
+// cabinet whichever part was named, back into a sink.
 //
 // The library does the reading: it checks each data block's checksum and
 // decompresses every block a file needs, and the files of a folder cover all
@@ -28,15 +28,6 @@ namespace {
 // far above any descriptor.
 constexpr cab::INT_PTR kSink = 0x7FFF0001;
 constexpr std::size_t kMaxCabinetsInSet = 65536;
-
-std::string formatText(const char *pattern, const std::string &arg)
-{
-    std::string out = pattern;
-    const std::size_t at = out.find("%s");
-    if (at != std::string::npos)
-        out.replace(at, 2, arg);
-    return out;
-}
 
 struct TestRun {
     TSTCabReader *reader = nullptr;
@@ -99,7 +90,7 @@ cab::INT_PTR closeFile(TestRun &run, cab::PFDINOTIFICATION n)
     if (n->hf != kSink)
         return -1;
     if (run.fileBytes != static_cast<std::uint64_t>(run.fileSize)) {
-        run.pending = ESTCabinet(formatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET, 0,
+        run.pending = ESTCabinet(FormatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET, 0,
                                  false);
         return -1;
     }
@@ -113,11 +104,16 @@ cab::INT_PTR closeFile(TestRun &run, cab::PFDINOTIFICATION n)
 
 cab::INT_PTR nextCabinet(TestRun &run, cab::PFDINOTIFICATION n)
 {
-    if (n->fdie != cab::FDIERROR_NONE)
-        return -1;  // the cabinet found there was missing or wrong: no second try
+    if (n->fdie != cab::FDIERROR_NONE) {
+        // The cabinet found there was missing or wrong: no second try.
+        if (n->fdie == cab::FDIERROR_CABINET_NOT_FOUND)
+            run.pending = ESTCabinet(FormatText(sCabSetIncomplete, n->psz1 ? n->psz1 : ""),
+                                     cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
+        return -1;
+    }
     if (run.files) {
         if (run.result.Cabinets >= run.files->size()) {
-            run.pending = ESTCabinet(formatText(sCabSetGoesOn, run.files->back()), cab::FDIERROR_WRONG_CABINET, 0,
+            run.pending = ESTCabinet(FormatText(sCabSetGoesOn, run.files->back()), cab::FDIERROR_WRONG_CABINET, 0,
                                      false);
             return -1;
         }
@@ -135,11 +131,13 @@ cab::INT_PTR testNotify(cab::FDINOTIFICATIONTYPE type, cab::PFDINOTIFICATION n)
     switch (type) {
     case cab::fdintCABINET_INFO: return cabinetInfo(run, n);
     case cab::fdintCOPY_FILE:
+        if (!run.files && run.reader->SkipsUnreadable(*n))
+            return 0;
         run.fileName = n->psz1 ? n->psz1 : "";
         run.fileSize = n->cb;
         run.fileBytes = 0;
         if (run.fileSize < 0) {
-            run.pending = ESTCabinet(formatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET,
+            run.pending = ESTCabinet(FormatText(sCabFileSizeMismatch, run.fileName), cab::FDIERROR_CORRUPT_CABINET,
                                      0, false);
             return -1;
         }
@@ -179,7 +177,7 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
     while (!current.empty()) {
         if (std::find(visited.begin(), visited.end(), current) != visited.end() ||
             visited.size() >= kMaxCabinetsInSet)
-            throw ESTCabinet(formatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
+            throw ESTCabinet(FormatText(sCabSetLoops, current), cab::FDIERROR_WRONG_CABINET, 0, false);
         visited.push_back(current);
         std::string name = ExtractFileName(current);
         std::string folder = ExtractFilePath(current);
@@ -192,17 +190,18 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
             break;
         if (files) {
             if (run.result.Cabinets >= files->size())
-                throw ESTCabinet(formatText(sCabSetGoesOn, files->back()), cab::FDIERROR_WRONG_CABINET, 0, false);
+                throw ESTCabinet(FormatText(sCabSetGoesOn, files->back()), cab::FDIERROR_WRONG_CABINET, 0, false);
             current = ExpandFileName((*files)[run.result.Cabinets]);
         } else {
-            // As ExtractFiles: a next cabinet that is not there ends the set.
+            // As ExtractFiles: every part of the set must be there.
             current = run.announcedNext;
             if (!FileExists(current))
-                current.clear();
+                throw ESTCabinet(FormatText(sCabSetIncomplete, ExtractFileName(current)),
+                                 cab::FDIERROR_CABINET_NOT_FOUND, 0, false);
         }
     }
     if (files && run.result.Cabinets < files->size())
-        throw ESTCabinet(formatText(sCabSetEndsEarly, (*files)[run.result.Cabinets]), cab::FDIERROR_WRONG_CABINET,
+        throw ESTCabinet(FormatText(sCabSetEndsEarly, (*files)[run.result.Cabinets]), cab::FDIERROR_WRONG_CABINET,
                          0, false);
     return run.result;
 }
@@ -211,7 +210,9 @@ TSTCabTestResult testSet(TSTCabReader &reader, const std::string &first, const s
 
 TSTCabTestResult TSTCabReader::TestCabinet(const std::string &aCabFileName, const TSTCabReaderTestFileEvent &aOnFile)
 {
-    return testSet(*this, aCabFileName, nullptr, aOnFile);
+    const std::string first = FirstCabinetOfSet(aCabFileName);
+    findUnreadable(first);
+    return testSet(*this, first, nullptr, aOnFile);
 }
 
 TSTCabTestResult TSTCabReader::TestCabinetSet(const std::vector<std::string> &aCabFiles,

@@ -63,15 +63,51 @@ void BlockPool::submit(std::uint32_t n, Kind kind, bool chained)
 
 BlockPool::Slot *BlockPool::runnable()
 {
-    bool busyBefore = false;
+    bool finding = false;  // an earlier LZX frame has yet to be found
+    bool coding = false;   // an earlier LZX frame has yet to be coded
     for (std::uint64_t seq = head_; seq < tail_; ++seq) {
         Slot &s = slot(seq);
-        if (s.state == State::Queued)
-            return s.kind == Kind::Lzx && busyBefore ? nullptr : &s;  // LZX frames go in order
-        if (s.state == State::Running)
-            busyBefore = true;
+        if (s.kind != Kind::Lzx) {
+            if (s.state == State::Queued)
+                return &s;
+            continue;
+        }
+        switch (s.state) {
+        case State::Queued:
+            if (!finding && lzx_->readyToFind(s.n))
+                return &s;
+            finding = coding = true;
+            break;
+        case State::Finding: finding = coding = true; break;
+        case State::Found:
+            if (!coding)
+                return &s;
+            coding = true;
+            break;
+        case State::Running: coding = true; break;
+        default: break;
+        }
     }
     return nullptr;
+}
+
+void BlockPool::step(Slot &s, MszipEncoder &mszip, std::unique_lock<std::mutex> &hold)
+{
+    const State from = s.state;
+    s.state = from == State::Queued && s.kind == Kind::Lzx ? State::Finding : State::Running;
+    const State running = s.state;
+    hold.unlock();
+    if (s.kind == Kind::Mszip)
+        s.size = mszip.encode(s.in, s.n, s.dict, s.dictLen, s.out);
+    else if (running == State::Finding)
+        lzx_->findMatches(s.in, s.n);
+    else
+        s.size = lzx_->codeFrame(s.out);
+    hold.lock();
+    s.state = running == State::Finding ? State::Found : State::Done;
+    // The next frame may be found or coded now, by whichever thread is free.
+    work_.notify_all();
+    done_.notify_all();
 }
 
 BlockPool::Block BlockPool::oldest()
@@ -79,17 +115,11 @@ BlockPool::Block BlockPool::oldest()
     Slot &s = slot(head_);
     std::unique_lock<std::mutex> hold(lock_);
     while (s.state != State::Done) {
-        // Rather than wait, compress what is queued, the oldest first.
-        if (Slot *r = runnable()) {
-            r->state = State::Running;
-            hold.unlock();
-            compress(*r, *mszip_);
-            hold.lock();
-            r->state = State::Done;
-            work_.notify_one();  // an LZX frame may wait for this one
-        } else {
+        // Rather than wait, take the oldest step that may start.
+        if (Slot *r = runnable())
+            step(*r, *mszip_, hold);
+        else
             done_.wait(hold);
-        }
     }
     const std::uint8_t *data = s.kind == Kind::Stored ? s.in : s.out;
     return Block{data, s.size, s.n};
@@ -109,9 +139,9 @@ void BlockPool::discard()
         bool running = false;
         for (std::uint64_t seq = head_; seq < tail_; ++seq) {
             Slot &s = slot(seq);
-            if (s.state == State::Queued)
+            if (s.state == State::Queued || s.state == State::Found)
                 s.state = State::Free;
-            running = running || s.state == State::Running;
+            running = running || s.state == State::Running || s.state == State::Finding;
         }
         if (!running)
             break;
@@ -120,14 +150,6 @@ void BlockPool::discard()
     for (std::uint64_t seq = head_; seq < tail_; ++seq)
         slot(seq).state = State::Free;
     head_ = tail_;
-}
-
-void BlockPool::compress(Slot &s, MszipEncoder &mszip)
-{
-    if (s.kind == Kind::Mszip)
-        s.size = mszip.encode(s.in, s.n, s.dict, s.dictLen, s.out);
-    else
-        s.size = lzx_->encodeFrame(s.in, s.n, s.out);
 }
 
 // Workers start with the first block to compress, so a writer that only
@@ -157,12 +179,7 @@ void BlockPool::work(int index)
             work_.wait(hold);
         if (stopping_)
             return;
-        s->state = State::Running;
-        hold.unlock();
-        compress(*s, encoders_[index]);
-        hold.lock();
-        s->state = State::Done;
-        done_.notify_one();
+        step(*s, encoders_[index], hold);
     }
 }
 

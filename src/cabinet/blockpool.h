@@ -5,8 +5,9 @@
 // is read before the block is compressed, so blocks compress independently,
 // each against its predecessor's input as preset dictionary: the bytes come
 // out the same whatever thread does the work. LZX frames share the encoder's
-// window and go one at a time, in order, on whichever thread is free; the
-// thread that reads the data then goes on reading while a frame is coded.
+// window and go through it in order, in two halves (lzxencoder.h): the
+// matches of a frame are found while the frame before it is coded, so two
+// threads share a folder; the bytes come out as on one thread.
 //
 // Blocks live in a small ring, so memory stays fixed however much is
 // written. The caller's thread takes the oldest block back and compresses
@@ -72,7 +73,9 @@ public:
     void discard();
 
 private:
-    enum class State : std::uint8_t { Free, Queued, Running, Done };
+    // An LZX frame goes Queued, Finding, Found, Running (coded), Done; an
+    // MSZIP block Queued, Running, Done; a stored one is Done at once.
+    enum class State : std::uint8_t { Free, Queued, Finding, Found, Running, Done };
     struct Slot {
         State state = State::Free;
         Kind kind = Kind::Stored;
@@ -85,8 +88,10 @@ private:
     };
 
     Slot &slot(std::uint64_t seq) { return slots_[seq % kSlots]; }
-    Slot *runnable();  // under lock_
-    void compress(Slot &s, MszipEncoder &mszip);
+    Slot *runnable();  // under lock_; the slot's next step may start
+    // Takes the slot's next step, lock_ held on entry and exit but not while
+    // the step runs.
+    void step(Slot &s, MszipEncoder &mszip, std::unique_lock<std::mutex> &hold);
     void startWorkers();
     void work(int index);
     void stop();

@@ -1,11 +1,17 @@
-// Layout constants of the cabinet format and the data-block checksum,
-// shared by the writer and the reader.
+// The cabinet's on-disk structures, each read and written here and nowhere
+// else: the header (CFHEADER), folder entries (CFFOLDER), file entries
+// (CFFILE) and data block headers (CFDATA), with the layout constants and
+// the data-block checksum. The writer (fci.cpp), the reader (fdi.cpp) and the
+// listing of the reader component all go through these.
+//
+// Reading never trusts the file: every offset is checked against the end that
+// may be read, and a string must find its NUL within 256 bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 
 namespace cab::detail {
 
@@ -35,6 +41,7 @@ constexpr std::uint32_t kMaxCabinetSize = 0x7FFFFFFF;
 constexpr std::uint32_t kMaxHeaderReserve = 60000;
 constexpr std::uint32_t kMaxSmallReserve = 255;
 constexpr std::uint32_t kMaxName = 255;            // bytes, without the terminating NUL
+constexpr std::uint32_t kNameField = kMaxName + 1;
 constexpr std::uint32_t kMaxEntries = 0xFFFF;
 
 constexpr std::uint8_t kVersionMinor = 3;
@@ -56,6 +63,118 @@ inline void put32(std::uint8_t *p, std::uint32_t v)
     put16(p, v);
     put16(p + 2, v >> 16);
 }
+
+// Where structures are read from: bytes at an offset of one cabinet file.
+class Source {
+public:
+    // n bytes at offset into p; false when not all of them lie before limit
+    // or could be read.
+    bool read(std::uint32_t offset, void *p, std::uint32_t n)
+    {
+        if (std::uint64_t{offset} + n > limit)
+            return false;
+        return n == 0 || readRaw(offset, p, n);
+    }
+    std::uint32_t limit = 0;  // the file's size, or the cabinet's stated size when smaller
+
+protected:
+    ~Source() = default;
+    virtual bool readRaw(std::uint32_t offset, void *p, std::uint32_t n) = 0;
+};
+
+// --- CFHEADER -------------------------------------------------------------------
+
+struct CabinetHeader {
+    std::uint32_t cbCabinet = 0;
+    std::uint32_t coffFiles = 0;
+    std::uint16_t cFolders = 0;
+    std::uint16_t cFiles = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t setID = 0;
+    std::uint16_t iCabinet = 0;
+    std::uint16_t headerReserve = 0;  // with kFlagReserve
+    std::uint8_t folderReserve = 0;
+    std::uint8_t dataReserve = 0;
+    char prevCab[kNameField] = {};  // with kFlagPrev
+    char prevDisk[kNameField] = {};
+    char nextCab[kNameField] = {};  // with kFlagNext
+    char nextDisk[kNameField] = {};
+    std::uint32_t folderTable = 0;  // where the folder entries begin: the header's size
+};
+
+// The fixed first 36 bytes: FDIERROR_NONE for a cabinet of the version we
+// read, else FDIERROR_NOT_A_CABINET or FDIERROR_UNKNOWN_CABINET_VERSION.
+// Whether a file is a cabinet at all is decided here and only here.
+int parseFixedHeader(const std::uint8_t *b, CabinetHeader &h);
+// The three reserve sizes that follow with kFlagReserve (4 bytes).
+int parseHeaderReserve(const std::uint8_t *b, CabinetHeader &h);
+// The whole header, names included; narrows src.limit to cbCabinet. A file
+// too short for the fixed part is not a cabinet; a header that runs past
+// the end or past its own file entries is corrupt.
+int readHeader(Source &src, CabinetHeader &h);
+// Bytes the header takes as its flags, reserve and names say.
+std::uint32_t headerSize(const CabinetHeader &h);
+// Writes the header (zeros for its reserve); returns its size.
+std::uint32_t writeHeader(const CabinetHeader &h, std::uint8_t *out);
+
+// --- CFFOLDER -------------------------------------------------------------------
+
+struct FolderEntry {
+    std::uint32_t coffCabStart = 0;  // first data block, in this cabinet
+    std::uint16_t cCFData = 0;       // data blocks (or parts of one) in this cabinet
+    TCOMP typeCompress = 0;
+};
+
+// Whether folders of this method can be read: stored, MSZIP, and LZX with a
+// window of 2^15..2^21 bytes; nothing with stray bits beside the method's own.
+bool methodSupported(TCOMP type);
+
+inline std::uint32_t folderEntrySize(std::uint32_t folderReserve) { return kFolderFixed + folderReserve; }
+// The folder entry of that index; FDIERROR_CORRUPT_CABINET when there is none.
+int readFolder(Source &src, const CabinetHeader &h, std::uint16_t index, FolderEntry &out);
+// The entry and its reserve (zeros), folderEntrySize(reserve) bytes.
+void writeFolder(const FolderEntry &e, std::uint32_t reserve, std::uint8_t *out);
+
+// --- CFFILE ---------------------------------------------------------------------
+
+struct FileEntry {
+    std::uint32_t cbFile = 0;
+    std::uint32_t uoffFolderStart = 0;
+    std::uint16_t iFolder = 0;
+    std::uint16_t date = 0;
+    std::uint16_t time = 0;
+    std::uint16_t attribs = 0;
+    char name[kNameField] = {};
+    std::uint32_t bytes = 0;  // the entry's size in the cabinet
+
+    bool continuedFromPrev() const { return iFolder == kContinuedFromPrev || iFolder == kContinuedPrevAndNext; }
+    bool continuedToNext() const { return iFolder == kContinuedToNext || iFolder == kContinuedPrevAndNext; }
+};
+
+// The entry's name as UTF-8: a name flagged as UTF-8 as it stands (e.name),
+// any other read as Windows-1250 into out (kUtf8NameField bytes).
+constexpr std::uint32_t kUtf8NameField = kMaxName * 3 + 1;
+char *utf8Name(FileEntry &e, char *out);
+// The entry at offset at; FDIERROR_CORRUPT_CABINET when it runs past the end
+// or its name is empty or longer than 255 bytes.
+int readFile(Source &src, std::uint32_t at, FileEntry &out);
+// The same from n bytes in memory; false where readFile fails.
+bool parseFile(const std::uint8_t *raw, std::uint32_t n, FileEntry &out);
+// Writes the entry with its name; returns its size (e.bytes is not used).
+std::uint32_t writeFile(const FileEntry &e, std::uint8_t *out);
+
+// --- CFDATA ---------------------------------------------------------------------
+
+struct DataHeader {
+    std::uint32_t csum = 0;
+    std::uint16_t cbData = 0;
+    std::uint16_t cbUncomp = 0;
+};
+
+inline std::uint32_t dataHeaderSize(std::uint32_t dataReserve) { return kDataFixed + dataReserve; }
+DataHeader parseDataHeader(const std::uint8_t *b);
+// Writes the header's 8 bytes; the reserve after it is the caller's.
+void writeDataHeader(const DataHeader &d, std::uint8_t *out);
 
 // The folding function of the format: little-endian words XORed together,
 // a tail of 1-3 bytes packed the other way round.
@@ -88,6 +207,15 @@ inline std::uint32_t blockChecksum(const std::uint8_t *sizes4AndReserve, std::si
                                    std::size_t cbData)
 {
     return checksumFold(sizes4AndReserve, 4 + reserve, checksumFold(data, cbData, 0));
+}
+
+// Whether a block's stored checksum holds: 0 is "not computed"; a cabinet
+// with a data reserve may have left the reserve out of it.
+inline bool checksumHolds(std::uint32_t csum, const std::uint8_t *sizes4AndReserve, std::size_t reserve,
+                          const std::uint8_t *data, std::size_t cbData)
+{
+    return csum == 0 || blockChecksum(sizes4AndReserve, reserve, data, cbData) == csum ||
+           (reserve != 0 && blockChecksum(sizes4AndReserve, 0, data, cbData) == csum);
 }
 
 }  // namespace cab::detail

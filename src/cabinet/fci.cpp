@@ -25,7 +25,7 @@
 
 #include "cabinet/blockpool.h"
 #include "cabinet/cabformat.h"
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 #include "cabinet/lzxencoder.h"
 #include "cabinet/mszip.h"
 
@@ -146,20 +146,36 @@ bool hasReserve(const Fci &f)
     return f.ccab.cbReserveCFHeader || f.ccab.cbReserveCFFolder || f.ccab.cbReserveCFData;
 }
 
-std::uint32_t folderEntrySize(const Fci &f) { return kFolderFixed + f.ccab.cbReserveCFFolder; }
-std::uint32_t dataHeaderSize(const Fci &f) { return kDataFixed + f.ccab.cbReserveCFData; }
+std::uint32_t folderEntrySize(const Fci &f) { return detail::folderEntrySize(f.ccab.cbReserveCFFolder); }
+std::uint32_t dataHeaderSize(const Fci &f) { return detail::dataHeaderSize(f.ccab.cbReserveCFData); }
 
-std::uint32_t headerSize(const Fci &f, const CCAB *next)
+// The header of the cabinet being built; sizes and counts are filled in
+// when it is written.
+CabinetHeader cabinetHeader(const Fci &f, const CCAB *next)
 {
-    std::uint32_t n = kHeaderFixed;
-    if (hasReserve(f))
-        n += kHeaderReserveFields + f.ccab.cbReserveCFHeader;
-    if (f.hasPrev)
-        n += static_cast<std::uint32_t>(std::strlen(f.prevCab) + 1 + std::strlen(f.prevDisk) + 1);
-    if (next)
-        n += static_cast<std::uint32_t>(std::strlen(next->szCab) + 1 + std::strlen(next->szDisk) + 1);
-    return n;
+    CabinetHeader h;
+    h.setID = f.ccab.setID;
+    h.iCabinet = static_cast<std::uint16_t>(f.ccab.iCab);
+    if (hasReserve(f)) {
+        h.flags |= kFlagReserve;
+        h.headerReserve = static_cast<std::uint16_t>(f.ccab.cbReserveCFHeader);
+        h.folderReserve = static_cast<std::uint8_t>(f.ccab.cbReserveCFFolder);
+        h.dataReserve = static_cast<std::uint8_t>(f.ccab.cbReserveCFData);
+    }
+    if (f.hasPrev) {
+        h.flags |= kFlagPrev;
+        std::memcpy(h.prevCab, f.prevCab, sizeof h.prevCab);
+        std::memcpy(h.prevDisk, f.prevDisk, sizeof h.prevDisk);
+    }
+    if (next) {
+        h.flags |= kFlagNext;
+        std::memcpy(h.nextCab, next->szCab, sizeof h.nextCab);
+        std::memcpy(h.nextDisk, next->szDisk, sizeof h.nextDisk);
+    }
+    return h;
 }
+
+std::uint32_t headerSize(const Fci &f, const CCAB *next) { return detail::headerSize(cabinetHeader(f, next)); }
 
 // Size of the cabinet with what it holds now, keeping room for the names of
 // a next cabinet that are only known once it has been asked for.
@@ -246,28 +262,27 @@ bool tempRead(Fci &f, Temp &t, std::uint32_t offset, void *p, std::uint32_t n)
 
 // --- file entries -----------------------------------------------------------
 
-struct Entry {
-    std::uint8_t raw[kFileFixed + kMaxName + 1];
-    std::uint32_t size;  // bytes of the entry in the file
-};
-
-bool readEntry(Fci &f, Temp &t, std::uint32_t offset, std::uint32_t end, Entry &e)
+// Reads back an entry this writer put into an entry file.
+bool readEntry(Fci &f, Temp &t, std::uint32_t offset, std::uint32_t end, FileEntry &e)
 {
-    const std::uint32_t n = end - offset < sizeof e.raw ? end - offset : static_cast<std::uint32_t>(sizeof e.raw);
-    if (!tempRead(f, t, offset, e.raw, n))
+    std::uint8_t raw[kFileFixed + kNameField];
+    const std::uint32_t n = end - offset < sizeof raw ? end - offset : static_cast<std::uint32_t>(sizeof raw);
+    if (!tempRead(f, t, offset, raw, n))
         return false;
-    const auto *name = reinterpret_cast<const char *>(e.raw + kFileFixed);
-    e.size = kFileFixed + static_cast<std::uint32_t>(strnlen(name, n - kFileFixed)) + 1;
+    if (!parseFile(raw, n, e))
+        return fail(f, FCIERR_TEMP_FILE);  // not what was written there
     return true;
 }
 
-bool reportPlaced(Fci &f, Entry &e)
+bool writeEntry(Fci &f, Temp &t, std::uint32_t offset, const FileEntry &e)
 {
-    char name[kMaxName + 1];
-    std::memcpy(name, e.raw + kFileFixed, e.size - kFileFixed);
-    const std::uint16_t iFolder = get16(e.raw + 8);
-    const BOOL continuation = iFolder == kContinuedFromPrev || iFolder == kContinuedPrevAndNext;
-    if (f.placed(&f.ccab, name, static_cast<LONG>(get32(e.raw)), continuation, f.pv) != 0)
+    std::uint8_t raw[kFileFixed + kNameField];
+    return tempWrite(f, t, offset, raw, writeFile(e, raw));
+}
+
+bool reportPlaced(Fci &f, FileEntry &e)
+{
+    if (f.placed(&f.ccab, e.name, static_cast<LONG>(e.cbFile), e.continuedFromPrev() ? kTrue : kFalse, f.pv) != 0)
         return fail(f, FCIERR_USER_ABORT);
     return true;
 }
@@ -277,15 +292,14 @@ bool reportPlaced(Fci &f, Entry &e)
 bool commitFolderEntries(Fci &f, bool cut)
 {
     Temp &t = f.files[f.cur];
-    Entry e;
-    for (std::uint32_t off = f.folderEntries; off < f.filesBytes; off += e.size) {
+    FileEntry e;
+    for (std::uint32_t off = f.folderEntries; off < f.filesBytes; off += e.bytes) {
         if (!readEntry(f, t, off, f.filesBytes, e))
             return false;
-        const std::uint64_t end = std::uint64_t{get32(e.raw + 4)} + get32(e.raw);
+        const std::uint64_t end = std::uint64_t{e.uoffFolderStart} + e.cbFile;
         if (cut && end > f.folderPlaced) {
-            const bool fromPrev = get16(e.raw + 8) == kContinuedFromPrev;
-            put16(e.raw + 8, fromPrev ? kContinuedPrevAndNext : kContinuedToNext);
-            if (!tempWrite(f, t, off + 8, e.raw + 8, 2))
+            e.iFolder = e.iFolder == kContinuedFromPrev ? kContinuedPrevAndNext : kContinuedToNext;
+            if (!writeEntry(f, t, off, e))
                 return false;
         }
         if (!reportPlaced(f, e))
@@ -326,52 +340,18 @@ bool writeCabinet(Fci &f, const CCAB *next, ULONG &actual)
     char path[CB_MAX_CAB_PATH + CB_MAX_CABINET_NAME];
     cabinetPath(f, path);
 
-    const std::uint32_t hdr = headerSize(f, next);
+    CabinetHeader header = cabinetHeader(f, next);
+    const std::uint32_t hdr = detail::headerSize(header);
     const std::uint32_t coffFiles = hdr + f.folderCount * folderEntrySize(f);
     const std::uint64_t total = std::uint64_t{coffFiles} + f.filesBytes + f.dataBytes;
     if (total > kMaxCabinetSize)
         return fail(f, FCIERR_CAB_FORMAT_LIMIT);
     const std::uint32_t dataStart = coffFiles + f.filesBytes;
-
-    std::uint8_t *h = f.header;
-    std::memset(h, 0, kHeaderFixed + kHeaderReserveFields + f.ccab.cbReserveCFHeader);
-    std::memcpy(h, "MSCF", 4);
-    put32(h + 8, static_cast<std::uint32_t>(total));
-    put32(h + 16, coffFiles);
-    h[24] = kVersionMinor;
-    h[25] = kVersionMajor;
-    put16(h + 26, f.folderCount);
-    put16(h + 28, f.fileCount);
-    std::uint16_t flags = 0;
-    if (f.hasPrev)
-        flags |= kFlagPrev;
-    if (next)
-        flags |= kFlagNext;
-    if (hasReserve(f))
-        flags |= kFlagReserve;
-    put16(h + 30, flags);
-    put16(h + 32, f.ccab.setID);
-    put16(h + 34, static_cast<std::uint32_t>(f.ccab.iCab));
-    std::uint32_t pos = kHeaderFixed;
-    if (hasReserve(f)) {
-        put16(h + pos, f.ccab.cbReserveCFHeader);
-        h[pos + 2] = static_cast<std::uint8_t>(f.ccab.cbReserveCFFolder);
-        h[pos + 3] = static_cast<std::uint8_t>(f.ccab.cbReserveCFData);
-        pos += kHeaderReserveFields + f.ccab.cbReserveCFHeader;
-    }
-    auto putName = [&](const char *s) {
-        const std::size_t n = std::strlen(s) + 1;
-        std::memcpy(h + pos, s, n);
-        pos += static_cast<std::uint32_t>(n);
-    };
-    if (f.hasPrev) {
-        putName(f.prevCab);
-        putName(f.prevDisk);
-    }
-    if (next) {
-        putName(next->szCab);
-        putName(next->szDisk);
-    }
+    header.cbCabinet = static_cast<std::uint32_t>(total);
+    header.coffFiles = coffFiles;
+    header.cFolders = static_cast<std::uint16_t>(f.folderCount);
+    header.cFiles = static_cast<std::uint16_t>(f.fileCount);
+    writeHeader(header, f.header);
 
     int err = 0;
     const INT_PTR hf = f.open(path, _O_CREAT | _O_TRUNC | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE, &err, f.pv);
@@ -379,7 +359,7 @@ bool writeCabinet(Fci &f, const CCAB *next, ULONG &actual)
         return fail(f, FCIERR_CAB_FILE, err);
 
     bool tempFailed = false;
-    bool ok = writeAll(f, hf, h, hdr, err);
+    bool ok = writeAll(f, hf, f.header, hdr, err);
     // Folder table, gathered in the copy buffer.
     std::uint32_t fill = 0;
     const std::uint32_t fsize = folderEntrySize(f);
@@ -388,11 +368,9 @@ bool writeCabinet(Fci &f, const CCAB *next, ULONG &actual)
             ok = writeAll(f, hf, f.copy, fill, err);
             fill = 0;
         }
-        std::uint8_t *e = f.copy + fill;
-        std::memset(e, 0, fsize);
-        put32(e, dataStart + f.folders[i].dataOffset);
-        put16(e + 4, f.folders[i].blocks);
-        put16(e + 6, f.folders[i].type);
+        const FolderRecord &r = f.folders[i];
+        writeFolder(FolderEntry{dataStart + r.dataOffset, static_cast<std::uint16_t>(r.blocks), r.type},
+                    f.ccab.cbReserveCFFolder, f.copy + fill);
         fill += fsize;
     }
     ok = ok && writeAll(f, hf, f.copy, fill, err);
@@ -476,19 +454,18 @@ bool cutCabinet(Fci &f, bool continuing)
     f.folders[0] = FolderRecord{0, 0, f.folderType};
     f.folderCount = 1;
     // Files that go on get an entry here too, marked as continued.
-    Entry e;
+    FileEntry e;
     const std::uint32_t start = f.folderEntries;
     f.folderEntries = 0;
-    for (std::uint32_t off = start; off < oldEnd; off += e.size) {
+    for (std::uint32_t off = start; off < oldEnd; off += e.bytes) {
         if (!readEntry(f, f.files[old], off, oldEnd, e))
             return false;
-        const std::uint16_t code = get16(e.raw + 8);
-        if (code != kContinuedToNext && code != kContinuedPrevAndNext)
+        if (!e.continuedToNext())
             continue;
-        put16(e.raw + 8, kContinuedFromPrev);
-        if (!tempWrite(f, f.files[f.cur], f.filesBytes, e.raw, e.size))
+        e.iFolder = kContinuedFromPrev;
+        if (!writeEntry(f, f.files[f.cur], f.filesBytes, e))
             return false;
-        f.filesBytes += e.size;
+        f.filesBytes += e.bytes;
         f.fileCount += 1;
     }
     return true;
@@ -503,11 +480,12 @@ bool writeBlock(Fci &f, const std::uint8_t *p, std::uint32_t n, std::uint32_t un
         return fail(f, FCIERR_CAB_FORMAT_LIMIT);
     const std::uint32_t reserve = f.ccab.cbReserveCFData;
     std::uint8_t *b = f.block;
-    put16(b + 4, n);
-    put16(b + 6, uncompressed);
+    DataHeader d{0, static_cast<std::uint16_t>(n), static_cast<std::uint16_t>(uncompressed)};
+    writeDataHeader(d, b);
     std::memset(b + kDataFixed, 0, reserve);
     std::memcpy(b + kDataFixed + reserve, p, n);
-    put32(b, blockChecksum(b + 4, reserve, p, n));
+    d.csum = blockChecksum(b + 4, reserve, p, n);
+    writeDataHeader(d, b);
     const std::uint32_t total = kDataFixed + reserve + n;
     if (!tempWrite(f, f.data, f.dataBytes, b, total))
         return false;
@@ -837,15 +815,15 @@ BOOL FCIAddFile(HFCI hfci, char *pszSourceFile, char *pszFileName, BOOL fExecute
         return kFalse;
     }
 
-    Entry e;
-    put32(e.raw, size);
-    put32(e.raw + 4, f.folderSize);
-    put16(e.raw + 8, f.folderCount - 1);
-    put16(e.raw + 10, date);
-    put16(e.raw + 12, time);
-    put16(e.raw + 14, attribs);
-    std::memcpy(e.raw + kFileFixed, pszFileName, nameLen + 1);
-    if (!tempWrite(f, f.files[f.cur], f.filesBytes, e.raw, entrySize)) {
+    FileEntry e;
+    e.cbFile = size;
+    e.uoffFolderStart = f.folderSize;
+    e.iFolder = static_cast<std::uint16_t>(f.folderCount - 1);
+    e.date = date;
+    e.time = time;
+    e.attribs = attribs;
+    std::memcpy(e.name, pszFileName, nameLen + 1);
+    if (!writeEntry(f, f.files[f.cur], f.filesBytes, e)) {
         closeSource();
         return kFalse;
     }

@@ -1,26 +1,35 @@
-// LZX encoder: a binary-tree match finder over the window, a cost-driven
-// parse of each frame, and one block per frame.
+// LZX encoder: a match finder over the window, a cost-driven parse of each
+// frame, and one block per frame; the finder and the parse run as two halves
+// that a second thread can overlap (the finder on the next frame while the
+// parse codes this one), with the same output on any number of threads.
 //
-// Match finder: every position goes into a binary tree of the earlier
-// positions that share its first 4 bytes, ordered by the bytes that follow;
-// one walk down that tree both inserts the position and yields its matches
-// of rising length. The tree lives in a ring as large as the window, so
-// nodes older than the largest offset simply fall away. The latest position
-// of each 3-byte hash is kept apart for short matches.
+// Match finder: the latest 16 positions of each hash of 4 bytes sit in a row
+// of their own, newest first, with a one-byte tag of their first 6 bytes
+// beside each; the tags of a row are compared all at once, and only the
+// positions whose tag matches are read in the window. A row is one cache
+// line of positions, where a walk down a binary tree of the earlier
+// positions missed the cache at every node. The latest position of each
+// 3-byte hash is kept apart for short matches. Every position goes into its
+// row; the matches a position gets are those of rising length along its row,
+// as far back as the largest offset.
 //
 // Parse: the frame's cheapest path through literals, matches and repeated
 // offsets, in bits by the code lengths of the previous frame (the first
-// frame of a folder uses a flat guess), computed while the finder walks the
-// frame. Each path step carries R0-R2 as they stand after it, so repeats are
-// priced where they really apply; ledger records make them pay, since
-// fields recur at the record length and its multiples. Measured on 40 MB of
-// the benchmark's ledger data, window 2^21, sizes against our MSZIP output,
-// speed in MB per CPU second on the build machine:
-//   lazy matching, priced, one step of look-ahead ..... 0.882, 34 MB/s
-//   this parse (kept) ................................. 0.841, 17 MB/s
-// Lazy matching misses the target of 0.88. A second parse priced by the
-// frame's own first parse gained 0.2% for 30% more time (measured with an
-// earlier finder), so there is one.
+// frame of a folder uses a flat guess). Each path step carries R0-R2 as they
+// stand after it, so repeats are priced where they really apply; ledger
+// records make them pay, since fields recur at the record length and its
+// multiples. Lazy matching missed the size target by 4 % when it was tried;
+// a second parse priced by the frame's own first parse gained 0.2 % for 30 %
+// more time, so there is one.
+//
+// Measured on 40 MB of the benchmark's "mixed" and "registers" shapes and on
+// 63 MB of the "flat" shape (files in name order, window 2^21), size against
+// our MSZIP and CPU MB/s on one thread of the build machine:
+//   binary tree of 6 nodes ... mixed 0.898  8 MB/s, registers 0.836 13 MB/s, flat 0.839  5 MB/s
+//   rows of 16 with tags ..... mixed 0.900 16 MB/s, registers 0.831 22 MB/s, flat 0.844 13 MB/s
+// The same sizes within half a per cent, at two to three times the speed.
+// (A tree walked deeper packs smaller, 0.868 on "mixed" at 12 nodes, but at
+// a third of the speed.)
 //
 // Blocks: a frame becomes a verbatim block, or an aligned-offset block when
 // coding the low three offset bits with their own tree is cheaper, or an
@@ -37,6 +46,14 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <type_traits>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QV_LZX_SSE2 1
+#else
+#define QV_LZX_SSE2 0
+#endif
 
 #if defined(__GNUC__) || defined(__clang__)
 #define QV_LZX_INLINE inline __attribute__((always_inline))
@@ -52,14 +69,15 @@ using namespace lzx;
 
 namespace {
 
-// Tuning, each measured against its neighbours on the 40 MB sample above:
-// trees keyed by 4 bytes instead of 3 give 2% smaller output at the same
-// speed; a walk of 6 nodes and matches of 24 bytes taken whole are the knee
-// (32 bytes: 1.7% smaller, 40% slower; 4 nodes: 1% larger, 15% faster); 2^16
-// tree roots are as good as 2^17 and a little faster.
-constexpr int kHashBits = 16;
+// Tuning, each measured against its neighbours on the samples above: rows of
+// 8 positions are 13 % faster and 1 % larger; rows of 32 take 40 % more time
+// for 1 % less; matches of 24 bytes taken whole are the knee (32: 1 % smaller,
+// 16 % slower). A row passes over positions that match in 4 or 5 bytes only
+// (their tags differ); the 3-byte hash still offers the nearest short match.
+constexpr int kRowBits = 16;
+constexpr int kRowWays = 16;
+constexpr std::uint32_t kTagBytes = 6;
 constexpr int kHash3Bits = 14;
-constexpr int kSearchDepth = 6;
 constexpr std::uint32_t kNiceLength = 24;
 constexpr int kMaxCandidates = 12;
 // A frame in which fewer than one 4-byte group in 64 was seen before gets no
@@ -79,6 +97,13 @@ constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 // Cost of a symbol the model has not seen: about what a single use in a
 // frame of 32 KiB costs.
 constexpr std::uint16_t kUnseenCost = 14;
+// No match ends beyond the window counted from where it copies from
+// (offset + length <= 2^W): 7-Zip (26.02) gives back wrong bytes, and
+// success, for a match of 9 bytes or more at 2^W - 3, the largest offset the
+// format allows. Offsets up to 2^W - 257 keep every length clear of that;
+// on 40 MB of each benchmark shape the output grew by 0.002-0.017 % at 2^21
+// and 0.011-0.034 % at 2^15.
+constexpr std::uint32_t reachLimit(int windowBits) { return (1u << windowBits) - kMaxMatch; }
 // Positions count from past the largest window, so that 0 in a hash head or
 // tree link ("none") is always out of reach.
 constexpr std::uint32_t kOrigin = 1u << (kMaxWindowBits + 1);
@@ -116,13 +141,6 @@ std::uint32_t hash3(const std::uint8_t *p)
 {
     const std::uint32_t v = p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16);
     return (v * 2654435761u) >> (32 - kHash3Bits);
-}
-
-std::uint32_t hash4(const std::uint8_t *p)
-{
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return (v * 2654435761u) >> (32 - kHashBits);
 }
 
 // Length of the common prefix of p and q, from len up to limit.
@@ -364,22 +382,46 @@ int lzx::planTreeOps(const std::uint8_t *prev, const std::uint8_t *lengths, int 
 
 // --- the encoder ----------------------------------------------------------------
 
-struct LzxEncoder::State {
-    // The folder.
+// The match finder's side: the window, the trees, and where they stand.
+struct LzxEncoder::Finder {
     int windowBits;
     std::uint32_t windowSize, mask, maxOff;
-    int slots, mainSize;
     std::uint32_t bufBase;  // position of the window buffer's first byte
     std::uint32_t bufSize;
     std::uint32_t end;      // position of the next byte to come
+    // The last positions of the frame before, searched but not yet put into
+    // the tree: the bytes after them only came with this frame.
+    std::uint32_t pendingFrom, pendingTo;
+    std::uint32_t head3[1u << kHash3Bits];
+    std::uint32_t seen[1u << kSeenBits];  // recent 4-byte groups, by hash
+    // The latest kRowWays positions of each hash of 4 bytes, newest at
+    // rowHead and on round the row; a tag of their first kTagBytes bytes
+    // beside each spares reading the window for most that cannot match.
+    std::uint32_t rows[1u << kRowBits][kRowWays];
+    std::uint8_t tags[1u << kRowBits][kRowWays];
+    std::uint8_t rowHead[1u << kRowBits];
+};
+
+// What the finder hands the coder for one frame: the matches of each
+// position, longest last.
+struct LzxEncoder::Found {
+    std::uint32_t start;          // position of the frame's first byte
+    std::uint32_t n;
+    const std::uint8_t *frame;    // its bytes in the window; the window reaches maxOff before it
+    bool literals;                // nothing for matches to find
+    std::uint32_t first[kFrameSize + 1];  // matches of position i: match[first[i] .. first[i + 1])
+    Match match[kFrameSize * kMaxCandidates];
+};
+
+// The coder's side: the parse and the block.
+struct LzxEncoder::State {
+    std::uint32_t maxOff;
+    int slots, mainSize;
     std::uint32_t r[3];
     bool first;     // the stream header is still to come
     bool haveTrees; // a block with trees has been sent
     std::uint8_t prevMain[kMaxMainSymbols];
     std::uint8_t prevLength[kLengthSymbols];
-    std::uint32_t head[1u << kHashBits];
-    std::uint32_t head3[1u << kHash3Bits];
-    std::uint32_t seen[1u << kSeenBits];  // recent 4-byte groups, by hash
 
     // The frame.
     Node node[kFrameSize + 1];
@@ -402,137 +444,259 @@ LzxEncoder::~LzxEncoder() { release(); }
 
 void LzxEncoder::release()
 {
-    if (s_) {
-        s_->~State();
-        mem_.free(s_);
-    }
+    auto drop = [this](auto *&p) {
+        if (p) {
+            using T = std::remove_reference_t<decltype(*p)>;
+            p->~T();
+            mem_.free(p);
+        }
+        p = nullptr;
+    };
+    drop(s_);
+    drop(f_);
+    for (Found *&b : found_)
+        drop(b);
     if (window_)
         mem_.free(window_);
-    if (tree_)
-        mem_.free(tree_);
-    s_ = nullptr;
     window_ = nullptr;
-    tree_ = nullptr;
     allocatedBits_ = 0;
 }
+
+namespace {
+
+// The window buffer holds the window and, beyond it, room for frames to come:
+// the oldest part is dropped only every so many frames (at least 64), while
+// no frame waits to be coded.
+std::uint32_t bufferSize(int windowBits)
+{
+    const std::uint32_t window = 1u << windowBits;
+    return window + std::max(window, std::uint32_t{64} * kFrameSize);
+}
+
+template <typename T>
+bool make(ZAlloc &mem, T *&p)
+{
+    if (p)
+        return true;
+    void *raw = mem.alloc(sizeof(T));
+    if (!raw)
+        return false;
+    p = new (raw) T;
+    return true;
+}
+
+}  // namespace
 
 bool LzxEncoder::reset(int windowBits)
 {
     if (windowBits < kMinWindowBits || windowBits > kMaxWindowBits || !mem_.alloc)
         return false;
-    if (!s_) {
-        void *p = mem_.alloc(sizeof(State));
-        if (!p)
-            return false;
-        s_ = new (p) State;
+    bool ok = make(mem_, s_) && make(mem_, f_);
+    for (Found *&b : found_)
+        ok = ok && make(mem_, b);
+    if (!ok) {
+        release();
+        return false;
     }
     // A larger window than any before: the buffers grow, and stay for later folders.
     if (allocatedBits_ < windowBits) {
         if (window_)
             mem_.free(window_);
-        if (tree_)
-            mem_.free(tree_);
-        window_ = static_cast<std::uint8_t *>(mem_.alloc(2u << windowBits));
-        tree_ = static_cast<std::uint32_t *>(mem_.alloc((2u << windowBits) * sizeof(std::uint32_t)));
-        if (!window_ || !tree_) {
+        window_ = static_cast<std::uint8_t *>(mem_.alloc(bufferSize(windowBits)));
+        if (!window_) {
             release();
             return false;
         }
         allocatedBits_ = windowBits;
     }
+    Finder &f = *f_;
+    f.windowBits = windowBits;
+    f.windowSize = 1u << windowBits;
+    f.mask = f.windowSize - 1;
+    f.maxOff = reachLimit(windowBits);
+    f.bufBase = kOrigin;
+    f.bufSize = bufferSize(windowBits);
+    f.end = kOrigin;
+    f.pendingFrom = f.pendingTo = kOrigin;
+    std::memset(f.head3, 0, sizeof f.head3);
+    std::memset(f.seen, 0, sizeof f.seen);
+    std::memset(f.rows, 0, sizeof f.rows);
+    std::memset(f.tags, 0, sizeof f.tags);
+    std::memset(f.rowHead, 0, sizeof f.rowHead);
     State &s = *s_;
-    s.windowBits = windowBits;
-    s.windowSize = 1u << windowBits;
-    s.mask = s.windowSize - 1;
-    s.maxOff = maxOffset(windowBits);
+    s.maxOff = f.maxOff;
     s.slots = positionSlots(windowBits);
     s.mainSize = mainTreeSize(windowBits);
-    s.bufBase = kOrigin;
-    s.bufSize = 2 * s.windowSize;
-    s.end = kOrigin;
     s.r[0] = s.r[1] = s.r[2] = 1;
     s.first = true;
     s.haveTrees = false;
     std::memset(s.prevMain, 0, sizeof s.prevMain);
     std::memset(s.prevLength, 0, sizeof s.prevLength);
-    std::memset(s.head, 0, sizeof s.head);
-    std::memset(s.head3, 0, sizeof s.head3);
-    std::memset(s.seen, 0, sizeof s.seen);
+    framesFound_ = 0;
+    framesCoded_ = 0;
     return true;
 }
 
 namespace {
 
+using Finder = LzxEncoder::Finder;
+using Found = LzxEncoder::Found;
 using State = LzxEncoder::State;
 
-// Inserts position cur into its tree and collects its matches of rising
-// length (at most kMaxCandidates, the longest kept); avail bytes follow cur
-// in the frame.
-int insertAndFind(State &s, const std::uint8_t *win, std::uint32_t *tree, std::uint32_t cur, std::uint32_t avail,
-                  Match *out)
+std::uint32_t rowHash(const std::uint8_t *p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - kRowBits);
+}
+
+// A position's row and tag, from its first kTagBytes bytes.
+struct RowKey {
+    std::uint32_t row;
+    std::uint8_t tag;
+};
+
+RowKey rowKey(const std::uint8_t *p)
+{
+    std::uint64_t v = 0;
+    std::memcpy(&v, p, kTagBytes);
+    return RowKey{rowHash(p), static_cast<std::uint8_t>((v * 0x9E3779B97F4A7C15ull) >> 56)};
+}
+
+// Bit i set where tags[i] is tag.
+std::uint32_t tagMatches(const std::uint8_t *tags, std::uint8_t tag)
+{
+    static_assert(kRowWays == 16);
+#if QV_LZX_SSE2
+    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i *>(tags));
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(row, _mm_set1_epi8(static_cast<char>(tag)))));
+#else
+    std::uint32_t m = 0;
+    for (int i = 0; i < kRowWays; ++i)
+        m |= std::uint32_t{tags[i] == tag} << i;
+    return m;
+#endif
+}
+
+// Position cur becomes its row's newest.
+void insert(Finder &f, std::uint32_t cur, RowKey key)
+{
+    const std::uint32_t at = (f.rowHead[key.row] - 1u) & (kRowWays - 1);
+    f.rowHead[key.row] = static_cast<std::uint8_t>(at);
+    f.rows[key.row][at] = cur;
+    f.tags[key.row][at] = key.tag;
+}
+
+// The matches of position cur, of rising length (at most kMaxCandidates, the
+// longest kept), with avail bytes of the frame after it: the latest position
+// of its 3-byte hash, then its row from the newest on, as far as the largest
+// offset. A match of kNiceLength ends the search.
+int findAt(Finder &f, const std::uint8_t *win, std::uint32_t cur, std::uint32_t avail, RowKey key, Match *out)
 {
     if (avail < 3)
         return 0;
-    const std::uint8_t *p = win + (cur - s.bufBase);
-    const std::uint32_t limit = std::min(avail, kNiceLength);
+    const std::uint8_t *p = win + (cur - f.bufBase);
+    const std::uint32_t limit = std::min<std::uint32_t>(avail, kMaxMatch);
+    const std::uint32_t nice = std::min(limit, kNiceLength);
     std::uint32_t best = 1;
     int count = 0;
     const std::uint32_t h3 = hash3(p);
-    const std::uint32_t c3 = s.head3[h3];
-    s.head3[h3] = cur;
-    if (cur - c3 <= s.maxOff) {
-        const std::uint32_t len = extend(p, win + (c3 - s.bufBase), 0, limit);
+    const std::uint32_t c3 = f.head3[h3];
+    f.head3[h3] = cur;
+    if (cur - c3 <= f.maxOff) {
+        const std::uint32_t len = extend(p, win + (c3 - f.bufBase), 0, nice);
         if (len >= 3) {
             out[count++] = Match{len, cur - c3};
             best = len;
         }
     }
-    if (avail < 4)
-        return count;
-
-    const std::uint32_t h = hash4(p);
-    std::uint32_t cand = s.head[h];
-    s.head[h] = cur;
-    std::uint32_t *less = &tree[2 * (cur & s.mask)];
-    std::uint32_t *more = less + 1;
-    std::uint32_t lenLess = 0, lenMore = 0;
-    for (int depth = kSearchDepth;; --depth) {
-        if (cur - cand > s.maxOff || depth == 0) {
-            *less = *more = 0;
-            break;
-        }
-        std::uint32_t *pair = &tree[2 * (cand & s.mask)];
-        const std::uint8_t *q = win + (cand - s.bufBase);
-        const std::uint32_t len = extend(p, q, std::min(lenLess, lenMore), limit);
-        if (len > best) {
-            best = len;
-            if (count == kMaxCandidates)
-                --count;
-            out[count++] = Match{len, cur - cand};
-        }
-        if (len >= limit) {
-            // Equal as far as the tree looks: cur takes the older node's place.
-            *less = pair[0];
-            *more = pair[1];
-            break;
-        }
-        if (q[len] < p[len]) {
-            *less = cand;
-            less = &pair[1];
-            cand = *less;
-            lenLess = len;
-        } else {
-            *more = cand;
-            more = &pair[0];
-            cand = *more;
-            lenMore = len;
+    if (avail >= kTagBytes && best < nice) {
+        const std::uint32_t head = f.rowHead[key.row];
+        std::uint32_t m = tagMatches(f.tags[key.row], key.tag);
+        m = ((m >> head) | (m << (kRowWays - head))) & 0xFFFFu;  // bit k: the k-th newest
+        for (; m; m &= m - 1) {
+            const std::uint32_t cand = f.rows[key.row][(head + std::countr_zero(m)) & (kRowWays - 1)];
+            if (cur - cand > f.maxOff)
+                break;  // the rest of the row is older still
+            const std::uint8_t *q = win + (cand - f.bufBase);
+            if (best >= 4) {
+                std::uint32_t x, y;
+                std::memcpy(&x, p + best - 3, 4);
+                std::memcpy(&y, q + best - 3, 4);
+                if (x != y)
+                    continue;  // cannot be longer than the best so far
+            }
+            const std::uint32_t len = extend(p, q, 0, nice);
+            if (len > best) {
+                best = len;
+                if (count == kMaxCandidates)
+                    --count;
+                out[count++] = Match{len, cur - cand};
+                if (len >= nice)
+                    break;
+            }
         }
     }
-    if (count && out[count - 1].len == limit && limit < avail) {
+    if (count && best == nice && nice < limit) {
         Match &m = out[count - 1];
-        m.len = extend(p, p - m.dist, limit, std::min<std::uint32_t>(avail, kMaxMatch));
+        m.len = extend(p, p - m.dist, nice, limit);
     }
     return count;
+}
+
+// How many of the frame's 4-byte groups were seen before, in this frame or
+// earlier ones.
+std::uint32_t repeatedGroups(Finder &f, const std::uint8_t *frame, std::uint32_t n)
+{
+    std::uint32_t hits = 0;
+    for (std::uint32_t i = 0; i + 4 <= n; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, frame + i, 4);
+        std::uint32_t &slot = f.seen[(v * 2654435761u) >> (32 - kSeenBits)];
+        hits += slot == v;
+        slot = v;
+    }
+    return hits;
+}
+
+// The frame's matches at every position, every position going into its row
+// after its search. A match of kNiceLength or more is taken whole: the
+// positions it covers are not searched, which lost no size at all. The last
+// positions of a frame go into their rows with the next frame, which brings
+// the bytes their tags need.
+void findFrame(Finder &f, const std::uint8_t *win, Found &out)
+{
+    const std::uint32_t start = out.start, n = out.n;
+    for (std::uint32_t pos = f.pendingFrom; pos < f.pendingTo; ++pos)
+        if (f.end - pos >= kTagBytes)
+            insert(f, pos, rowKey(win + (pos - f.bufBase)));
+    f.pendingFrom = start + (n > kTagBytes ? n - kTagBytes + 1 : 0);
+    f.pendingTo = start + n;
+
+    const std::uint8_t *frame = win + (start - f.bufBase);
+    // Random or compressed data: nothing for matches to find.
+    out.literals = repeatedGroups(f, frame, n) * kRareRepeats < n;
+    if (out.literals) {
+        std::fill(out.first, out.first + n + 1, 0u);
+        return;
+    }
+    std::uint32_t total = 0;
+    std::uint32_t skipTo = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        out.first[i] = total;
+        const RowKey key = i + kTagBytes <= n ? rowKey(frame + i) : RowKey{0, 0};
+        if (i >= skipTo) {
+            if (i + 2 + kTagBytes <= n)
+                QV_LZX_PREFETCH(f.rows[rowHash(frame + i + 2)]);
+            const int count = findAt(f, win, start + i, n - i, key, out.match + total);
+            total += static_cast<std::uint32_t>(count);
+            if (count && out.match[total - 1].len >= kNiceLength)
+                skipTo = i + out.match[total - 1].len;
+        }
+        if (i + kTagBytes <= n)
+            insert(f, start + i, key);
+    }
+    out.first[n] = total;
 }
 
 // Prices in bits from a block's code lengths.
@@ -575,21 +739,6 @@ void applyStep(std::uint32_t *r, std::uint32_t len, std::uint32_t fmt)
     r[0] = fmt - 2;
 }
 
-// How many of the frame's 4-byte groups were seen before, in this frame or
-// earlier ones.
-std::uint32_t repeatedGroups(State &s, const std::uint8_t *frame, std::uint32_t n)
-{
-    std::uint32_t hits = 0;
-    for (std::uint32_t i = 0; i + 4 <= n; ++i) {
-        std::uint32_t v;
-        std::memcpy(&v, frame + i, 4);
-        std::uint32_t &slot = s.seen[(v * 2654435761u) >> (32 - kSeenBits)];
-        hits += slot == v;
-        slot = v;
-    }
-    return hits;
-}
-
 void literalsOnly(State &s, std::uint32_t n)
 {
     std::memcpy(s.node[0].r, s.r, sizeof s.r);
@@ -598,22 +747,21 @@ void literalsOnly(State &s, std::uint32_t n)
     s.itemCount = n;
 }
 
-// The cheapest path through the frame, found while the match finder walks
-// it: each position is priced from the cheapest way to reach it. Of each
-// match only its full length and lengths up to 8 are priced, since those
-// have symbols of their own (measured: pricing every length gave nothing).
-// A match of kNiceLength or more is taken whole; the positions it covers are
-// neither searched nor put into the trees, which lost no size at all.
-void parse(State &s, const std::uint8_t *win, std::uint32_t *tree, std::uint32_t start, std::uint32_t n)
+// The cheapest path through the frame over the matches the finder found:
+// each position is priced from the cheapest way to reach it. Of each match
+// only its full length and lengths up to 8 are priced, since those have
+// symbols of their own (measured: pricing every length gave nothing). Past a
+// match of kNiceLength or more the parse goes on at its end.
+void parse(State &s, const Found &found)
 {
+    const std::uint32_t start = found.start, n = found.n;
+    const std::uint8_t *frame = found.frame;
     Node *node = s.node;
     node[0].cost = 0;
     node[0].len = 0;
     std::memcpy(node[0].r, s.r, sizeof s.r);
     for (std::uint32_t j = 1; j <= n; ++j)
         node[j].cost = kInfinite;
-    const std::uint8_t *frame = win + (start - s.bufBase);
-    Match found[kMaxCandidates];
     std::uint32_t skipTo = 0;
 
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -625,17 +773,6 @@ void parse(State &s, const std::uint8_t *win, std::uint32_t *tree, std::uint32_t
             std::memcpy(a.r, from.r, sizeof a.r);
             applyStep(a.r, a.len, a.fmt);
         }
-        if (i + 6 <= n) {
-            // The tree roots of the next two positions, fetched while this one
-            // is worked on: a third less time with the 2 MiB window.
-            const std::uint32_t next = s.head[hash4(frame + i + 1)];
-            QV_LZX_PREFETCH(&tree[2 * (next & s.mask)]);
-            QV_LZX_PREFETCH(win + (next - s.bufBase));
-            const std::uint32_t next2 = s.head[hash4(frame + i + 2)];
-            QV_LZX_PREFETCH(&tree[2 * (next2 & s.mask)]);
-            QV_LZX_PREFETCH(win + (next2 - s.bufBase));
-        }
-        const int count = insertAndFind(s, win, tree, start + i, n - i, found);
         const std::uint8_t *p = frame + i;
         const std::uint32_t base = a.cost;
         auto relax = [&](std::uint32_t len, std::uint32_t cost, std::uint32_t fmt) {
@@ -677,8 +814,8 @@ void parse(State &s, const std::uint8_t *win, std::uint32_t *tree, std::uint32_t
 
         // Matches from the finder, each priced from where the shorter one ends.
         std::uint32_t shorter = 1;
-        for (int c = 0; c < count; ++c) {
-            const Match &m = found[c];
+        for (std::uint32_t c = found.first[i]; c < found.first[i + 1]; ++c) {
+            const Match &m = found.match[c];
             const std::uint32_t fmt = m.dist + 2;
             const std::uint16_t *head = s.headCost[slotOf(fmt)];
             for (std::uint32_t len = shorter + 1; len <= std::min<std::uint32_t>(m.len, 8); ++len)
@@ -808,31 +945,57 @@ void writeRange(BitWriter &bw, const TreeOp *ops, const TreePlan &plan)
 
 }  // namespace
 
+bool LzxEncoder::readyToFind(std::uint32_t n) const
+{
+    const std::uint32_t found = framesFound_, coded = framesCoded_;
+    if (found - coded >= kFoundBuffers)
+        return false;
+    // Dropping the oldest part of the buffer moves bytes a frame still to be
+    // coded reads.
+    const Finder &f = *f_;
+    return f.end - f.bufBase + n <= f.bufSize || found == coded;
+}
+
+void LzxEncoder::findMatches(const std::uint8_t *in, std::uint32_t n)
+{
+    Finder &f = *f_;
+    const std::uint32_t used = f.end - f.bufBase;
+    if (used + n > f.bufSize) {
+        const std::uint32_t keep = f.windowSize;
+        std::memmove(window_, window_ + (used - keep), keep);
+        f.bufBase = f.end - keep;
+    }
+    std::memcpy(window_ + (f.end - f.bufBase), in, n);
+    Found &out = *found_[framesFound_ % kFoundBuffers];
+    out.start = f.end;
+    out.n = n;
+    out.frame = window_ + (f.end - f.bufBase);
+    f.end += n;
+    findFrame(f, window_, out);
+    framesFound_ = framesFound_ + 1;
+}
+
 std::uint32_t LzxEncoder::encodeFrame(const std::uint8_t *in, std::uint32_t n, std::uint8_t *out)
 {
+    findMatches(in, n);
+    return codeFrame(out);
+}
+
+std::uint32_t LzxEncoder::codeFrame(std::uint8_t *out)
+{
     State &s = *s_;
-    // Into the window; when it is full, the oldest part goes.
-    const std::uint32_t used = s.end - s.bufBase;
-    if (used + n > s.bufSize) {
-        const std::uint32_t keep = s.windowSize;
-        std::memmove(window_, window_ + (used - keep), keep);
-        s.bufBase = s.end - keep;
-    }
-    std::memcpy(window_ + (s.end - s.bufBase), in, n);
-    const std::uint32_t start = s.end;
-    s.end += n;
-    const std::uint8_t *frame = window_ + (start - s.bufBase);
+    const Found &found = *found_[framesCoded_ % kFoundBuffers];
+    const std::uint32_t start = found.start, n = found.n;
+    const std::uint8_t *frame = found.frame;
 
     if (!s.haveTrees)
         setFlatPrices(s);
     else
         setPrices(s, s.prevMain, s.prevLength);
-    // Random or compressed data: nothing for matches to find, and the tree
-    // walks would only miss the cache.
-    if (repeatedGroups(s, frame, n) * kRareRepeats < n)
+    if (found.literals)
         literalsOnly(s, n);
     else
-        parse(s, window_, tree_, start, n);
+        parse(s, found);
     countSymbols(s, frame);
     buildCodeLengths(s.freqMain, s.mainSize, kMainLimit, s.mainLen);
     buildCodeLengths(s.freqLength, kLengthSymbols, kLengthLimit, s.lengthLen);
@@ -912,6 +1075,7 @@ std::uint32_t LzxEncoder::encodeFrame(const std::uint8_t *in, std::uint32_t n, s
             std::memcpy(s.prevLength, s.lengthLen, sizeof s.prevLength);
             s.first = false;
             s.haveTrees = true;
+            framesCoded_ = framesCoded_ + 1;
             return bw.size();
         }
     }
@@ -937,6 +1101,7 @@ std::uint32_t LzxEncoder::encodeFrame(const std::uint8_t *in, std::uint32_t n, s
         bw.bytes(&pad, 1);
     }
     s.first = false;
+    framesCoded_ = framesCoded_ + 1;
     return bw.size();
 }
 

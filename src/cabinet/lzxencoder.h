@@ -9,6 +9,7 @@
 // folder so far. All memory comes from the library user's allocator.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "cabinet/lzxformat.h"
@@ -55,19 +56,37 @@ public:
     bool reset(int windowBits);
     // Compresses the folder's next n (1..32768) bytes into out (room for
     // lzx::kMaxFrameCompressed bytes) and returns the block's size. Only the
-    // folder's last frame may be shorter than 32768 bytes.
+    // folder's last frame may be shorter than 32768 bytes. The same as
+    // findMatches followed by codeFrame.
     std::uint32_t encodeFrame(const std::uint8_t *in, std::uint32_t n, std::uint8_t *out);
 
+    // The two halves of encodeFrame, for a pipeline on two threads: the
+    // matches of the next frame are found while the frame before is coded.
+    // Frames are found in order and coded in order, each half on one thread
+    // at a time; the output is the same as encodeFrame's. A frame may be
+    // found once readyToFind says so for its size (the pipeline holds
+    // kFoundBuffers frames found and not yet coded).
+    static constexpr int kFoundBuffers = 2;
+    bool readyToFind(std::uint32_t n) const;
+    void findMatches(const std::uint8_t *in, std::uint32_t n);
+    // Codes the oldest frame whose matches were found.
+    std::uint32_t codeFrame(std::uint8_t *out);
+
+    struct Finder;
+    struct Found;
     struct State;
 
 private:
     void release();
 
     ZAlloc mem_;
+    Finder *f_ = nullptr;
+    Found *found_[kFoundBuffers] = {};
     State *s_ = nullptr;
-    std::uint8_t *window_ = nullptr;  // sized for windowBits_
-    std::uint32_t *tree_ = nullptr;
+    std::uint8_t *window_ = nullptr;  // sized for allocatedBits_
     int allocatedBits_ = 0;
+    std::atomic<std::uint32_t> framesFound_{0};
+    std::atomic<std::uint32_t> framesCoded_{0};
 };
 
 }  // namespace cab::detail

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 
 struct z_stream_s;
 

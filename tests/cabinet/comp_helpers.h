@@ -141,18 +141,22 @@ inline std::string qvcabPath()
 #endif
 }
 
-// The reference cabinets written by other compressors: beside the project
-// as ../shared/testdata/cab, or in the shared folder of this machine; empty
-// when neither is there.
+// The reference cabinets written by other compressors: in $QV_TESTDATA/cab
+// when that is set, otherwise in ../shared/testdata/cab beside the source
+// tree; empty when they are not there.
 inline std::string referenceCabinets()
 {
-    const char *source = std::getenv("QV_SOURCE_DIR");
-    for (const std::string &dir : {std::string(source ? source : QV_SOURCE_DIR) + "/../shared/testdata/cab",
-                                  std::string("/work/shared/testdata/cab")})
-        if (qv::FileExists(dir + "/expected.json"))
-            return qv::ExpandFileName(dir);
-    return {};
+    std::string dir;
+    if (const char *data = std::getenv("QV_TESTDATA"); data && *data) {
+        dir = std::string(data) + "/cab";
+    } else {
+        const char *source = std::getenv("QV_SOURCE_DIR");
+        dir = std::string(source ? source : QV_SOURCE_DIR) + "/../shared/testdata/cab";
+    }
+    return qv::FileExists(dir + "/expected.json") ? qv::ExpandFileName(dir) : std::string();
 }
+inline constexpr const char *kNoReferenceCabinets =
+    "reference cabinets not found ($QV_TESTDATA/cab, or ../shared/testdata/cab beside the source tree)";
 
 // The Linux tools (cabextract, gcab, bsdtar, 7zz) the interoperability tests
 // check against; never there on Windows.

@@ -136,7 +136,7 @@ struct ReferenceFixture : ::testing::Test {
     {
         const std::string where = referenceCabinets();
         if (where.empty())
-            GTEST_SKIP() << "reference cabinets not found beside the project (../shared/testdata/cab)";
+            GTEST_SKIP() << cabtest::kNoReferenceCabinets;
         refs = loadReferences(where);
         ASSERT_GE(refs.size(), 6u);
     }
@@ -210,10 +210,25 @@ TEST_F(ReferenceFixture, QvcabTestsListsAndExtractsEveryReferenceCabinet)
         const RunResult x = run(quote(qvcabPath()) + " extract " + quote(ref.cabinet) + " " + quote(out));
         const RunResult t = run(quote(qvcabPath()) + " test " + quote(ref.cabinet));
         if (anyQuantum) {
+            // Each Quantum file named with the library's refusal, the others read, the run failed.
+            std::size_t quantum = 0;
+            for (const Member &m : ref.members) {
+                if (!isQuantum(layout.methods.at(layout.folderOf.at(m.name))))
+                    continue;
+                ++quantum;
+                const std::string line = "qvcab: skipped " + m.name + ": " + kQuantumRefusal + "\n";
+                EXPECT_NE(x.output.find(line), std::string::npos) << x.output;
+                EXPECT_NE(t.output.find(line), std::string::npos) << t.output;
+            }
+            const std::string counts = std::to_string(quantum) + (quantum == 1 ? " file" : " files") + " skipped, " +
+                                       std::to_string(ref.members.size() - quantum) + " of " +
+                                       std::to_string(ref.members.size()) + " files ";
             EXPECT_EQ(x.status, 1) << x.output;
-            EXPECT_NE(x.output.find(kQuantumRefusal), std::string::npos) << x.output;
+            EXPECT_NE(x.output.find("qvcab: Quantum is not supported: " + counts + "extracted\n"), std::string::npos)
+                << x.output;
             EXPECT_EQ(t.status, 1) << t.output;
-            EXPECT_NE(t.output.find(kQuantumRefusal), std::string::npos) << t.output;
+            EXPECT_NE(t.output.find("qvcab: Quantum is not supported: " + counts + "read\n"), std::string::npos)
+                << t.output;
         } else {
             EXPECT_EQ(x.status, 0) << x.output;
             EXPECT_NE(t.output.find(": OK, " + std::to_string(ref.members.size()) + " files"), std::string::npos)
@@ -293,4 +308,63 @@ TEST(CompressionNames, AFolderWeCannotReadIsRefusedByItsMethod)
         EXPECT_EQ(t.status, 1);
         EXPECT_NE(t.output.find(c.message), std::string::npos) << t.output;
     }
+}
+
+// With croSkipUnreadableFolders the files of a folder we cannot read are left
+// out and reported, and those of the folders around it read; qvcab takes that
+// road, names the files and fails.
+TEST(CompressionNames, UnreadableFoldersCanBeSkippedAndTheOthersRead)
+{
+    TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"A1", makeData(40000, 1)}, {"A2", "a2"}, {"Q1", makeData(50000, 2)}, {"Q2", "q2"},
+        {"Z1", makeData(3000, 3)},  {"Z2", "z2"}};
+    {
+        TSTCabWriter w;
+        w.SetCompressionType(cctMsZip);
+        w.Open(dir / "M.CAB");
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            writeFile(dir / ("src/" + files[i].first), files[i].second);
+            w.AddFile(dir / ("src/" + files[i].first), files[i].first);
+            if (i % 2 == 1)
+                w.FlushFolder();
+        }
+        w.Close(true);
+    }
+    std::string bytes = readFile(dir / "M.CAB");
+    ASSERT_EQ(le16(bytes, 26), 3) << "three folders";
+    bytes[36 + 8 + 6] = '\x22';  // folder 1: Quantum, level 2, window 18
+    bytes[36 + 8 + 7] = '\x12';
+    writeFile(dir / "M.CAB", bytes);
+
+    TSTCabReader r;
+    r.Options.insert(croSkipUnreadableFolders);
+    std::vector<std::string> skipped;
+    r.OnFileSkipped = [&](TSTCabReader &, const std::string &name, std::int32_t size, cab::TCOMP method) {
+        skipped.push_back(name + "|" + std::to_string(size) + "|" + std::to_string(method));
+    };
+    r.ExtractFiles(dir / "M.CAB", dir / "x", false);
+    const std::vector<std::string> expected = {"Q1|50000|4642", "Q2|2|4642"};
+    EXPECT_EQ(skipped, expected);
+    for (const auto &[name, data] : files)
+        if (name[0] == 'Q')
+            EXPECT_FALSE(PathExists(dir / ("x/" + name))) << name;
+        else
+            EXPECT_TRUE(readFile(dir / ("x/" + name)) == data) << name;
+    skipped.clear();
+    const TSTCabTestResult t = r.TestCabinet(dir / "M.CAB");
+    EXPECT_EQ(t.Files, 4u);
+    EXPECT_EQ(t.Bytes, 43000u + 4u);
+    EXPECT_EQ(skipped, expected);
+
+    TSTCabReader strict;
+    EXPECT_THROW(strict.ExtractFiles(dir / "M.CAB", dir / "y", false), ESTCabinet);
+
+    const RunResult q = run(quote(qvcabPath()) + " extract " + quote(dir / "M.CAB") + " " + quote(dir / "q"));
+    EXPECT_EQ(q.status, 1);
+    EXPECT_NE(q.output.find("qvcab: skipped Q1: " + std::string(kQuantumRefusal) + "\n"), std::string::npos) << q.output;
+    EXPECT_NE(q.output.find("qvcab: Quantum is not supported: 2 files skipped, 4 of 6 files extracted\n"),
+              std::string::npos)
+        << q.output;
+    EXPECT_TRUE(readFile(dir / "q/Z1") == files[4].second);
 }

@@ -180,15 +180,25 @@ TEST_F(WriterFixture, AddFilesUsesMaskPrefixAndRecursion)
     w.AddFiles(dir / "data/*.none", "Q", false);  // nothing matches: no error
     w.AddFiles(dir / "data/*.*", "", false);
     w.Close(true);
-    std::vector<std::string> got = names(parseCabinet(dir / "out/A.CAB"));
-    // The file system's order is its own; the set and the depth-first rule are ours.
-    auto pos = [&](const std::string &n) { return std::find(got.begin(), got.end(), n) - got.begin(); };
-    std::vector<std::string> sorted = got;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(sorted, (std::vector<std::string>{"K\\X.DAT", "K\\Y.TXT", "R\\SUB\\DEEP\\W.DAT", "R\\SUB\\Z.DAT",
-                                                "R\\X.DAT", "X.DAT", "Y.TXT"}));
-    EXPECT_LT(pos("R\\X.DAT"), pos("R\\SUB\\Z.DAT"));
-    EXPECT_LT(pos("R\\SUB\\Z.DAT"), pos("R\\SUB\\DEEP\\W.DAT"));
+    // Each folder's files in name order, then its sub-folders, depth first.
+    EXPECT_EQ(names(parseCabinet(dir / "out/A.CAB")),
+              (std::vector<std::string>{"K\\X.DAT", "K\\Y.TXT", "R\\X.DAT", "R\\SUB\\Z.DAT", "R\\SUB\\DEEP\\W.DAT",
+                                        "X.DAT", "Y.TXT"}));
+}
+
+// Whatever order the file system lists a folder in, its files go in by name,
+// letter case aside (Polish letters too), so one folder always gives one cabinet.
+TEST_F(WriterFixture, AddFilesTakesEachFolderInNameOrder)
+{
+    const std::vector<std::string> created = {"b.dat", "\xC4\x85.dat", "Z.DAT", "A.DAT", "\xC4\x84" "b.dat", "a2.DAT",
+                                              "a.dat"};
+    for (const std::string &n : created)
+        writeFile(dir / ("data/" + n), n);
+    w.Open(dir / "out/A.CAB");
+    w.AddFiles(dir / "data/*", "", false);
+    w.Close(true);
+    EXPECT_EQ(names(parseCabinet(dir / "out/A.CAB")),
+              (std::vector<std::string>{"A.DAT", "a.dat", "a2.DAT", "b.dat", "Z.DAT", "\xC4\x85.dat", "\xC4\x84" "b.dat"}));
 }
 
 TEST_F(WriterFixture, AddFilesOnMissingFolderRaisesOSError)

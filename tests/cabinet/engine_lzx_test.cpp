@@ -273,7 +273,7 @@ TEST(LzxReference, EveryTruncationAndEveryFlippedByteFailsCleanly)
 {
     const std::string dir = cabtest::referenceCabinets();
     if (dir.empty())
-        GTEST_SKIP() << "reference cabinets not found beside the project (../shared/testdata/cab)";
+        GTEST_SKIP() << cabtest::kNoReferenceCabinets;
     int cabinets = 0;
     for (const auto &item : std::filesystem::directory_iterator(dir)) {
         if (item.path().extension() != ".cab")

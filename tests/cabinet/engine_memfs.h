@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 
 namespace enginetest {
 

@@ -160,11 +160,14 @@ INSTANTIATE_TEST_SUITE_P(Shapes, SameOutput,
                          });
 
 // A stop or a failure at any block ends the same call, with the same reports
-// before it, as on one thread; nothing is left behind.
-TEST(ThreadedFailures, StopAtAnyBlockEndsTheSameCall)
+// before it, as on one thread; nothing is left behind. MSZIP blocks are
+// compressed side by side, LZX frames in two halves on two threads.
+class ThreadedFailures : public ::testing::TestWithParam<TCOMP> {};
+
+TEST_P(ThreadedFailures, StopAtAnyBlockEndsTheSameCall)
 {
     MemFs fs;
-    const std::vector<Source> sources = ledger(fs, tcompTYPE_MSZIP, 2);
+    const std::vector<Source> sources = ledger(fs, GetParam(), 2);
     for (int at = 1; at <= 40; at += 3) {
         SCOPED_TRACE(at);
         WriterLog log;
@@ -181,10 +184,10 @@ TEST(ThreadedFailures, StopAtAnyBlockEndsTheSameCall)
     }
 }
 
-TEST(ThreadedFailures, FailingWriteOrReadAtAnyPointEndsTheSameCall)
+TEST_P(ThreadedFailures, FailingWriteOrReadAtAnyPointEndsTheSameCall)
 {
     MemFs fs;
-    const std::vector<Source> sources = ledger(fs, tcompTYPE_MSZIP, 2);
+    const std::vector<Source> sources = ledger(fs, GetParam(), 2);
     for (const char *op : {"write", "read"}) {
         for (int at = 3; at <= 90; at += 9) {
             SCOPED_TRACE(std::string(op) + " " + std::to_string(at));
@@ -208,7 +211,11 @@ TEST(ThreadedFailures, FailingWriteOrReadAtAnyPointEndsTheSameCall)
     }
 }
 
-TEST(ThreadedFailures, TheThreadCountFollowsTheSettingWithinBounds)
+INSTANTIATE_TEST_SUITE_P(Methods, ThreadedFailures,
+                         ::testing::Values(tcompTYPE_MSZIP, TCOMP{tcompLZX_WINDOW_LO | tcompTYPE_LZX}),
+                         [](const auto &info) { return std::string(info.param == tcompTYPE_MSZIP ? "Mszip" : "Lzx"); });
+
+TEST(ThreadCount, FollowsTheSettingWithinBounds)
 {
     {
         Threads t(3);

@@ -1,11 +1,12 @@
 // Our LZX cabinets, read back byte for byte by our own reader and by
 // cabextract, 7-Zip and bsdtar (bsdtar reads no sets): every window, single
 // and spanned, folders whose sizes sit on the edges of the 32 KiB frames,
-// ledger data, and stored, MSZIP and LZX folders mixed in one cabinet. Each
+// ledger data, a copy from the far end of the window, and stored, MSZIP and
+// LZX folders mixed in one cabinet. Each
 // case is two tests, ours and the outside readers', so that on Windows, where
 // those Linux tools are not, ours still runs and the others say why they skip.
 // Before any Qt header: Qt's "slots" macro would eat a name in lzxformat.h.
-#include "cabinet/cabintf.h"
+#include "cabinet/fdifci.h"
 #include "cabinet/lzxformat.h"
 
 #include "lzx_helpers.h"
@@ -180,6 +181,32 @@ INSTANTIATE_TEST_SUITE_P(Windows, LzxWindows,
                              return std::string(i.param.spanned ? "Spanned" : "Single") +
                                     std::to_string(i.param.window);
                          });
+
+// The shape 7-Zip (26.02) read back wrong, with success, from the encoder as
+// it was: a copy from 2^W - 3 back (farMatchInput). Whatever 7-Zip is
+// installed, it reads our cabinet of that shape back whole at every window.
+namespace {
+class LzxFarMatch : public ::testing::TestWithParam<int> {};
+}  // namespace
+
+TEST_P(LzxFarMatch, SevenZipReadsACopyFromTheWindowsEndBackWhole)
+{
+    if (const std::string absent = toolAbsent("7zz"); !absent.empty())
+        GTEST_SKIP() << absent;
+    TempDir dir;
+    const Files files = {{"FAR.TXT", farMatchInput(GetParam())}};
+    TSTCabWriter w;
+    w.SetCompressionType(cctLzx);
+    w.SetCompressionLzxLevel(static_cast<TSTCabLzxLevel>(GetParam()));
+    const std::string cab = dir / "FAR.CAB";
+    w.Open(cab);
+    addAll(w, dir, files, false);
+    w.Close(true);
+    expectReadersExtract({Reader::SevenZip}, cab, dir.path(), files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, LzxFarMatch, ::testing::Range(15, 22),
+                         [](const ::testing::TestParamInfo<int> &i) { return "Window" + std::to_string(i.param); });
 
 // A change of method between files closes the folder, so every method keeps
 // its own folder, and the readers take each with its own decoder.

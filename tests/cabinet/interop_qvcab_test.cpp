@@ -77,6 +77,44 @@ TEST_F(QvcabFixture, SpannedSetAndFolderFilesOptions)
     EXPECT_EQ(parseCabinet(dir / "F.CAB").folders, 3);
 }
 
+// test and extract read the whole set from whichever part is named; a
+// missing part, before or after it, is named and fails the run.
+TEST_F(QvcabFixture, AnyPartOfASetTestsAndExtractsTheWholeSet)
+{
+    writeFile(dir / "FIRMA3/MALY.TXT", makeData(1000, 3));
+    ASSERT_EQ(q("create " + quote(dir / "S.CAB") + " --none --max-cabinet 70000 " + quote(dir / "FIRMA1") + " " +
+                quote(dir / "FIRMA2") + " " + quote(dir / "FIRMA3"))
+                  .status,
+              0);
+    std::vector<std::string> parts = {"S.CAB"};
+    for (int i = 1; FileExists(dir / ("S" + std::to_string(i) + ".CAB")); ++i)
+        parts.push_back("S" + std::to_string(i) + ".CAB");
+    ASSERT_GE(parts.size(), 4u);
+    const std::string whole =
+        "OK, 5 files, 241004 bytes, " + std::to_string(parts.size()) + " cabinet(s)";
+    for (const std::string &part : parts) {
+        const RunResult t = q("test " + quote(dir / part));
+        EXPECT_EQ(t.status, 0) << part << ": " << t.output;
+        EXPECT_NE(t.output.find(whole), std::string::npos) << part << ": " << t.output;
+    }
+    const RunResult x = q("extract " + quote(dir / parts[2]) + " " + quote(dir / "x"));
+    ASSERT_EQ(x.status, 0) << x.output;
+    for (const char *firma : {"FIRMA1", "FIRMA2", "FIRMA3"})
+        EXPECT_TRUE(sameTree(dir / firma, dir / ("x/" + std::string(firma)))) << firma;
+
+    ASSERT_TRUE(FileRename(dir / parts[0], dir / "first.aside"));
+    ASSERT_TRUE(FileRename(dir / parts.back(), dir / "last.aside"));
+    for (const std::string &command : {std::string("test "), std::string("extract ")}) {
+        const RunResult before = q(command + quote(dir / parts[1]) + (command == "test " ? "" : " " + quote(dir / "y")));
+        EXPECT_EQ(before.status, 1) << before.output;
+        EXPECT_NE(before.output.find("set incomplete: S.CAB not found"), std::string::npos) << before.output;
+    }
+    ASSERT_TRUE(FileRename(dir / "first.aside", dir / parts[0]));
+    const RunResult after = q("test " + quote(dir / parts[1]));
+    EXPECT_EQ(after.status, 1) << after.output;
+    EXPECT_NE(after.output.find("set incomplete: " + parts.back() + " not found"), std::string::npos) << after.output;
+}
+
 // --lzx alone means the 2 MiB window; other windows by number, 15 to 21.
 TEST_F(QvcabFixture, LzxOptionChoosesTheWindow)
 {

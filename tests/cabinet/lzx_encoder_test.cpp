@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "cabinet/lzxencoder.h"
+#include "lzx_helpers.h"
+#include "lzx_tokens.h"
 
 using namespace cab::detail;
 using namespace cab::detail::lzx;
@@ -346,4 +348,93 @@ TEST(LzxMemory, WindowsOutsideTheFormatAreRefusedAndMemoryComesFromTheCaller)
         EXPECT_LT(Counting::peak, std::size_t{64} << 20);
     }
     EXPECT_EQ(Counting::live, 0u);
+}
+
+// --- what the matches reach ---------------------------------------------------
+
+// 7-Zip (26.02) returns wrong bytes, and success, for a match of 9 bytes or
+// more at the largest offset the format allows, 2^W - 3. The encoder keeps
+// every match inside the window counted from its start (offset + length at
+// most 2^W), and still reaches that far.
+TEST(LzxMatches, EveryMatchEndsInsideTheWindowAndTheFurthestOffsetIsUsed)
+{
+    for (int w = kMinWindowBits; w <= kMaxWindowBits; ++w) {
+        const std::uint32_t window = 1u << w;
+        std::string text = cabtest::farMatchInput(w);
+        text += text.substr(text.size() - (window - kMaxMatch), 30);
+        const std::vector<std::uint8_t> in(text.begin(), text.end());
+        LzxEncoder enc;
+        enc.init(ZAlloc{Counting::alloc, Counting::free});
+        ASSERT_TRUE(enc.reset(w));
+        lzxtest::TokenLister lister(w);
+        std::vector<std::uint8_t> out(kMaxFrameCompressed);
+        for (std::size_t at = 0; at < in.size(); at += kFrameSize) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(kFrameSize, in.size() - at));
+            const std::uint32_t size = enc.encodeFrame(in.data() + at, n, out.data());
+            ASSERT_TRUE(lister.frame(out.data(), size, n)) << "window " << w << ": " << lister.listing().error;
+        }
+        const lzxtest::Listing &l = lister.listing();
+        ASSERT_TRUE(l.data == in) << "window " << w << ": the listing does not rebuild the input";
+        bool furthest = false;
+        for (const lzxtest::ListedMatch &m : l.matches) {
+            EXPECT_LE(m.offset + m.length, window)
+                << "window " << w << ": " << m.length << " bytes from " << m.offset << " back at " << m.position;
+            furthest = furthest || m.offset == window - kMaxMatch;
+        }
+        EXPECT_TRUE(furthest) << "window " << w << ": the copy from 2^W - 257 back was not matched";
+    }
+}
+
+// --- the two halves -------------------------------------------------------------
+
+// Matches found ahead of the coding, as far as readyToFind allows, give the
+// frames encodeFrame gives, also where the window buffer drops its oldest
+// part (the input is longer than the buffer at 2^15 and at 2^16).
+TEST(LzxHalves, FindingAheadGivesTheSameFramesAsOneFrameAtATime)
+{
+    std::vector<std::uint8_t> data;
+    const std::string text = "2005-03-03  201-01-001  KOWALSKI JAN    1234.56 PLN\r\n";
+    std::mt19937 rng(7);
+    while (data.size() < 2600000) {
+        for (char ch : text)
+            data.push_back(static_cast<std::uint8_t>(rng() % 9 == 0 ? '0' + rng() % 10 : ch));
+        if (data.size() % 400000 < 60) {
+            const std::vector<std::uint8_t> n = noise(50000, static_cast<unsigned>(data.size()));
+            data.insert(data.end(), n.begin(), n.end());
+        }
+    }
+    for (int w : {15, 16}) {
+        SCOPED_TRACE(w);
+        auto frameAt = [&](std::size_t k) {
+            const std::size_t at = k * kFrameSize;
+            return std::pair{data.data() + at, static_cast<std::uint32_t>(std::min<std::size_t>(kFrameSize, data.size() - at))};
+        };
+        const std::size_t frames = (data.size() + kFrameSize - 1) / kFrameSize;
+        std::vector<std::vector<std::uint8_t>> one, ahead;
+        LzxEncoder enc;
+        enc.init(ZAlloc{Counting::alloc, Counting::free});
+        ASSERT_TRUE(enc.reset(w));
+        std::vector<std::uint8_t> out(kMaxFrameCompressed);
+        for (std::size_t k = 0; k < frames; ++k) {
+            const auto [p, n] = frameAt(k);
+            one.emplace_back(out.begin(), out.begin() + enc.encodeFrame(p, n, out.data()));
+        }
+        ASSERT_TRUE(enc.reset(w));
+        std::size_t found = 0;
+        int waited = 0;
+        for (std::size_t k = 0; k < frames; ++k) {
+            while (found < frames && enc.readyToFind(frameAt(found).second)) {
+                const auto [p, n] = frameAt(found);
+                enc.findMatches(p, n);
+                ++found;
+            }
+            EXPECT_LE(found - k, std::size_t{LzxEncoder::kFoundBuffers});
+            waited += found - k < std::size_t{LzxEncoder::kFoundBuffers} && found < frames;
+            ahead.emplace_back(out.begin(), out.begin() + enc.codeFrame(out.data()));
+        }
+        EXPECT_GT(waited, 0) << "dropping the buffer's oldest part waits for the frames found before it";
+        ASSERT_EQ(ahead.size(), one.size());
+        for (std::size_t k = 0; k < frames; ++k)
+            EXPECT_TRUE(ahead[k] == one[k]) << "frame " << k;
+    }
 }

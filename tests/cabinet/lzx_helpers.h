@@ -34,6 +34,30 @@ inline std::string ledgerText(std::size_t size, std::uint32_t seed)
     return out;
 }
 
+// The input on which 7-Zip (26.02) gave back wrong bytes with success: 2^W +
+// 7232 letters a-p, then 20 bytes copied from 2^W - 3 back, then 100 letters;
+// at W = 15, 40,120 bytes. The letters are random where copies come from
+// (the first 16 KiB), and run through the alphabet over and over beyond, which
+// costs the encoder little in the larger windows.
+inline std::string farMatchInput(int windowBits)
+{
+    const std::size_t window = std::size_t{1} << windowBits;
+    std::string out;
+    std::uint32_t x = 2005u + static_cast<std::uint32_t>(windowBits);
+    auto letters = [&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            x = x * 1664525u + 1013904223u;
+            out += static_cast<char>('a' + ((x >> 20) & 15));
+        }
+    };
+    letters(16384);
+    while (out.size() < window + 7232)
+        out += static_cast<char>('a' + out.size() % 16);
+    out += out.substr(out.size() - (window - 3), 20);
+    letters(100);
+    return out;
+}
+
 using Files = std::vector<std::pair<std::string, std::string>>;  // name inside the cabinet, with "\", and data
 
 // Extracts a cabinet (the first of a set) with one of the outside readers

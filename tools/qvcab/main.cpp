@@ -5,6 +5,7 @@
 #include "platform/cmdline.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -125,6 +126,48 @@ int list(int argc, char **argv)
     return 0;
 }
 
+// Files in folders whose method the reader cannot decode (Quantum) are left
+// out and named, the others read; the run then fails and says which method
+// is not supported.
+class Skipped {
+public:
+    explicit Skipped(TSTCabReader &r)
+    {
+        r.Options.insert(croSkipUnreadableFolders);
+        r.OnFileSkipped = [this](TSTCabReader &, const std::string &name, std::int32_t, cab::TCOMP method) {
+            files_.emplace_back(name, method);
+        };
+    }
+    // The exit status, after the lines that explain a non-zero one.
+    int report(unsigned done, const char *verb) const
+    {
+        if (files_.empty())
+            return 0;
+        std::vector<std::string> methods;
+        for (const auto &[name, method] : files_) {
+            const std::string refusal = CompressionRefusalText(method);
+            std::fprintf(stderr, "qvcab: skipped %s: %s\n", PrintableName(name).c_str(),
+                         ESTCabinet::ComposeMessage(FDIErrorText(cab::FDIERROR_BAD_COMPR_TYPE),
+                                                    cab::FDIERROR_BAD_COMPR_TYPE, true, 0, refusal)
+                             .c_str());
+            const bool quantum = (method & cab::tcompMASK_TYPE) == cab::tcompTYPE_QUANTUM;
+            const std::string family = quantum ? "Quantum" : refusal;
+            if (std::find(methods.begin(), methods.end(), family) == methods.end())
+                methods.push_back(family);
+        }
+        std::string list;
+        for (std::size_t i = 0; i < methods.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == methods.size() ? " and " : ", ") + methods[i];
+        std::fprintf(stderr, "qvcab: %s %s not supported: %zu file%s skipped, %u of %zu files %s\n", list.c_str(),
+                     methods.size() == 1 ? "is" : "are", files_.size(), files_.size() == 1 ? "" : "s", done,
+                     done + files_.size(), verb);
+        return 1;
+    }
+
+private:
+    std::vector<std::pair<std::string, cab::TCOMP>> files_;
+};
+
 int extract(int argc, char **argv)
 {
     if (argc != 4)
@@ -135,8 +178,12 @@ int extract(int argc, char **argv)
         std::fprintf(stderr, "qvcab: %s is not a cabinet\n", argv[2]);
         return 1;
     }
+    const Skipped skipped(reader);
+    unsigned extracted = 0;
+    reader.OnCloseFile = [&](TSTCabReader &, const std::string &, std::uint16_t, std::uint16_t, std::uint16_t,
+                             std::uint16_t, bool &, const std::string &, bool &) { ++extracted; };
     reader.ExtractFiles(argv[2], argv[3], false);
-    return 0;
+    return skipped.report(extracted, "extracted");
 }
 
 // ---- test: decompress everything, write nothing ----
@@ -146,7 +193,10 @@ int test(int argc, char **argv)
     if (argc != 3)
         return usage();
     TSTCabReader reader;
+    const Skipped skipped(reader);
     const TSTCabTestResult r = reader.TestCabinet(argv[2]);
+    if (const int status = skipped.report(r.Files, "read"))
+        return status;
     std::printf("%s: OK, %u files, %llu bytes, %u cabinet(s)\n", argv[2], r.Files,
                 static_cast<unsigned long long>(r.Bytes), r.Cabinets);
     return 0;
