@@ -11,7 +11,8 @@
 #   - the silent uninstall removes the programs, the shortcut and the entry,
 #     and keeps the user's settings in %LOCALAPPDATA%, the data and the
 #     archives;
-#   - /D= installs elsewhere, and the entry's QuietUninstallString removes it.
+#   - /D= installs elsewhere, and the entry's QuietUninstallString removes it
+#     but for a settings file the program wrote beside itself.
 #
 #   scripts/windows-install.sh PACKAGES VERSION BIN WORK
 # PACKAGES holds the installer, the zip and the release artefacts
@@ -223,6 +224,9 @@ else
   fail "/D=: status $status, $(ls "$other" 2>&1 | tr '\n' ' ')"
 fi
 check_value InstallLocation 'C:\Programy\qvArchiwizator'
+# A settings file the program wrote beside itself (run as administrator) is
+# the user's: the uninstall leaves it, and so the folder.
+printf '[Main]\r\nport=2121\r\n' >"$other/qvarchiwizator.INI"
 quiet=$(reg_value QuietUninstallString)
 # "PROGRAM" ARGS, as Windows' own uninstall runs it.
 quiet_program=${quiet%\"*}
@@ -238,6 +242,11 @@ if ((status == 0)) && wait_gone "$other/qvarchiwizator.exe" "$shortcut" && ! win
   ok "QuietUninstallString removes it"
 else
   fail "QuietUninstallString '$quiet': status $status, $(ls "$other" 2>&1 | tr '\n' ' ')"
+fi
+if [[ $(ls "$other" 2>&1) == qvarchiwizator.INI ]]; then
+  ok "the settings file beside the program stays, alone in its folder"
+else
+  fail "beside the program after the uninstall: $(ls "$other" 2>&1 | tr '\n' ' '), expected qvarchiwizator.INI alone"
 fi
 
 if ((failures)); then
