@@ -93,3 +93,17 @@ function(qv_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 endfunction()
+
+# The project's version as Windows keeps one, four numbers in a list
+# ("1.0" -> 1;0;0;0), for the program's and the installer's version information.
+function(qv_windows_version var)
+  set(_numbers "")
+  foreach(_part MAJOR MINOR PATCH TWEAK)
+    set(_n "${PROJECT_VERSION_${_part}}")
+    if(_n STREQUAL "")
+      set(_n 0)
+    endif()
+    list(APPEND _numbers ${_n})
+  endforeach()
+  set(${var} ${_numbers} PARENT_SCOPE)
+endfunction()

@@ -13,9 +13,11 @@ if [[ "${1:-}" == "windows" ]]; then
   # it, Wine to run the programs; cabextract and gcab check the cabinets.
   # Wine's SChannel does its TLS with GnuTLS, which Debian's Wine only
   # recommends; pyftpdlib (with python3-openssl, and python3-cryptography for
-  # the certificates) is the TLS server the session's tests talk to.
+  # the certificates) is the TLS server the session's tests talk to; nsis
+  # makes the installer.
   qv_packages=(cmake ninja-build g++ zlib1g-dev googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-               wine wine64 libgnutls30 cabextract gcab python3 python3-pyftpdlib python3-openssl python3-cryptography)
+               wine wine64 libgnutls30 cabextract gcab python3 python3-pyftpdlib python3-openssl python3-cryptography
+               nsis)
 elif [[ "${1:-}" == "test" ]]; then
   # python3-openssl gives pyftpdlib its TLS; python3-cryptography makes the
   # test certificates.

@@ -6,8 +6,9 @@
 # the program end to end under Wine (scripts/windows-e2e.sh); then starts
 # local FTP servers (plain and TLS) and runs the test programs under Wine
 # through CTest. Leaves the statically linked, stripped
-# build/windows/qvarchiwizator.exe and build/windows/qvcab.exe. Installs what
-# is missing first.
+# build/windows/qvarchiwizator.exe and build/windows/qvcab.exe, and the
+# installer and the zip beside them, which it installs and uninstalls under
+# Wine (scripts/windows-install.sh). Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -48,7 +49,8 @@ wine wineboot --init >/dev/null 2>&1 || true
 echo "== Cross-building qvarchiwizator.exe, qvcab.exe, the tools and the tests"
 cmake -S . -B "$out/tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DQV_GTEST_SOURCE=/usr/src/googletest -DCMAKE_CROSSCOMPILING_EMULATOR=wine "${launcher[@]}" >/dev/null
+      -DQV_GTEST_SOURCE=/usr/src/googletest -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DQV_PACKAGE_DIR="$out" \
+      "${launcher[@]}" >/dev/null
 cmake --build "$out/tree" -j "$jobs"
 bin="$out/tree/bin"
 mkdir -p "$bin"
@@ -56,9 +58,8 @@ for program in src/app/qvarchiwizator tools/qvcab/qvcab tools/demodata/qvdemo to
                tools/wintest/qvtrustroot; do
   cp "$out/tree/$program.exe" "$bin/"
 done
-for program in qvarchiwizator qvcab; do
-  x86_64-w64-mingw32-strip -o "$out/$program.exe" "$bin/$program.exe"
-done
+echo "== The installer and the zip (makensis), with the stripped programs"
+cmake --build "$out/tree" --target windows_packages
 
 echo "== Linux qvcab (no window), for the cabinets read back on Windows"
 cmake -S . -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_QT_WINDOW=OFF -DQV_BUILD_TESTS=OFF \
@@ -72,6 +73,11 @@ bash scripts/windows-interop.sh "$out/qvcab.exe" "$out/linux/tools/qvcab/qvcab" 
 echo "== The program end to end under Wine"
 e2e=0
 bash scripts/windows-e2e.sh "$bin" "$scratch/e2e" || e2e=$?
+
+echo "== The installer and the zip under Wine"
+install=0
+bash scripts/windows-install.sh "$out" "$(sed -n 's/^project(qvArchiwizator VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
+  "$bin" "$scratch/install" || install=$?
 
 # The session's TLS tests (tests/upload/ftps_test.cpp) talk to these, on
 # 127.0.0.1 only; the tests find them through QV_FTPS_PEERS, as Wine names
@@ -100,6 +106,10 @@ ctest --test-dir "$out/tree" --output-on-failure -j "$jobs"
 if ((interop != 0)); then
   echo "The cabinet checks across the systems failed (above)." >&2
   exit "$interop"
+fi
+if ((install != 0)); then
+  echo "The installer's and the zip's checks under Wine failed (above)." >&2
+  exit "$install"
 fi
 if ((e2e != 0)); then
   echo "The program's end-to-end checks under Wine failed (above)." >&2

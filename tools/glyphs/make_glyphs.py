@@ -2,9 +2,10 @@
 """Draws the program's glyphs and writes them as PNG files.
 
     make_glyphs.py            write src/app/glyphs/*.png, src/app/glyphs.qrc, docs/glyphs.png
+                              and the Windows program's icon src/app/resources/qvarchiwizator.ico
     make_glyphs.py --check    verify the committed files: the .qrc lists exactly the
-                              files of src/app/glyphs, and every image has the pixels
-                              this script draws
+                              files of src/app/glyphs, and every image (each size of
+                              the icon too) has the pixels this script draws
 
 Standard library only, so the images can be regenerated anywhere Python 3 runs.
 The 16 x 16 glyphs are pixel art written out as character grids (one character per
@@ -21,6 +22,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 GLYPH_DIR = os.path.join(ROOT, "src", "app", "glyphs")
 QRC_PATH = os.path.join(ROOT, "src", "app", "glyphs.qrc")
 SHEET_PATH = os.path.join(ROOT, "docs", "glyphs.png")
+ICO_PATH = os.path.join(ROOT, "src", "app", "resources", "qvarchiwizator.ico")
 
 CLEAR = (0, 0, 0, 0)
 
@@ -355,8 +357,10 @@ def g08_disc():
     return disc(16, 16, 7.5, 7.5, 7.6)
 
 
-def disc(w, h, cx, cy, r):
-    """A compact disc: silver, with rainbow glints across one diagonal, clear hub, hole."""
+def disc(w, h, cx, cy, r, unit=1.0):
+    """A compact disc: silver, with rainbow glints across one diagonal, clear hub, hole.
+
+    unit is the width of its rims in pixels (more than 1 in the large icons)."""
     c = Canvas(w, h)
     glints = [(18, 36, "a"), (36, 54, "e"), (54, 72, "u"),
               (198, 216, "a"), (216, 234, "e"), (234, 252, "u")]
@@ -369,12 +373,12 @@ def disc(w, h, cx, cy, r):
             if d > r or d <= hole:
                 continue
             ang = math.degrees(math.atan2(-py, px)) % 360.0
-            if d > r - 1.0:
+            if d > r - unit:
                 col = PALETTE["n"]
-            elif d <= hole + 0.9:
+            elif d <= hole + 0.9 * unit:
                 col = PALETTE["g"]
             elif d <= hub:
-                col = PALETTE["w"] if d <= hub - 1.0 else PALETTE["s"]
+                col = PALETTE["w"] if d <= hub - unit else PALETTE["s"]
             else:
                 col = PALETTE["S"] if 90 <= ang < 270 else PALETTE["s"]
                 for a0, a1, ch in glints:
@@ -631,31 +635,93 @@ def stop_button():
     return c
 
 
-# ---------------------------------------------------------------- application icon, 32 x 32
+# ---------------------------------------------------------------- application icon
 
-def app_icon():
-    c = Canvas(32, 32)
-    box = Canvas(32, 32)
+# The sizes Windows asks of a program's icon: the title bar and lists (16),
+# the taskbar at larger scalings (24, 48), the desktop (32, 48), Explorer's
+# large views (256).
+ICON_SIZES = (16, 24, 32, 48, 256)
+
+
+def app_icon_16():
+    # Scaled down, the label's lines and the disc's hub fall between pixels:
+    # the smallest icon is drawn by hand, as the toolbar's glyphs are.
+    c = glyph([
+        "................",
+        "....KKKKKKKKKK..",
+        "...KttttttttttK.",
+        "..KtttttttttooK.",
+        ".KtttttttttoooK.",
+        ".KtttttttttoOOK.",
+        ".KOOOOOOOOOOOOK.",
+        ".KoooooooooOOOK.",
+        ".KowwwwwwwoOOOK.",
+        ".KownnwnwwoOOOK.",
+        ".KowwwwwwwoOOOK.",
+        ".KoooooooooOOOK.",
+        ".KoooooooooOOOK.",
+        ".KoooOOOoooOOK..",
+        ".KooooooooooK...",
+        ".KKKKKKKKKKK....",
+    ])
+    c.art([
+        "..KKKK..",
+        ".KSSueK.",
+        "KSSSueaK",
+        "KSSKKssK",
+        "KSSKKssK",
+        "KaesSssK",
+        ".KaeSsK.",
+        "..KKKK..",
+    ], 8, 8)
+    return c
+
+
+def app_icon(size=32):
+    """An archive box with a disc before it, drawn on a 32-unit grid scaled to size.
+
+    At 32 the grid is the pixel grid; the outlines stay one pixel wide up to 48
+    and grow with the size above it, so the large icon keeps the small one's look."""
+    if size == 16:
+        return app_icon_16()
+    s = size / 32.0
+    k = max(1, size // 32)
+
+    def poly(*pts):
+        return in_polygon([(x * s, y * s) for x, y in pts])
+
+    def rect(x0, y0, x1, y1):
+        # Inclusive bounds on the 32 grid, as pixel centres are tested.
+        return lambda x, y: x0 * s <= x <= x1 * s and y0 * s <= y <= y1 * s
+
+    def cells(x0, y0, x1, y1):
+        # The 32-grid pixels x0..x1-1, y0..y1-1 (half-open, so they tile).
+        return lambda x, y: x0 * s <= x < x1 * s and y0 * s <= y < y1 * s
+
+    c = Canvas(size, size)
+    box = Canvas(size, size)
     # Archive box seen from the front and a little from above.
-    box.fill(in_polygon([(2, 9), (22, 9), (28, 5), (8, 5)]), PALETTE["t"])       # top of lid
-    box.fill(in_polygon([(22, 9), (28, 5), (28, 25), (22, 29)]), PALETTE["O"])    # side
-    box.fill(lambda x, y: 2 <= x <= 22 and 9 <= y <= 29, PALETTE["o"])           # front
-    box.fill(lambda x, y: 2 <= x <= 22 and 9 <= y <= 13, PALETTE["t"])           # lid rim
-    box.fill(in_polygon([(22, 9), (28, 5), (28, 9), (22, 13)]), PALETTE["o"])     # lid side
-    box.fill(lambda x, y: 6 <= x <= 18 and 16 <= y <= 21, PALETTE["w"])          # label
-    box.fill(lambda x, y: 10 <= x <= 14 and 24 <= y <= 26, PALETTE["O"])         # hand hole
+    box.fill(poly((2, 9), (22, 9), (28, 5), (8, 5)), PALETTE["t"])        # top of lid
+    box.fill(poly((22, 9), (28, 5), (28, 25), (22, 29)), PALETTE["O"])    # side
+    box.fill(rect(2, 9, 22, 29), PALETTE["o"])                            # front
+    box.fill(rect(2, 9, 22, 13), PALETTE["t"])                            # lid rim
+    box.fill(poly((22, 9), (28, 5), (28, 9), (22, 13)), PALETTE["o"])     # lid side
+    box.fill(rect(6, 16, 18, 21), PALETTE["w"])                           # label
+    box.fill(rect(10, 24, 14, 26), PALETTE["O"])                          # hand hole
     for x in range(7, 17, 1):
         if x % 3 != 0:
-            box.set(x, 18, PALETTE["n"])
-    for x in range(7, 13):
-        box.set(x, 20, PALETTE["n"])
-    box.outline(PALETTE["K"])
-    for x in range(2, 23):
-        box.set(x, 13, PALETTE["O"])
+            box.fill(cells(x, 18, x + 1, 19), PALETTE["n"])
+    box.fill(cells(7, 20, 13, 21), PALETTE["n"])
+    for _ in range(k):
+        box.outline(PALETTE["K"])
+    box.fill(cells(2, 13, 23, 14), PALETTE["O"])
     c.paste(box, 0, 0)
-    d = disc(16, 16, 8.0, 8.0, 7.6)
-    d.outline(PALETTE["K"])
-    c.paste(d, 16, 16)
+    # The disc's outline must fit inside the icon: its radius gives way to it.
+    half = int(16 * s)
+    d = disc(half, half, 8.0 * s, 8.0 * s, 7.6 * s - (k - 1), unit=k)
+    for _ in range(k):
+        d.outline(PALETTE["K"])
+    c.paste(d, half, half)
     return c
 
 
@@ -674,9 +740,12 @@ def png_bytes(cv):
 
 
 def read_png(path):
-    """Decodes an 8-bit RGBA, non-interlaced PNG into rows of pixels."""
+    """Decodes an 8-bit RGBA, non-interlaced PNG file into rows of pixels."""
     with open(path, "rb") as f:
-        data = f.read()
+        return decode_png(f.read(), path)
+
+
+def decode_png(data, path):
     if data[:8] != b"\x89PNG\r\n\x1a\n":
         raise ValueError(path + ": not a PNG file")
     pos, idat, hdr = 8, b"", None
@@ -715,6 +784,75 @@ def read_png(path):
         rows.append([tuple(line[i:i + 4]) for i in range(0, stride, 4)])
         prev = line
     return w, h, rows
+
+
+# ---------------------------------------------------------------- ICO
+
+def dib_bytes(cv):
+    """A 32-bit DIB as an icon holds it: bottom-up BGRA rows, then the AND mask
+    (a set bit is a clear pixel), which Windows before XP's alpha still reads."""
+    header = struct.pack("<IiiHHIIiiII", 40, cv.w, 2 * cv.h, 1, 32, 0, 0, 0, 0, 0, 0)
+    colour = b"".join(bytes(v for r, g, b, a in row for v in (b, g, r, a)) for row in reversed(cv.px))
+    stride = (cv.w + 31) // 32 * 4
+    mask = b""
+    for row in reversed(cv.px):
+        bits = bytearray(stride)
+        for x, p in enumerate(row):
+            if p[3] == 0:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bytes(bits)
+    return header + colour + mask
+
+
+def ico_bytes(canvases):
+    """A Windows icon file: the sizes below 256 as DIBs, 256 as PNG (how Windows
+    Vista and later keep their large icons; a DIB that size would be 256 kB)."""
+    images = [png_bytes(cv) if cv.w >= 256 else dib_bytes(cv) for cv in canvases]
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for cv, data in zip(canvases, images):
+        # A width or height of 256 is written as 0.
+        out += struct.pack("<BBBBHHII", cv.w % 256, cv.h % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return out + b"".join(images)
+
+
+def read_ico(path):
+    """Decodes every image of an icon file written by ico_bytes: [(w, h, rows)]."""
+    with open(path, "rb") as f:
+        data = f.read()
+    reserved, kind, count = struct.unpack_from("<HHH", data, 0)
+    if reserved != 0 or kind != 1:
+        raise ValueError(path + ": not an icon file")
+    images = []
+    for i in range(count):
+        w, h, _, _, planes, bits, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        w, h = w or 256, h or 256
+        body = data[offset:offset + size]
+        if len(body) != size:
+            raise ValueError("%s: image %d is cut short" % (path, i))
+        if body[:8] == b"\x89PNG\r\n\x1a\n":
+            pw, ph, rows = decode_png(body, path)
+            if (pw, ph) != (w, h):
+                raise ValueError("%s: image %d is %dx%d, its entry says %dx%d" % (path, i, pw, ph, w, h))
+        else:
+            hs, bw, bh, _, bbits = struct.unpack_from("<IiiHH", body, 0)
+            if (hs, bw, bh, bbits, bits) != (40, w, 2 * h, 32, 32):
+                raise ValueError("%s: image %d is not a %dx%d 32-bit DIB" % (path, i, w, h))
+            rows = []
+            for y in range(h):
+                line = body[40 + y * w * 4:40 + (y + 1) * w * 4]
+                rows.insert(0, [(line[x + 2], line[x + 1], line[x], line[x + 3]) for x in range(0, w * 4, 4)])
+            if body[40 + w * h * 4:] != dib_bytes(canvas_of(rows))[40 + w * h * 4:]:
+                raise ValueError("%s: image %d's mask does not match its clear pixels" % (path, i))
+        images.append((w, h, rows))
+    return images
+
+
+def canvas_of(rows):
+    c = Canvas(len(rows[0]), len(rows))
+    c.px = [list(r) for r in rows]
+    return c
 
 
 # ---------------------------------------------------------------- contact sheet
@@ -803,10 +941,26 @@ def check():
             problems.append("%s is %dx%d, expected %dx%d" % (name, w, h, cv.w, cv.h))
         elif rows != [list(r) for r in cv.px]:
             problems.append("%s differs from what make_glyphs.py draws (regenerate it)" % name)
+    try:
+        icon = read_ico(ICO_PATH)
+    except (OSError, ValueError, zlib.error, struct.error) as e:
+        problems.append(str(e))
+        icon = None
+    if icon is not None:
+        drawn = [app_icon(n) for n in ICON_SIZES]
+        if [(w, h) for w, h, _ in icon] != [(cv.w, cv.h) for cv in drawn]:
+            problems.append("qvarchiwizator.ico holds %s, expected %s" % (
+                [w for w, _, _ in icon], list(ICON_SIZES)))
+        else:
+            for (w, h, rows), cv in zip(icon, drawn):
+                if rows != [list(r) for r in cv.px]:
+                    problems.append("qvarchiwizator.ico's %dx%d image differs from what make_glyphs.py draws"
+                                    " (regenerate it)" % (w, h))
     for p in problems:
         print("glyphs: " + p, file=sys.stderr)
     if not problems:
-        print("glyphs: %d files listed and up to date" % len(listed_names))
+        print("glyphs: %d files listed and up to date, and the icon's %d sizes" % (
+            len(listed_names), len(ICON_SIZES)))
     return 1 if problems else 0
 
 
@@ -827,8 +981,11 @@ def main():
     labels = [(n.split(".")[0], cv) for n, cv in files]
     with open(SHEET_PATH, "wb") as f:
         f.write(png_bytes(contact_sheet(labels)))
-    print("wrote %d glyphs, %s and %s" % (len(files), os.path.relpath(QRC_PATH, ROOT),
-                                         os.path.relpath(SHEET_PATH, ROOT)))
+    os.makedirs(os.path.dirname(ICO_PATH), exist_ok=True)
+    with open(ICO_PATH, "wb") as f:
+        f.write(ico_bytes([app_icon(n) for n in ICON_SIZES]))
+    print("wrote %d glyphs, %s, %s and %s" % (len(files), os.path.relpath(QRC_PATH, ROOT),
+                                             os.path.relpath(SHEET_PATH, ROOT), os.path.relpath(ICO_PATH, ROOT)))
     return 0
 
 
