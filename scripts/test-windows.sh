@@ -53,7 +53,7 @@ cmake --build "$out/tree" -j "$jobs"
 bin="$out/tree/bin"
 mkdir -p "$bin"
 for program in src/app/qvarchiwizator tools/qvcab/qvcab tools/demodata/qvdemo tools/wintest/qvnoconsole \
-               tools/wintest/qvtrustroot; do
+               tools/wintest/qvtrustroot tools/wintest/qvwintext; do
   cp "$out/tree/$program.exe" "$bin/"
 done
 for program in qvarchiwizator qvcab; do
@@ -72,6 +72,7 @@ bash scripts/windows-interop.sh "$out/qvcab.exe" "$out/linux/tools/qvcab/qvcab" 
 echo "== The program end to end under Wine"
 e2e=0
 bash scripts/windows-e2e.sh "$bin" "$scratch/e2e" || e2e=$?
+echo "== The window driven under Wine" && bash scripts/windows-window.sh "$bin" "$out/window"
 
 # The session's TLS tests (tests/upload/ftps_test.cpp) talk to these, on
 # 127.0.0.1 only; the tests find them through QV_FTPS_PEERS, as Wine names

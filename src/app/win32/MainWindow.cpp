@@ -142,10 +142,16 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam)
             PostMessageW(hwnd(), kActivateMessage, 0, 0);
         return 0;
     case kActivateMessage: model_->activate(); return 0;
-    case WM_COMMAND: command(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_COMMAND:
+        if (grid_)
+            command(LOWORD(wParam), HIWORD(wParam));
+        return 0;
     case WM_NOTIFY: {
         auto *header = reinterpret_cast<NMHDR *>(lParam);
         LRESULT result = 0;
+        // The controls notify while they are being made, before they are ours.
+        if (!grid_ || !bars_)
+            return defaultProc(message, wParam, lParam);
         if (header->hwndFrom == grid_->hwnd() && grid_->notify(header, &result))
             return result;
         if (bars_->notify(header))
