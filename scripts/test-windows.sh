@@ -53,7 +53,7 @@ cmake --build "$out/tree" -j "$jobs"
 bin="$out/tree/bin"
 mkdir -p "$bin"
 for program in src/app/qvarchiwizator tools/qvcab/qvcab tools/demodata/qvdemo tools/wintest/qvnoconsole \
-               tools/wintest/qvtrustroot tools/wintest/qvwintext; do
+               tools/wintest/qvtrustroot tools/wintest/qvwintext tests/app/win32/test_win32window; do
   cp "$out/tree/$program.exe" "$bin/"
 done
 for program in qvarchiwizator qvcab; do

@@ -14,6 +14,9 @@
 #
 #   windows-window.sh BIN WORK
 #
+# First it runs the window's unit tests (test_win32window.exe, when BIN holds
+# it), which need a display and are skipped by CTest's run without one.
+#
 # BIN holds qvarchiwizator.exe, qvdemo.exe and qvwintext.exe. The drive uses
 # a Wine prefix of its own, started on its display: a prefix first started
 # without a display keeps its desktop without one. Every wait has a time limit.
@@ -108,6 +111,13 @@ second_question() { dialog && grep -q 'jeszcze jeden raz' "$work/dialog.txt"; }
 firma1_back() { diff -r "$work/FIRMA1.before" "$data/FIRMA1" >/dev/null 2>&1; }
 keys() { xdotool key --delay 60 "$@"; }
 
+if [[ -f $bin/test_win32window.exe ]]; then
+  echo "== The window's unit tests on this display"
+  wine "$bin/test_win32window.exe" >"$work/unit.log" 2>&1 || { cat "$work/unit.log" >&2; die "the window's unit tests failed"; }
+  grep -q '^\[  SKIPPED \]' "$work/unit.log" && { cat "$work/unit.log" >&2; die "the window's unit tests were skipped"; }
+  ok "$(grep '^\[  PASSED  \]' "$work/unit.log" | tr -d '\r')"
+fi
+
 echo "== Demo data in C:\\LDG_2005"
 rm -rf "$data"
 wine "$bin/qvdemo.exe" 'C:\LDG_2005' >/dev/null
@@ -116,7 +126,8 @@ printf '[Main]\r\nFN_cab_Text=C:\\archiwum\\okno.cab\r\nDirectoryEdit_LDG_Text=C
 echo "== The window, started without arguments"
 wine "$install/qvarchiwizator.exe" >"$work/program.log" 2>&1 &
 app_pid=$!
-until_ok 60 "no window titled \"$title\"" xdotool search --name '^qvArchiwizator \*\.cab$'
+main_window() { xdotool search --name '^qvArchiwizator \*\.cab$' >/dev/null 2>&1; }
+until_ok 60 "no window titled \"$title\"" main_window
 until_ok 30 "the grid never showed the register's 12 companies" grid_rows 12
 ok "the window is open with 12 companies"
 missing_names=0
