@@ -83,6 +83,8 @@ export DISPLAY=":$display"
 echo "== Wine: a fresh prefix on display $DISPLAY"
 wine wineboot --init >/dev/null 2>&1 || true
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# The frame's buttons are glyphs of Wine's Marlett font.
+cp /usr/share/wine/fonts/marlett.ttf "$drive_c/windows/Fonts/" 2>/dev/null || true
 mkdir -p "$drive_c/archiwum"
 
 # until SECONDS WHAT COMMAND...: runs COMMAND until it succeeds, at most SECONDS.

@@ -68,7 +68,12 @@ void CompanyGrid::applyDpi(int dpi)
         return std::max(static_cast<int>(digit.cx) * TCompanyList::displayWidth(column) + Scale(4, dpi),
                         static_cast<int>(titleSize.cx) + Scale(12, dpi));
     };
-    ListView_SetColumnWidth(hwnd_, TCompanyList::colArchiwizuj, Scale(57, dpi));
+    // The marks' column as designed, or as wide as its title in this font.
+    const std::wstring markTitle = W(TCompanyList::columnTitle(TCompanyList::colArchiwizuj));
+    SIZE markSize{};
+    GetTextExtentPoint32W(dc, markTitle.c_str(), static_cast<int>(markTitle.size()), &markSize);
+    ListView_SetColumnWidth(hwnd_, TCompanyList::colArchiwizuj,
+                            std::max(Scale(57, dpi), static_cast<int>(markSize.cx) + Scale(14, dpi)));
     ListView_SetColumnWidth(hwnd_, TCompanyList::colFirma, Scale(205, dpi));
     ListView_SetColumnWidth(hwnd_, TCompanyList::colKatalog, byField(TCompanyList::colKatalog));
     ListView_SetColumnWidth(hwnd_, TCompanyList::colInfo, byField(TCompanyList::colInfo));
