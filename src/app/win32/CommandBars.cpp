@@ -133,6 +133,7 @@ void CommandBars::setHintsOn(bool on)
 {
     hintsOn_ = on;
     SendMessageW(tips_, TTM_ACTIVATE, on, 0);
+    CheckMenuItem(menu_, kHintsSwitchId, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
 int CommandBars::layout()

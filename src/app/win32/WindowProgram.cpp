@@ -3,6 +3,9 @@
 #include "app/win32/Dialogs.h"
 #include "app/win32/MainWindow.h"
 #include "app/win32/StatusWindow.h"
+#include "app/win32/Wide.h"
+#include "platform/console.h"
+#include "platform/errors.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -16,6 +19,29 @@ bool isClass(HWND hwnd, const wchar_t *name)
     wchar_t className[64] = {};
     GetClassNameW(hwnd, className, 64);
     return lstrcmpW(className, name) == 0;
+}
+
+// Where the window cannot open (no desktop, as under Wine without a
+// display): said in Polish on the error output the program was started with
+// (a console, or a file or pipe), else in a box.
+void sayNoWindow(unsigned long error)
+{
+    AttachParentConsole();
+    std::string reason = error ? SysErrorMessage(static_cast<int>(error)) : std::string();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.'))
+        reason.pop_back();
+    const std::string text = "Nie można otworzyć okna programu" + (reason.empty() ? "" : " (" + reason + ")") +
+                             ".\r\nBez okna program wykonuje polecenia wiersza poleceń: qvarchiwizator.exe --help\r\n";
+    const std::wstring wide = W(text);
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (err != nullptr && err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode))
+        WriteConsoleW(err, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    else if (err != nullptr && err != INVALID_HANDLE_VALUE && GetFileType(err) != FILE_TYPE_UNKNOWN)
+        WriteFile(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    else
+        MessageBoxW(nullptr, wide.c_str(), L"Qvarchiwizator", MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
@@ -84,9 +110,14 @@ int RunWindowProgram()
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     int status = 0;
-    {
+    do {
         WindowInteraction ui;
         MainWindow window(ui);
+        if (!window.hwnd()) {
+            sayNoWindow(GetLastError());
+            status = 2;
+            break;
+        }
         ui.setOwner(window.hwnd());
         window.show();
         MSG msg;
@@ -97,7 +128,7 @@ int RunWindowProgram()
             DispatchMessageW(&msg);
         }
         status = msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
-    }
+    } while (false);
     if (SUCCEEDED(com))
         CoUninitialize();
     return status;
