@@ -1,10 +1,11 @@
 // The main window: the archive-file field, the data-folder field, the company
-// grid, the toolbar and menu over the nine shared commands.
+// grid, the toolbar and menu over the nine shared commands. It shows a
+// MainWindowModel and passes the user's actions to it.
 #pragma once
 
 #include "app/AppInteraction.h"
+#include "app/model/MainWindowModel.h"
 
-#include <QHash>
 #include <QMainWindow>
 #include <memory>
 
@@ -22,13 +23,12 @@ class TFormStorage;
 class TIdFTP;
 class TSTCabReader;
 class TSTCabWriter;
-class MainArchiveHost;
 class TCompanyList;
 class TDBGridLista;
 class TDirectoryEdit;
 class TFilenameEdit;
 
-class TForm_ArchimumLDG : public QMainWindow {
+class TForm_ArchimumLDG : public QMainWindow, private MainWindowView {
     Q_OBJECT
 public:
     // ui is the program's interaction (AppInteraction) or a test's.
@@ -39,33 +39,26 @@ public:
     // inside the default Wine prefix elsewhere.
     static QString DefaultDataFolder();
 
+    MainWindowModel &model() const { return *model_; }
     // Operations the other parts of the program call.
-    void FN_cabExit();
-    void UpdateArchiveAction();
-    void ToggleCurrent();
-    void SetAllMarks(bool mark);
-    void DirectoryEdit_LDGChange();
+    void FN_cabExit() { model_->archiveFieldLeft(); }
+    void ToggleCurrent() { model_->toggleCurrent(); }
+    void SetAllMarks(bool mark) { model_->setAllMarks(mark); }
+    void DirectoryEdit_LDGChange() { model_->dataFolderChanged(); }
     QString ArchiveFileName() const;
     QString DataFolder() const;
-    QString RegisterPath() const;
     // The program's general error report for an exception text.
     void ShowException(const QString &message);
     // Runs a command handler; an exception that escapes it goes to the report.
-    template <typename F> void guarded(F &&handler);
+    void guarded(const std::function<void()> &handler) { model_->guarded(handler); }
 
-    Interaction &ui() const { return ui_; }
-    TCompanyList *RxMD_Spis() const { return RxMD_Spis_.get(); }
+    Interaction &ui() const { return model_->ui(); }
+    TCompanyList *RxMD_Spis() const { return &model_->companies(); }
     CompanyListModel *companyModel() const { return companyModel_; }
-    qint32 markedCount() const { return FMarkedCount; }
-    bool firstActivation() const { return FFirstActivation; }
-    bool hintsOn() const { return hintsOn_; }
-
-    // Enabled state as the rules give it; while an operation that writes to a
-    // log window runs, the other such commands stay disabled whatever it is.
-    void setCommandEnabled(QAction *action, bool enabled);
-    bool commandEnabled(QAction *action) const;
-    void setOperationRunning(bool running);
-    bool operationRunning() const { return FOperationRunning; }
+    qint32 markedCount() const { return model_->markedCount(); }
+    bool firstActivation() const { return model_->firstActivation(); }
+    bool hintsOn() const { return model_->hintsOn(); }
+    bool operationRunning() const { return model_->operationRunning(); }
 
     // Controls and commands, named as the rest of the program refers to them.
     QToolBar *ToolBar1 = nullptr;
@@ -79,9 +72,9 @@ public:
     QFrame *PanelMain = nullptr;
     TDBGridLista *DBGridLista = nullptr;
     TFormStorage *FormStorage_Main = nullptr;
-    std::unique_ptr<TIdFTP> IdFTP;
-    std::unique_ptr<TSTCabWriter> STCabWriter;
-    std::unique_ptr<TSTCabReader> STCabReader;
+    TIdFTP *IdFTP = nullptr;
+    TSTCabWriter *STCabWriter = nullptr;
+    TSTCabReader *STCabReader = nullptr;
 
     QAction *act_add_one = nullptr;
     QAction *act_add_all = nullptr;
@@ -97,8 +90,8 @@ public:
     QMenu *mi_Zaznaczenie = nullptr;
     QMenu *mi_Wyjscie = nullptr;
 
-    static constexpr int kDesignLeft = 194;
-    static constexpr int kDesignTop = 148;
+    static constexpr int kDesignLeft = kMainDesignLeft;
+    static constexpr int kDesignTop = kMainDesignTop;
     static constexpr int kDesignWidth = 480;
     static constexpr int kDesignHeight = 444;
 
@@ -109,18 +102,13 @@ signals:
     void closed();
 
 public slots:
-    void act_add_oneExecute();
-    void act_add_allExecute();
-    void act_del_allExecute();
-    void act_ArchiwizujExecute();
-    void act_GenerujPlikExecute();
-    void act_pokarzExecute();
-    void act_RestoreExecute();
-    void act_FTPExecute();
-    void act_koniecExecute();
-    void mi_helpClick();
-    void mi_aboutClick();
-    void FormActivate();
+    void act_ArchiwizujExecute() { model_->execute(Command::Archive); }
+    void act_GenerujPlikExecute() { model_->execute(Command::GenerateName); }
+    void act_pokarzExecute() { model_->execute(Command::List); }
+    void act_RestoreExecute() { model_->execute(Command::Restore); }
+    void act_FTPExecute() { model_->execute(Command::Upload); }
+    void act_add_allExecute() { model_->execute(Command::AddAll); }
+    void FormActivate() { model_->activate(); }
 
 protected:
     bool event(QEvent *event) override;
@@ -129,46 +117,33 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void FormCreate();
+    // MainWindowView
+    std::string archiveFileName() const override;
+    void setArchiveFileName(const std::string &name) override;
+    std::string dataFolderText() const override;
+    void setDataFolderText(const std::string &folder) override;
+    int currentRow() const override;
+    void setCurrentRow(int row) override;
+    void setGridUpdatesEnabled(bool enabled) override;
+    void focus(Control control) override;
+    void commandStateChanged(Command command) override;
+    void hintsSwitched() override;
+    void closeSoon() override;
+    void stopRunningOperation() override;
+    const TStoredValues &storedValues() const override;
+    std::string settingsFileName() const override;
+
     void buildActions();
     void buildMenu();
     void buildToolBar();
     void buildPanels();
-    QAction *makeAction(const char *name, const QString &caption, const QString &hint, int glyph);
-    void FN_cabBrowse();
-    void DirectoryEdit_LDGBrowse();
-    void DBGridListaKeyDown();
-    void DBGridListaKeyPress(QChar key);
-    void DBGridListaDblClick();
-    void plainMessage(const QString &text);
-    void applyCommandState(QAction *action);
+    QAction *action(Command command) const { return actions_[static_cast<int>(command)]; }
 
-    Interaction &ui_;
-    std::unique_ptr<TCompanyList> RxMD_Spis_;
+    std::unique_ptr<MainWindowModel> model_;
     CompanyListModel *companyModel_ = nullptr;
-    bool FFirstActivation = true;
-    qint32 FMarkedCount = 0;
-    bool FOperationRunning = false;
-    int operationDepth_ = 0;
-    // The user chose to end the program while an operation ran: it closes
-    // once the stopped operation has ended.
-    bool closeAfterOperation_ = false;
-    bool hintsOn_ = false;
+    QAction *actions_[kCommandCount] = {};
     bool shownOnce_ = false;
-    QString browseStart_;
-    QHash<QAction *, bool> logicalEnabled_;
-    std::unique_ptr<MainArchiveHost> archiveHost_;
-    friend class MainArchiveHost;
 };
-
-template <typename F> void TForm_ArchimumLDG::guarded(F &&handler)
-{
-    try {
-        handler();
-    } catch (const std::exception &e) {
-        ShowException(QString::fromUtf8(e.what()));
-    }
-}
 
 void InstallFontSubstitutes();
 

@@ -4,6 +4,7 @@
 #include "app/AppKeepers.h"
 #include "app/AppResources.h"
 #include "app/FormPlacement.h"
+#include "app/model/WindowTexts.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -21,14 +22,13 @@ namespace qv {
 
 QPointer<TForm_Zawartosc> Form_Zawartosc;
 
-TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
-    : QWidget(parent, Qt::Window), FCaptionTemplate(QStringLiteral("Zawartość archiwum %1"))
+TForm_Zawartosc::TForm_Zawartosc(QWidget *parent) : QWidget(parent, Qt::Window), model_(*this)
 {
     InitAppResources();
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("Form_Zawartosc"));
-    setWindowTitle(QStringLiteral("Zawartość archiwum "));
-    setGeometry(417, 262, kMinWidth, kMinHeight);
+    setWindowTitle(Q(model_.caption()));
+    setGeometry(kLogDesignLeft, kLogDesignTop, kMinWidth, kMinHeight);
     setMinimumSize(kMinWidth, kMinHeight);
     FormPlacement1 = CreateFormPlacement1(this);
     FormPlacement1->setErrorReport([](const QString &message) {
@@ -59,7 +59,7 @@ TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
     left->addWidget(Memo_pliki);
     ProgressBar = new QProgressBar(Panel1);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    ProgressBar->setRange(0, 1000);
+    ProgressBar->setRange(0, LogWindowModel::kProgressMax);
     ProgressBar->setTextVisible(true);
     ProgressBar->hide();
     left->addWidget(ProgressBar);
@@ -68,7 +68,7 @@ TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
     Panel2 = new QFrame(this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
     Panel2->setFixedWidth(89);
-    bb_close = new QPushButton(QStringLiteral("Zamknij"), Panel2);
+    bb_close = new QPushButton(Q(text::kLogClose), Panel2);
     bb_close->setObjectName(QStringLiteral("bb_close"));
     bb_close->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     bb_close->setGeometry(8, 8, 73, 25);
@@ -82,117 +82,62 @@ TForm_Zawartosc::TForm_Zawartosc(QWidget *parent)
 
     flushTimer_ = new QTimer(this);
     flushTimer_->setSingleShot(true);
-    connect(flushTimer_, &QTimer::timeout, this, &TForm_Zawartosc::flushPending);
+    connect(flushTimer_, &QTimer::timeout, this, [this] { model_.flush(); });
 
-    connect(bb_close, &QPushButton::clicked, this, &TForm_Zawartosc::bb_closeClick);
-    connect(bb_STOP, &QPushButton::clicked, this, &TForm_Zawartosc::bb_STOPClick);
+    connect(bb_close, &QPushButton::clicked, this, [this] { close(); });
+    connect(bb_STOP, &QPushButton::clicked, this, [this] { model_.pressStop(); });
 }
 
 TForm_Zawartosc::~TForm_Zawartosc() { FormPlacement1->save(true); }
 
-void TForm_Zawartosc::setCaptionFromTemplate(const std::string &archiveName)
+void TForm_Zawartosc::captionChanged() { setWindowTitle(Q(model_.caption())); }
+
+void TForm_Zawartosc::appendLines(const std::vector<std::string> &lines)
 {
-    setWindowTitle(FCaptionTemplate.arg(Q(archiveName)));
+    QStringList text;
+    text.reserve(static_cast<int>(lines.size()));
+    for (const std::string &line : lines)
+        text << Q(line);
+    Memo_pliki->appendPlainText(text.join(QLatin1Char('\n')));
 }
 
-void TForm_Zawartosc::setCaption(const std::string &caption) { setWindowTitle(Q(caption)); }
+void TForm_Zawartosc::linesCleared() { Memo_pliki->clear(); }
 
-void TForm_Zawartosc::clearLines()
+void TForm_Zawartosc::buttonsChanged()
 {
-    pendingLines_.clear();
-    Memo_pliki->clear();
+    bb_STOP->setVisible(model_.stopVisible());
+    bb_STOP->setEnabled(model_.stopEnabled());
+    bb_close->setEnabled(model_.closeEnabled());
 }
 
-bool TForm_Zawartosc::paintDue() const { return !lastPaint_.isValid() || lastPaint_.elapsed() >= kPaintIntervalMs; }
-
-void TForm_Zawartosc::flushPending()
+void TForm_Zawartosc::progressChanged()
 {
-    flushTimer_->stop();
-    if (!pendingLines_.isEmpty()) {
-        Memo_pliki->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
-        pendingLines_.clear();
-    }
-    if (pendingValue_ >= 0) {
-        ProgressBar->setValue(pendingValue_);
-        pendingValue_ = -1;
-    }
-    lastPaint_.restart();
+    ProgressBar->setValue(model_.progressValue());
+    ProgressBar->setVisible(model_.progressVisible());
 }
 
-void TForm_Zawartosc::addLine(const std::string &line)
+void TForm_Zawartosc::showWindow()
 {
-    pendingLines_ << Q(line);
-    if (paintDue())
-        flushPending();
-    else if (!flushTimer_->isActive())
-        flushTimer_->start(kPaintIntervalMs);
-}
-
-void TForm_Zawartosc::repaintPane()
-{
-    if (!paintDue())
-        return;  // the timer brings the lines in
-    flushPending();
-    Memo_pliki->viewport()->repaint();
-}
-
-void TForm_Zawartosc::setStopVisible(bool visible) { bb_STOP->setVisible(visible); }
-
-void TForm_Zawartosc::setCloseEnabled(bool enabled) { bb_close->setEnabled(enabled); }
-
-void TForm_Zawartosc::showModeless()
-{
-    flushPending();
     show();
     raise();
     activateWindow();
 }
 
-// The bar appears at once and reaches its end at once; between, it moves
-// no more often than the lines come in.
-void TForm_Zawartosc::setProgress(std::int64_t done, std::int64_t total)
-{
-    const int value = total > 0 ? static_cast<int>(std::min<std::int64_t>(done, total) * 1000 / total) : 1000;
-    if (ProgressBar->isHidden() || value == ProgressBar->maximum() || paintDue()) {
-        pendingValue_ = value;
-        flushPending();
-        ProgressBar->show();
-        return;
-    }
-    if (value == ProgressBar->value())
-        return;
-    pendingValue_ = value;
-    if (!flushTimer_->isActive())
-        flushTimer_->start(kPaintIntervalMs);
-}
+void TForm_Zawartosc::paintPane() { Memo_pliki->viewport()->repaint(); }
 
-void TForm_Zawartosc::hideProgress()
-{
-    pendingValue_ = -1;
-    flushPending();
-    ProgressBar->hide();
-}
+void TForm_Zawartosc::startFlushTimer(int ms) { flushTimer_->start(ms); }
 
-void TForm_Zawartosc::discard() { deleteLater(); }
+void TForm_Zawartosc::stopFlushTimer() { flushTimer_->stop(); }
+
+void TForm_Zawartosc::release() { deleteLater(); }
 
 QStringList TForm_Zawartosc::lines() const
 {
-    const QString text = Memo_pliki->toPlainText();
-    QStringList shown = text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
-    return shown + pendingLines_;
+    QStringList all;
+    for (const std::string &line : model_.lines())
+        all << Q(line);
+    return all;
 }
-
-void TForm_Zawartosc::bb_closeClick() { close(); }
-
-void TForm_Zawartosc::bb_STOPClick()
-{
-    StopPressed = true;
-    bb_STOP->setEnabled(false);
-}
-
-// A running operation keeps its window: while STOP shows, and while the close
-// button is disabled, so no operation ever writes to a released window.
-bool TForm_Zawartosc::FormCloseQuery() const { return !bb_STOP->isVisibleTo(this) && bb_close->isEnabled(); }
 
 // Escape closes a finished window as "Zamknij" does; a running one keeps it.
 void TForm_Zawartosc::keyPressEvent(QKeyEvent *event)
@@ -206,7 +151,7 @@ void TForm_Zawartosc::keyPressEvent(QKeyEvent *event)
 
 void TForm_Zawartosc::closeEvent(QCloseEvent *event)
 {
-    if (!FormCloseQuery()) {
+    if (!model_.mayClose()) {
         event->ignore();
         return;
     }

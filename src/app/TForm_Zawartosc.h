@@ -1,9 +1,8 @@
 // The log window in which the long operations report, line by line.
 #pragma once
 
-#include "archive/Interaction.h"
+#include "app/model/LogWindowModel.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
 #include <functional>
@@ -19,30 +18,31 @@ namespace qv {
 
 class TFormPlacement;
 
-class TForm_Zawartosc : public QWidget, public LogWindow {
+// Shows a LogWindowModel: the operations write to the window as to the model.
+class TForm_Zawartosc : public QWidget, public LogWindow, private LogWindowView {
     Q_OBJECT
 public:
     explicit TForm_Zawartosc(QWidget *parent = nullptr);
     ~TForm_Zawartosc() override;
 
     // LogWindow
-    void setCaptionFromTemplate(const std::string &archiveName) override;
-    void setCaption(const std::string &caption) override;
-    void clearLines() override;
-    void addLine(const std::string &line) override;
-    void repaintPane() override;
-    void setStopVisible(bool visible) override;
-    void setCloseEnabled(bool enabled) override;
-    bool stopPressed() const override { return StopPressed; }
-    void showModeless() override;
-    void setProgress(std::int64_t done, std::int64_t total) override;
-    void hideProgress() override;
-    void discard() override;
+    void setCaptionFromTemplate(const std::string &archiveName) override { model_.setCaptionFromTemplate(archiveName); }
+    void setCaption(const std::string &caption) override { model_.setCaption(caption); }
+    void clearLines() override { model_.clearLines(); }
+    void addLine(const std::string &line) override { model_.addLine(line); }
+    void repaintPane() override { model_.repaintPane(); }
+    void setStopVisible(bool visible) override { model_.setStopVisible(visible); }
+    void setCloseEnabled(bool enabled) override { model_.setCloseEnabled(enabled); }
+    bool stopPressed() const override { return model_.stopPressed(); }
+    void showModeless() override { model_.showModeless(); }
+    void setProgress(std::int64_t done, std::int64_t total) override { model_.setProgress(done, total); }
+    void hideProgress() override { model_.hideProgress(); }
+    void discard() override { model_.discard(); }
 
     QStringList lines() const;
     // What the STOP button does, for a stop asked for elsewhere (the main
     // window closing while the operation runs).
-    void PressStop() { bb_STOPClick(); }
+    void PressStop() { model_.pressStop(); }
 
     QFrame *Panel1 = nullptr;
     QFrame *Panel2 = nullptr;
@@ -50,7 +50,6 @@ public:
     QPushButton *bb_close = nullptr;
     QPushButton *bb_STOP = nullptr;
     QProgressBar *ProgressBar = nullptr;
-    bool StopPressed = false;
 
     static constexpr int kMinWidth = 529;
     static constexpr int kMinHeight = 235;
@@ -64,22 +63,21 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
-private slots:
-    void bb_closeClick();
-    void bb_STOPClick();
-
 private:
-    bool FormCloseQuery() const;
-    // Lines and bar values wait here and reach the widgets a few times a
-    // second, so that a run of thousands of files is not spent drawing.
-    void flushPending();
-    bool paintDue() const;
-    QString FCaptionTemplate;
-    QStringList pendingLines_;
-    int pendingValue_ = -1;
-    QElapsedTimer lastPaint_;
+    // LogWindowView
+    void captionChanged() override;
+    void appendLines(const std::vector<std::string> &lines) override;
+    void linesCleared() override;
+    void buttonsChanged() override;
+    void progressChanged() override;
+    void showWindow() override;
+    void paintPane() override;
+    void startFlushTimer(int ms) override;
+    void stopFlushTimer() override;
+    void release() override;
+
+    LogWindowModel model_;
     QTimer *flushTimer_ = nullptr;
-    static constexpr int kPaintIntervalMs = 100;
 };
 
 // The newest log window; a window released since is seen as null.

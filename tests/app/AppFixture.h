@@ -32,13 +32,29 @@ public:
     }
 };
 
-inline void pumpEvents(int ms = 20)
+// Runs the event loop until done() holds or limitMs have passed; says
+// whether it holds. A test waits for what it expects, never a fixed time.
+template <class F>
+bool waitUntil(F done, int limitMs = 5000)
 {
     QElapsedTimer t;
     t.start();
-    do {
+    while (!done()) {
+        if (t.elapsed() >= limitMs)
+            return done();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    } while (t.elapsed() < ms);
+    }
+    return true;
+}
+
+// Runs what is already posted (zero-time timers, deferred closes, repaints),
+// for checks that something did not happen.
+inline void settleEvents()
+{
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
 }
 
 class AppFixture : public ::testing::Test {
@@ -75,9 +91,7 @@ protected:
         if (!folder.isEmpty())
             window->DirectoryEdit_LDG->setText(folder);
         window->show();
-        for (int i = 0; i < 200 && window->firstActivation(); ++i)
-            pumpEvents(5);
-        ASSERT_FALSE(window->firstActivation());
+        ASSERT_TRUE(waitUntil([this] { return !window->firstActivation(); }));
     }
 
     void startOnDemo(const QString &archiveText = QString()) { start(dataFolder(), archiveText); }

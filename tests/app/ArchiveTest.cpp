@@ -200,7 +200,7 @@ TEST_F(ArchiveFixture, StopKeepsTheOldArchiveAndLeavesNoTemporaryFile)
     TForm_Zawartosc *log = runCreate();
     ui.onProcessEvents = nullptr;
     ASSERT_NE(log, nullptr);
-    EXPECT_TRUE(log->StopPressed);
+    EXPECT_TRUE(log->stopPressed());
     EXPECT_EQ(log->lines().mid(log->lines().size() - 2), (QStringList{"***", "Błąd dodawania danych !"}));
     EXPECT_EQ(readAll(archive()), QByteArray("poprzednie archiwum"));
     EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"archiwum.cab"});
@@ -233,11 +233,10 @@ TEST_F(ArchiveFixture, ClosingTheMainWindowDuringARunAsksStopsItAndThenCloses)
     EXPECT_EQ(question.icon, MsgIcon::Question);
     EXPECT_EQ(question.buttons, MsgButtons::YesNo);
     EXPECT_EQ(question.defaultButton, MsgResult::No);
-    EXPECT_TRUE(log->StopPressed);
+    EXPECT_TRUE(log->stopPressed());
     EXPECT_EQ(log->lines().mid(log->lines().size() - 2), (QStringList{"***", "Błąd dodawania danych !"}));
     EXPECT_EQ(readAll(archive()), QByteArray("poprzednie archiwum"));
-    pumpEvents(50);
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(waitUntil([&] { return closed; }));
     EXPECT_FALSE(window->isVisible());
 }
 
@@ -256,9 +255,9 @@ TEST_F(ArchiveFixture, ClosingTheMainWindowDuringARunAndAnsweringNoLetsItFinish)
     TForm_Zawartosc *log = runCreate();
     ui.onProcessEvents = nullptr;
     ASSERT_TRUE(asked);
-    EXPECT_FALSE(log->StopPressed);
+    EXPECT_FALSE(log->stopPressed());
     EXPECT_EQ(log->lines().back(), QStringLiteral("--- Koniec operacji \"Archiwizowanie\" ---"));
-    pumpEvents(50);
+    settleEvents();
     EXPECT_TRUE(window->isVisible());
 }
 

@@ -66,7 +66,9 @@ protected:
             return false;
         EXPECT_TRUE(askedInStage) << "stage " << call << ": no question while it waited on the disk";
         EXPECT_EQ(messageTexts().count(kQuestion), 1);
-        pumpEvents(50);
+        if (answer == MsgResult::Yes)
+            EXPECT_TRUE(waitUntil([&] { return closed; })) << "stage " << call;
+        settleEvents();
         EXPECT_EQ(closed, answer == MsgResult::Yes) << "stage " << call;
         return true;
     }

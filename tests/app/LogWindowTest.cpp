@@ -15,7 +15,7 @@ TEST(LogWindow, NewWindowStateAndCaption)
     LogWindow *log = OpenLogWindow();
     QPointer<TForm_Zawartosc> w = static_cast<TForm_Zawartosc *>(log);
     EXPECT_EQ(Form_Zawartosc, w);
-    EXPECT_FALSE(w->StopPressed);
+    EXPECT_FALSE(w->stopPressed());
     EXPECT_TRUE(w->bb_STOP->isHidden());
     EXPECT_TRUE(w->bb_STOP->isEnabled());
     EXPECT_TRUE(w->bb_close->isEnabled());

@@ -181,7 +181,10 @@ TEST_F(AppFixture, TheCurrentRowIsInSightAfterALongerRegisterIsLoaded)
         many.push_back({"Firma " + std::to_string(i), "F" + std::to_string(i), "", false});
     demo::WriteRegister(U(QDir(folder).filePath(QStringLiteral("SPISFIRM.DAT"))), many, demo::RegisterCodePage::Mazovia);
     window->DirectoryEdit_LDG->setText(folder);
-    pumpEvents(50);
+    const auto currentInSight = [&] {
+        return grid().viewport()->rect().contains(grid().visualRect(grid().currentIndex()));
+    };
+    waitUntil([&] { return grid().currentRow() == 299 && currentInSight(); });
     ASSERT_EQ(grid().currentRow(), 299);
     const QRect row = grid().visualRect(grid().currentIndex());
     EXPECT_TRUE(grid().viewport()->rect().contains(row))
@@ -189,9 +192,9 @@ TEST_F(AppFixture, TheCurrentRowIsInSightAfterALongerRegisterIsLoaded)
 
     // And back to the short one: its last row is in sight too.
     window->DirectoryEdit_LDG->setText(dataFolder());
-    pumpEvents(50);
+    waitUntil([&] { return grid().currentRow() == 11 && currentInSight(); });
     ASSERT_EQ(grid().currentRow(), 11);
-    EXPECT_TRUE(grid().viewport()->rect().contains(grid().visualRect(grid().currentIndex())));
+    EXPECT_TRUE(currentInSight());
 }
 
 TEST_F(AppFixture, SpaceEnterAndDoubleClickToggleTheCurrentRow)
@@ -286,7 +289,7 @@ TEST_F(AppFixture, MarkedRowsArePaintedYellowWithNavyOrBlackText)
     grid().setCurrentRow(2);
     key(Qt::Key_Space, QStringLiteral(" "));
     grid().setCurrentRow(1);                  // row 2 marked, not selected
-    pumpEvents();
+    settleEvents();
     const QImage image = grid().viewport()->grab().toImage();
 
     const auto cell = [&](int row, int column) {
@@ -325,7 +328,7 @@ TEST_F(AppFixture, RowIndicatorPointsAtTheCurrentRow)
 {
     startOnDemo();
     grid().setCurrentRow(3);
-    pumpEvents();
+    settleEvents();
     QHeaderView *indicator = grid().verticalHeader();
     const QImage image = indicator->viewport()->grab().toImage();
     const auto darkPixels = [&](int row) {
@@ -349,8 +352,7 @@ TEST_F(AppFixture, HintSwitchCaptionsAndTooltips)
     QLineEdit *edit = window->FN_cab->lineEdit();
     const auto tooltipShown = [&] {
         QToolTip::hideText();
-        for (int i = 0; i < 100 && QToolTip::isVisible(); ++i)
-            pumpEvents(10);  // a tooltip fades out with a delay
+        waitUntil([] { return !QToolTip::isVisible(); });  // a tooltip fades out with a delay
         QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), edit->mapToGlobal(QPoint(5, 5)));
         QCoreApplication::sendEvent(edit, &help);
         return QToolTip::isVisible() ? QToolTip::text() : QString();

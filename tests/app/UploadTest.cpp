@@ -191,12 +191,10 @@ TEST_F(UploadFixture, EmptyArchiveAndTwoUploadsInARow)
     startFor(file);
     TForm_Zawartosc *first = upload();
     EXPECT_EQ(first->lines(), expectedLog(QStringLiteral("pusty.cab"), 0, {}));
-    for (int i = 0; i < 120 && server->storedNames().size() < 1; ++i)
-        pumpEvents(10);
+    waitUntil([&] { return !server->storedNames().empty(); });
     // The next upload must get another second in its name.
     const QDateTime firstTime = QDateTime::currentDateTime();
-    while (QDateTime::currentDateTime().toSecsSinceEpoch() == firstTime.toSecsSinceEpoch())
-        pumpEvents(50);
+    waitUntil([&] { return QDateTime::currentDateTime().toSecsSinceEpoch() != firstTime.toSecsSinceEpoch(); });
     TForm_Zawartosc *second = upload();
     EXPECT_NE(first, second);
     EXPECT_EQ(second->lines(), expectedLog(QStringLiteral("pusty.cab"), 0, {}));

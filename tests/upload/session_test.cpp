@@ -117,48 +117,57 @@ TEST(FtpReplies, MultiLineGreetingIsReadAsOneReply)
     EXPECT_FALSE(s.ftp.Connected());
 }
 
-TEST(FtpReplies, ShortLineEndsMultiLineReplyAndUser230SkipsPassword)
+// Replies in every shape servers send: each script logs in only when every
+// reply in it is read to its true end.
+TEST(FtpReplies, EveryShapeOfReplyEndsWhereItEnds)
 {
-    // If "220" alone did not end the greeting, the client would take the
-    // answer to USER as part of it and then wait for a reply that never comes.
-    ScriptedServer server([](Peer &p) {
-        p.Send("220-Hello\r\n  indented text\r\n220\r\n");
-        p.Expect("USER qv");
-        p.Reply("230 No password needed");
-        p.Expect("TYPE I");
-        p.Reply("200 Binary");
-        p.Expect("SYST");
-        p.Reply("215 UNIX Type: L8");
-    });
-    Session s(server.port());
-    s.ftp.OpenSession(true);
-    EXPECT_EQ(s.rec.events, kLoggedIn);
-    s.ftp.CloseSession();
-    EXPECT_EQ(server.Finish(), (std::vector<std::string>{"USER qv", "TYPE I", "SYST", "QUIT"}));
-}
-
-TEST(FtpReplies, BareLineFeedsBlankPaddingAndEmptyLines)
-{
-    // Inside a multi-line reply, a line padded with blanks is text even when
-    // the code follows them (RFC 959); taken for the last line, it would make
-    // "230 Done" the answer to TYPE I.
-    ScriptedServer server([](Peer &p) {
-        p.Send("\r\n\n   220 Padded greeting \t \n");
-        p.Expect("USER ");
-        p.Send("331 Password please\n");
-        p.Expect("PASS ");
-        p.Send("230-Welcome\n\n   \n  230 of 500 users\n230-  more\n 230 Done\n230 Done\n");
-        p.Expect("TYPE I");
-        p.Send("200 ok\n");
-        p.Expect("SYST");
-        p.Send("215 UNIX\n");
-    });
-    Session s(server.port());
-    s.ftp.OpenSession(true);
-    EXPECT_EQ(s.rec.events, kLoggedIn);
-    EXPECT_EQ(s.ftp.LastCmdResult().Text, std::vector<std::string>{"UNIX"});
-    s.ftp.CloseSession();
-    EXPECT_EQ(server.Finish(), Join(kLoginCommands, {"QUIT"}));
+    struct Case {
+        const char *what;
+        std::function<void(Peer &)> script;
+        std::vector<std::string> commands;
+    };
+    const std::vector<Case> cases = {
+        // If "220" alone did not end the greeting, the client would take the
+        // answer to USER as part of it and then wait for a reply that never
+        // comes; a 230 to USER skips the password.
+        {"short last line",
+         [](Peer &p) {
+             p.Send("220-Hello\r\n  indented text\r\n220\r\n");
+             p.Expect("USER qv");
+             p.Reply("230 No password needed");
+             p.Expect("TYPE I");
+             p.Reply("200 Binary");
+             p.Expect("SYST");
+             p.Reply("215 UNIX");
+         },
+         {"USER qv", "TYPE I", "SYST", "QUIT"}},
+        // Inside a multi-line reply, a line padded with blanks is text even
+        // when the code follows them (RFC 959); taken for the last line, it
+        // would make "230 Done" the answer to TYPE I.
+        {"bare line feeds, blank padding, empty lines",
+         [](Peer &p) {
+             p.Send("\r\n\n   220 Padded greeting \t \n");
+             p.Expect("USER ");
+             p.Send("331 Password please\n");
+             p.Expect("PASS ");
+             p.Send("230-Welcome\n\n   \n  230 of 500 users\n230-  more\n 230 Done\n230 Done\n");
+             p.Expect("TYPE I");
+             p.Send("200 ok\n");
+             p.Expect("SYST");
+             p.Send("215 UNIX\n");
+         },
+         Join(kLoginCommands, {"QUIT"})},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedServer server(c.script);
+        Session s(server.port());
+        s.ftp.OpenSession(true);
+        EXPECT_EQ(s.rec.events, kLoggedIn);
+        EXPECT_EQ(s.ftp.LastCmdResult().Text, std::vector<std::string>{"UNIX"});
+        s.ftp.CloseSession();
+        EXPECT_EQ(server.Finish(), c.commands);
+    }
 }
 
 TEST(FtpReplies, TerminatorIgnoresCaseAndNonNumericCodeIsZero)

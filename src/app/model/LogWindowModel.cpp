@@ -70,7 +70,7 @@ void LogWindowModel::repaintPane()
     if (!paintDue())
         return;  // the timer brings the lines in
     flush();
-    view_.repaintPane();
+    view_.paintPane();
 }
 
 void LogWindowModel::setStopVisible(bool visible)

@@ -27,7 +27,7 @@ public:
     // Shown without taking the user's input away from other windows; raised.
     virtual void showWindow() = 0;
     // Paints the pane now, not at the next pass of the event loop.
-    virtual void repaintPane() = 0;
+    virtual void paintPane() = 0;
     // Calls LogWindowModel::flush after ms milliseconds, once; a later call
     // replaces an earlier one that has not fired.
     virtual void startFlushTimer(int ms) = 0;

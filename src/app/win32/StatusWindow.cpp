@@ -188,7 +188,7 @@ void StatusWindow::showWindow()
     SetFocus(pane_);
 }
 
-void StatusWindow::repaintPane() { UpdateWindow(pane_); }
+void StatusWindow::paintPane() { UpdateWindow(pane_); }
 
 void StatusWindow::startFlushTimer(int ms) { SetTimer(hwnd(), kFlushTimer, static_cast<UINT>(ms), nullptr); }
 

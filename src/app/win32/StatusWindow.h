@@ -45,7 +45,7 @@ private:
     void buttonsChanged() override;
     void progressChanged() override;
     void showWindow() override;
-    void repaintPane() override;
+    void paintPane() override;
     void startFlushTimer(int ms) override;
     void stopFlushTimer() override;
     void release() override;
