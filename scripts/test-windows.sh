@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds everything below the window for 64-bit Windows (MinGW-w64):
-# qvarchiwizator.exe (the command line), qvcab.exe, the tools and the
-# GoogleTest programs; checks qvcab.exe's cabinets with cabextract (byte for
-# byte) and reads gcab's and the Linux qvcab's cabinets with qvcab.exe; runs
-# the program end to end under Wine (scripts/windows-e2e.sh); then starts
+# Cross-builds the program for 64-bit Windows (MinGW-w64): qvarchiwizator.exe
+# (the window and the command line), qvcab.exe, the tools and the GoogleTest
+# programs; checks qvcab.exe's cabinets with cabextract (byte for byte) and
+# reads gcab's and the Linux qvcab's cabinets with qvcab.exe; runs the program
+# end to end under Wine (scripts/windows-e2e.sh) and drives its window on a
+# virtual display (scripts/windows-window.sh); then starts
 # local FTP servers (plain and TLS) and runs the test programs under Wine
 # through CTest. Leaves the statically linked, stripped
 # build/windows/qvarchiwizator.exe and build/windows/qvcab.exe, and the
@@ -55,7 +56,7 @@ cmake --build "$out/tree" -j "$jobs"
 bin="$out/tree/bin"
 mkdir -p "$bin"
 for program in src/app/qvarchiwizator tools/qvcab/qvcab tools/demodata/qvdemo tools/wintest/qvnoconsole \
-               tools/wintest/qvtrustroot; do
+               tools/wintest/qvtrustroot tools/wintest/qvwintext tests/app/win32/test_win32window; do
   cp "$out/tree/$program.exe" "$bin/"
 done
 echo "== The installer and the zip (makensis), with the stripped programs"
@@ -73,6 +74,9 @@ bash scripts/windows-interop.sh "$out/qvcab.exe" "$out/linux/tools/qvcab/qvcab" 
 echo "== The program end to end under Wine"
 e2e=0
 bash scripts/windows-e2e.sh "$bin" "$scratch/e2e" || e2e=$?
+echo "== The window driven under Wine"
+window=0
+bash scripts/windows-window.sh "$bin" "$out/window" || window=$?
 
 echo "== The installer and the zip under Wine"
 install=0
@@ -114,4 +118,8 @@ fi
 if ((e2e != 0)); then
   echo "The program's end-to-end checks under Wine failed (above)." >&2
   exit "$e2e"
+fi
+if ((window != 0)); then
+  echo "The drive of the window under Wine failed (above)." >&2
+  exit "$window"
 fi
