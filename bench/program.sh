@@ -153,7 +153,7 @@ PY
 }
 secs() { cat "$WORK/last.secs"; }
 ratio() {
-    python3 -c "import sys; a, b = float(sys.argv[2]), float(sys.argv[3]); print('  %-44s %.3f (target <= 1.10)' % (sys.argv[1], a / b))" "$@"
+    python3 -c "import sys; a, b = float(sys.argv[2]), float(sys.argv[3]); t = sys.argv[4] if len(sys.argv) > 4 else ''; print('  %-44s %.3f%s' % (sys.argv[1], a / b, ' (target <= %s)' % t if t else ''))" "$@"
 }
 
 for shape in ledger small; do
@@ -171,9 +171,9 @@ for shape in ledger small; do
     measure "Twórz archiwum (window)" "$DRIVE" --archive "$DATA" "$WORK/win.cab"
     wa=$(secs)
     both=$(awk "BEGIN { print $qc + $qt }")
-    ratio "cli create / (qvcab create + test)" "$pa" "$both"
-    ratio "window create / (qvcab create + test)" "$wa" "$both"
-    ratio "cli create / qvcab create alone" "$pa" "$qc"
+    ratio "cli create / (qvcab create + test)" "$pa" "$both" 1.10
+    ratio "window create / (qvcab create + test)" "$wa" "$both" 1.10
+    ratio "cli create / qvcab create alone" "$pa" "$qc" 1.10
 
     BIG=$(cd "$DATA" && du -sb */ | sort -n | tail -n 1 | cut -f2 | tr -d /)
     "$PROGRAM" --archive --companies "$BIG" --data "$DATA" --output "$WORK/big.cab" --yes >/dev/null
@@ -191,8 +191,9 @@ for shape in ledger small; do
     measure "Odtwórz z archiwum (window)" "$DRIVE" --restore "$DATA" "$BIG" "$WORK/big.cab"
     wr=$(secs)
     diff -r "$WORK/pristine/$BIG" "$DATA/$BIG" >/dev/null || { echo "restored data differs"; exit 1; }
-    ratio "cli restore / (qvcab extract + sync)" "$pr" "$qs"
-    ratio "window restore / (qvcab extract + sync)" "$wr" "$qs"
+    # What durability costs is the sync; the rest should cost little.
+    ratio "cli restore / (qvcab extract + sync)" "$pr" "$qs" 1.25
+    ratio "window restore / (qvcab extract + sync)" "$wr" "$qs" 1.25
     ratio "cli restore / qvcab extract alone" "$pr" "$qx"
     ratio "window restore / qvcab extract alone" "$wr" "$qx"
     rm -rf "$DATA" "$WORK/pristine" "$WORK"/*.cab
