@@ -172,25 +172,7 @@ until_ok 120 "the log window never said the run ended" log_done 'Koniec operacji
 ok "the archive was made: $(stat -c %s "$archive") bytes"
 rm -rf "$work/extracted"
 cabextract -q -d "$work/extracted" "$archive" || die "cabextract could not read the archive"
-python3 - "$work/extracted" "$data" <<'PY' || die "cabextract's files differ from the data"
-import os, sys
-out, data = sys.argv[1], sys.argv[2]
-companies = sorted(d for d in os.listdir(data) if os.path.isdir(os.path.join(data, d)))
-ok = sorted(os.listdir(out)) == companies
-count = 0
-for c in companies:
-    files = sorted(f for f in os.listdir(os.path.join(data, c)) if os.path.isfile(os.path.join(data, c, f)))
-    got = sorted(os.listdir(os.path.join(out, c))) if os.path.isdir(os.path.join(out, c)) else []
-    if got != files:
-        print("  %s: %s, on disk %s" % (c, got, files)); ok = False
-        continue
-    for f in files:
-        count += 1
-        if open(os.path.join(out, c, f), "rb").read() != open(os.path.join(data, c, f), "rb").read():
-            print("  %s\\%s differs" % (c, f)); ok = False
-print("  %d companies, %d files compared" % (len(companies), count))
-sys.exit(0 if ok else 1)
-PY
+python3 scripts/same-companies.py "$work/extracted" "$data" || die "cabextract's files differ from the data"
 ok "cabextract extracts it byte for byte"
 keys Escape
 until_ok 20 "Escape did not close the finished log window" no_log_window
