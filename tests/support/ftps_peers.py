@@ -35,9 +35,9 @@ PEERS = {
 }
 
 
-def options(folder, spec):
+def options(folder, settings):
     out = []
-    it = iter(spec)
+    it = iter(settings)
     for item in it:
         if item == "--tls-cert":
             out += ["--tls-dir", os.path.join(folder, "tls"), "--cert-name", next(it)]
@@ -48,12 +48,12 @@ def options(folder, spec):
 
 def start(top):
     started = []
-    for name, spec in PEERS.items():
+    for name, settings in PEERS.items():
         folder = os.path.join(top, name)
         os.makedirs(os.path.join(folder, "tls"), exist_ok=True)
         command = [sys.executable, os.path.join(HERE, "ftpserver.py"), "--root", os.path.join(folder, "root"),
                    "--password", "#(test)#", "--host", "127.0.0.1", "--port", "0",
-                   "--command-log", os.path.join(folder, "commands.log")] + options(folder, spec)
+                   "--command-log", os.path.join(folder, "commands.log")] + options(folder, settings)
         # A session of its own: the caller's end (a test runner's group) does not end it.
         process = subprocess.Popen(command, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, start_new_session=True)
         started.append((name, folder, process))
