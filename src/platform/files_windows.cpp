@@ -5,6 +5,7 @@
 
 #include "platform/errors.h"
 #include "platform/files_internal.h"
+#include "platform/text.h"
 
 #include <cstdio>
 #include <vector>
@@ -24,25 +25,9 @@ const int osErrorAccessDenied = ERROR_ACCESS_DENIED;
 const int osErrorNotRegularFile = ERROR_NOT_SUPPORTED;
 const int osErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
 
-std::wstring fileimpl::Wide(const std::string &s)
-{
-    if (s.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
+std::wstring fileimpl::Wide(const std::string &s) { return Utf8ToUtf16(s); }
 
-std::string fileimpl::Narrow(const wchar_t *w)
-{
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return {};
-    std::string s(static_cast<size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
-    return s;
-}
+std::string fileimpl::Narrow(const wchar_t *w) { return w ? Utf16ToUtf8(w) : std::string(); }
 
 namespace {
 

@@ -27,6 +27,12 @@ std::string Cp1250ToUtf8(std::string_view bytes);
 // become '?'.
 std::string Utf8ToCp1250(std::string_view utf8);
 
+#ifdef _WIN32
+// UTF-8 to and from the UTF-16 of Windows' wide calls.
+std::wstring Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::wstring_view utf16);
+#endif
+
 // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 bool IsValidUtf8(std::string_view text);
 // The characters of a UTF-8 text; each byte of an invalid sequence becomes

@@ -162,26 +162,11 @@ Result CommandLine::finish(std::unique_ptr<ChildProcess> child, int timeoutMs)
     return r;
 }
 
-std::vector<std::string> CommandLine::filesIn(const std::string &folder, const std::string &mask)
-{
-    std::vector<std::string> names;
-    FileSearch search;
-    SearchEntry e;
-    if (search.First(folder + PathDelim + mask, e)) {
-        do {
-            if (!(e.attributes & faDirectory))
-                names.push_back(e.name);
-        } while (search.Next(e));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> CommandLine::filesOf(const std::vector<std::string> &katalogs) const
 {
     std::vector<std::string> names;
     for (const std::string &k : katalogs)
-        for (const std::string &f : filesIn(company(k)))
+        for (const std::string &f : FilesIn(company(k)))
             names.push_back(k + "\\" + f);
     std::sort(names.begin(), names.end());
     return names;

@@ -88,8 +88,6 @@ protected:
     // Every file a company's folder holds at its top level, as the archive names it.
     std::vector<std::string> filesOf(const std::vector<std::string> &katalogs) const;
     std::vector<std::string> companiesWithFolders() const;
-    // The names of the files in a folder, in byte order, that match a mask.
-    static std::vector<std::string> filesIn(const std::string &folder, const std::string &mask = "*");
 
     void setting(const std::string &key, const std::string &value)
     {

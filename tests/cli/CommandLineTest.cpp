@@ -177,7 +177,7 @@ TEST_F(CommandLine, DefaultsComeFromTheSettingsFileWhichIsNeverWritten)
     EXPECT_EQ(lastWriteTime(settingsFile()), stamp);
     std::vector<std::string> expected{ExecutableName("qvarchiwizator"), "qvarchiwizator.INI"};
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(filesIn(binDir->path()), expected);
+    EXPECT_EQ(FilesIn(binDir->path()), expected);
 }
 
 TEST_F(CommandLine, WithoutASettingsFileTheWindowsDefaultsHoldAndNoFileIsMade)
@@ -204,11 +204,11 @@ TEST_F(CommandLine, WithoutASettingsFileTheWindowsDefaultsHoldAndNoFileIsMade)
     demo::WriteDemoDataFolder(defaults, demo::RegisterCodePage::Mazovia);
     const Result r = run({"--archive", "--companies", "apteka", "--generate-name"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<std::string> made = filesIn(defaults, "Arch*.cab");
+    const std::vector<std::string> made = FilesIn(defaults, "Arch*.cab");
     ASSERT_EQ(made.size(), 1u);
     EXPECT_TRUE(IsGeneratedArchiveName(made[0])) << made[0];
     EXPECT_EQ(CabinetNames(defaults + PathDelim + made[0]).size(), 5u);
-    EXPECT_EQ(filesIn(binDir->path()), std::vector<std::string>{ExecutableName("qvarchiwizator")});
+    EXPECT_EQ(FilesIn(binDir->path()), std::vector<std::string>{ExecutableName("qvarchiwizator")});
     if (!configBefore) {
         EXPECT_FALSE(PathExists(config));
     }
@@ -261,13 +261,13 @@ TEST_F(CommandLine, KeepRemovesOnlyOlderGeneratedArchivesAfterTheNewOneIsMade)
 
     r = run({"--archive", "--companies", "FIRMA1", "--data", dataFolder(), "--generate-name", "--keep", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> made = filesIn(dataFolder(), "Arch*.cab");
+    std::vector<std::string> made = FilesIn(dataFolder(), "Arch*.cab");
     std::erase_if(made, [&](const std::string &n) {
         return Contains(older, n) || Contains(unrelated, n) || n == future;
     });
     ASSERT_EQ(made.size(), 1u) << "the new archive";
     EXPECT_TRUE(CabinetReadsBackWhole(inData(made[0])));
-    std::vector<std::string> left = filesIn(dataFolder());
+    std::vector<std::string> left = FilesIn(dataFolder());
     std::erase(left, made[0]);
     std::vector<std::string> expected = unrelated;
     expected.insert(expected.end(), {"Arch2005-03-05_0300.cab", future, "SPISFIRM.DAT", kDataFolderLockName});
@@ -539,7 +539,7 @@ TEST_F(CommandLine, UploadsTheNewArchiveAndARefusedLoginFails)
     // The nightly run: archive, keep a week, send.
     Result r = run({"--archive", "--all", "--generate-name", "--keep", "7", "--upload", "--log", log});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    const std::vector<std::string> made = filesIn(dataFolder(), "Arch*.cab");
+    const std::vector<std::string> made = FilesIn(dataFolder(), "Arch*.cab");
     ASSERT_EQ(made.size(), 1u);
     ASSERT_EQ(server.storedNames().size(), 1u);
     EXPECT_EQ(server.stored(server.storedNames()[0]), ReadBytes(inData(made[0])));

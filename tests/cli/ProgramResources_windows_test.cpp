@@ -2,6 +2,8 @@
 // the version Explorer shows, the manifest the loader applies, the icon of
 // every size Explorer and the taskbar ask for. Each is read through the
 // system's own calls, as Windows (here Wine) reads them.
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,21 +15,9 @@
 
 namespace {
 
-std::wstring Wide(const std::string &utf8)
-{
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-    return w;
-}
+std::wstring Wide(const std::string &utf8) { return qv::Utf8ToUtf16(utf8); }
 
-std::string Narrow(const std::wstring &w)
-{
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-    return s;
-}
+std::string Narrow(const std::wstring &w) { return qv::Utf16ToUtf8(w); }
 
 const std::wstring &Program()
 {

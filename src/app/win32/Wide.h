@@ -4,32 +4,17 @@
 // boxes need.
 #pragma once
 
+#include "platform/text.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace qv::win {
 
-inline std::wstring W(const std::string &utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
+inline std::wstring W(const std::string &utf8) { return Utf8ToUtf16(utf8); }
 
-inline std::string U8(const std::wstring &wide)
-{
-    if (wide.empty())
-        return {};
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
+inline std::string U8(const std::wstring &wide) { return Utf16ToUtf8(wide); }
 
 inline std::wstring DisplayLines(const std::string &utf8)
 {

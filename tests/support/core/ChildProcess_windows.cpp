@@ -5,6 +5,8 @@
 // PeekNamedPipe in short slices.
 #include "ChildProcess.h"
 
+#include "platform/text.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -15,25 +17,9 @@ namespace qv::test {
 
 namespace {
 
-std::wstring wide(const std::string &s)
-{
-    if (s.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
+std::wstring wide(const std::string &s) { return Utf8ToUtf16(s); }
 
-std::string narrow(const wchar_t *w, std::size_t len)
-{
-    if (len == 0)
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), s.data(), n, nullptr, nullptr);
-    return s;
-}
+std::string narrow(const wchar_t *w, std::size_t len) { return Utf16ToUtf8(std::wstring_view(w, len)); }
 
 std::string lastError(const char *what)
 {

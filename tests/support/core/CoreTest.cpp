@@ -144,6 +144,21 @@ std::vector<std::string> TextFileLines(const std::string &bytes)
     return lines;
 }
 
+std::vector<std::string> FilesIn(const std::string &folder, const std::string &mask)
+{
+    std::vector<std::string> names;
+    FileSearch search;
+    SearchEntry e;
+    if (search.First(folder + PathDelim + mask, e)) {
+        do {
+            if (!(e.attributes & faDirectory))
+                names.push_back(e.name);
+        } while (search.Next(e));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<std::string> ListTree(const std::string &root)
 {
     std::vector<std::string> out;

@@ -44,6 +44,9 @@ std::vector<std::string> TextFileLines(const std::string &bytes);
 // Every name below root, relative, "/" between parts, in byte order; links
 // are listed, never followed.
 std::vector<std::string> ListTree(const std::string &root);
+// The names of the files (not folders) in a folder that match a mask, in
+// byte order.
+std::vector<std::string> FilesIn(const std::string &folder, const std::string &mask = "*");
 // Removes a file or folder tree even where read-only attributes or
 // permissions stand in the way.
 void RemoveTree(const std::string &path);

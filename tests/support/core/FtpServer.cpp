@@ -187,17 +187,7 @@ std::string FtpServer::stored(const std::string &name) const
 
 std::vector<std::string> FtpServer::storedNames() const
 {
-    std::vector<std::string> names;
-    FileSearch search;
-    SearchEntry e;
-    if (search.First(root_ + PathDelim + "dane" + PathDelim + "*", e)) {
-        do {
-            if (!(e.attributes & faDirectory))
-                names.push_back(e.name);
-        } while (search.Next(e));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return FilesIn(root_ + PathDelim + "dane");
 }
 
 }  // namespace qv::test
