@@ -18,7 +18,6 @@ class QToolBar;
 namespace qv {
 
 class CompanyListModel;
-class TBrowseEdit;
 class TFormStorage;
 class TIdFTP;
 class TSTCabReader;
