@@ -9,7 +9,10 @@
 #     archive, which cabextract extracts byte for byte;
 #   - "Odtwórz z archiwum ..." names the company in Polish; Enter keeps the
 #     default "Nie" and nothing changes; Alt+T twice brings the company back;
-#   - closing the window leaves both windows' places in the settings file.
+#   - closing the window leaves both windows' places in the settings file;
+#   - closing it by its close button while a restore or an archive is at
+#     work asks first: "Nie" lets the run finish, "Tak" stops it and ends the
+#     program cleanly, the old archive intact, the company wholly old or new.
 # Writes a screenshot of the window (main-window-windows.png) into WORK.
 #
 #   windows-window.sh BIN WORK
@@ -55,7 +58,7 @@ data="$drive_c/LDG_2005"
 install="$work/install"
 archive="$drive_c/archiwum/okno.cab"
 title='qvArchiwizator *.cab'
-rm -rf "$install" "$work/FIRMA1.before" "$work/FIRMA1.changed" "$work/failure.png"
+rm -rf "$install" "$work/FIRMA1.before" "$work/FIRMA1.changed" "$work/FIRMA1.archived" "$work/failure.png"
 mkdir -p "$install"
 cp "$bin/qvarchiwizator.exe" "$install/"
 
@@ -245,6 +248,116 @@ for section in Main Okno_Statusu; do
 done
 if section_keys Main | grep -q '^FN_cab_Text=C:\\archiwum\\okno.cab$'; then ok "[Main] keeps the archive field"
 else fail "[Main] lost the archive field"; fi
+
+echo "== Closing the window during a run"
+# A thousand files in FIRMA1: its runs are still at work under Wine when the
+# main window's close button is clicked.
+python3 - "$data/FIRMA1" <<'EOF'
+import os, random, sys
+rnd = random.Random(7)
+for i in range(1000):
+    with open(os.path.join(sys.argv[1], "D%04d.DBF" % i), "wb") as f:
+        f.write(bytes(rnd.getrandbits(8) for _ in range(64)) * 32)
+EOF
+wine "$install/qvarchiwizator.exe" --archive --all --data 'C:\LDG_2005' --output 'C:\archiwum\okno.cab' --yes \
+  >"$work/archive-cli.log" 2>&1 || die "the command line did not make the archive (see $work/archive-cli.log)"
+rm -rf "$work/FIRMA1.archived" "$work/FIRMA1.changed" "$work/okno.cab.before"
+cp -a "$data/FIRMA1" "$work/FIRMA1.archived"
+cp -a "$archive" "$work/okno.cab.before"
+start_window() {
+  wine "$install/qvarchiwizator.exe" >"$work/program.log" 2>&1 &
+  app_pid=$!
+  until_ok 60 "no window titled \"$title\"" main_window
+  until_ok 30 "the grid never showed the register's 12 companies" grid_rows 12
+}
+# Where Wine draws the frame's close button.
+click_close() {
+  eval "$(xdotool search --name '^qvArchiwizator \*\.cab$' getwindowgeometry --shell)"
+  xdotool mousemove $((X + WIDTH - 14)) $((Y + 12)) click 1
+}
+closing_question() { dialog && grep -q 'Trwa operacja na archiwum' "$work/dialog.txt"; }
+restore_first() {
+  keys Home
+  until_ok 10 "Home did not make the first company current" first_current
+  restore_menu
+  until_ok 20 "no first question before the restore" dialog
+  keys alt+t
+  until_ok 20 "no second question before the restore" second_question
+  keys alt+t
+  until_ok 20 "the restore's log window did not open" log_window
+}
+# ends_cleanly WHAT: the program ends within 60 s of "Tak", with status 0.
+ends_cleanly() {
+  local status=0 end=$((SECONDS + 60))
+  while kill -0 "$app_pid" 2>/dev/null; do
+    ((SECONDS < end)) || die "the program did not end within 60 s of \"Tak\" $1"
+    sleep 0.2
+  done
+  wait "$app_pid" || status=$?
+  app_pid=""
+  if ((status == 0)) && ! grep -qiE 'unhandled|page fault|exception' "$work/program.log"; then
+    ok "\"Tak\" $1 stops the run and ends the program (status 0)"
+  else
+    fail "the program ended with status $status $1: $(tr '\n' ' ' <"$work/program.log")"
+  fi
+}
+staging_left() { compgen -G "$data/.qvodtworz-*" >/dev/null; }
+
+start_window
+restore_first
+click_close
+until_ok 20 "closing during the restore asked nothing (did it end first?)" closing_question
+ok "closing during the restore asks: $(grep '^Static: .' "$work/dialog.txt" | cut -c9- | tr '\n' ' ')"
+keys Return
+until_ok 120 "after \"Nie\" the restore never ended" log_done 'odtwarzanie z Archiwum'
+if kill -0 "$app_pid" 2>/dev/null && diff -r "$work/FIRMA1.archived" "$data/FIRMA1" >/dev/null && ! staging_left; then
+  ok "Enter keeps \"Nie\": the program goes on and the restore finishes whole"
+else
+  fail "after \"Nie\" the program ended or FIRMA1 differs from the archive"
+fi
+# The question gave the main window the focus back: a click on the part of
+# the log window's caption that the main window leaves uncovered brings it
+# forward for Escape.
+eval "$(xdotool search --name '^Zawarto' getwindowgeometry --shell)"
+xdotool mousemove $((X + WIDTH - 120)) $((Y + 10)) click 1
+sleep 0.5
+keys Escape
+until_ok 20 "Escape did not close the restore's log window" no_log_window
+
+keys plus
+until_ok 10 "\"+\" did not mark every company" marks 'Tak Tak Tak Tak Tak Tak Tak Tak Tak Tak Tak Tak '
+keys alt+a Down Return
+until_ok 20 "no question before the archive is made" dialog
+keys alt+t
+until_ok 20 "the archive's log window did not open" log_window
+click_close
+until_ok 20 "closing while the archive is made asked nothing (did it end first?)" closing_question
+keys alt+t
+ends_cleanly "while the archive is made"
+if cmp -s "$work/okno.cab.before" "$archive" && [[ -z $(find "$drive_c/archiwum" -name '*.tmp') ]]; then
+  ok "the old archive is intact and no temporary file is left"
+else
+  fail "the stopped run changed the archive or left a temporary file: $(ls "$drive_c/archiwum" | tr '\n' ' ')"
+fi
+
+for f in "$data"/FIRMA1/D*.DBF; do echo 'zmieniony' >"$f"; done
+cp -a "$data/FIRMA1" "$work/FIRMA1.changed"
+start_window
+restore_first
+sleep 2
+click_close
+until_ok 20 "closing late in the restore asked nothing (did it end first?)" closing_question
+keys alt+t
+ends_cleanly "during the restore"
+if staging_left; then
+  fail "a staging folder was left in the data folder"
+elif diff -r "$work/FIRMA1.archived" "$data/FIRMA1" >/dev/null; then
+  ok "FIRMA1 is wholly the archive's (the restore was already moving its files)"
+elif diff -r "$work/FIRMA1.changed" "$data/FIRMA1" >/dev/null; then
+  ok "FIRMA1 is wholly as it was before the restore"
+else
+  fail "FIRMA1 is mixed after the stopped restore"
+fi
 
 if ((failures)); then
   echo "$failures check(s) of the window failed." >&2

@@ -23,10 +23,17 @@ std::string utf8(const std::wstring &w)
     return s;
 }
 
+// Whole, however long: a log pane holds thousands of lines.
 std::wstring text(HWND hwnd)
 {
-    wchar_t buffer[4096] = {};
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, nullptr);
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return {};
+    std::wstring buffer(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+                        2000, &copied);
+    buffer.resize(copied);
     return buffer;
 }
 
