@@ -223,15 +223,26 @@ sleep 1
 keys Escape
 until_ok 20 "Escape did not close the restore's log window" no_log_window
 
+# ends_cleanly WHAT: after WHAT the program ends within 60 s, with status 0
+# and no fault reported by Wine.
+ends_cleanly() {
+  local status=0 end=$((SECONDS + 60))
+  while kill -0 "$app_pid" 2>/dev/null; do
+    ((SECONDS < end)) || die "the program did not end within 60 s after $1"
+    sleep 0.2
+  done
+  wait "$app_pid" || status=$?
+  app_pid=""
+  if ((status == 0)) && ! grep -qiE 'unhandled|page fault|exception' "$work/program.log"; then
+    ok "$1 ends the program (status 0)"
+  else
+    fail "after $1 the program ended with status $status: $(tr '\n' ' ' <"$work/program.log")"
+  fi
+}
+
 echo "== Closing the window"
 keys alt+F4
-end=$((SECONDS + 30))
-while kill -0 "$app_pid" 2>/dev/null; do
-  ((SECONDS < end)) || die "the program did not end within 30 s of Alt+F4"
-  sleep 0.2
-done
-app_pid=""
-ok "Alt+F4 ends the program"
+ends_cleanly "Alt+F4"
 ini="$install/qvarchiwizator.INI"
 section_keys() { tr -d '\r' <"$ini" | awk -v s="[$1]" '/^\[/{on = ($0 == s)} on'; }
 for section in Main Okno_Statusu; do
@@ -286,28 +297,13 @@ restore_first() {
   keys alt+t
   until_ok 20 "the restore's log window did not open" log_window
 }
-# ends_cleanly WHAT: the program ends within 60 s of "Tak", with status 0.
-ends_cleanly() {
-  local status=0 end=$((SECONDS + 60))
-  while kill -0 "$app_pid" 2>/dev/null; do
-    ((SECONDS < end)) || die "the program did not end within 60 s of \"Tak\" $1"
-    sleep 0.2
-  done
-  wait "$app_pid" || status=$?
-  app_pid=""
-  if ((status == 0)) && ! grep -qiE 'unhandled|page fault|exception' "$work/program.log"; then
-    ok "\"Tak\" $1 stops the run and ends the program (status 0)"
-  else
-    fail "the program ended with status $status $1: $(tr '\n' ' ' <"$work/program.log")"
-  fi
-}
 staging_left() { compgen -G "$data/.qvodtworz-*" >/dev/null; }
 
 start_window
 restore_first
 click_close
 until_ok 20 "closing during the restore asked nothing (did it end first?)" closing_question
-ok "closing during the restore asks: $(grep '^Static: .' "$work/dialog.txt" | cut -c9- | tr '\n' ' ')"
+ok "closing during the restore asks: $(sed -n '/^Static: Trwa/,${s/^Static: //;p}' "$work/dialog.txt" | tr '\n' ' ')"
 keys Return
 until_ok 120 "after \"Nie\" the restore never ended" log_done 'odtwarzanie z Archiwum'
 if kill -0 "$app_pid" 2>/dev/null && diff -r "$work/FIRMA1.archived" "$data/FIRMA1" >/dev/null && ! staging_left; then
@@ -333,7 +329,7 @@ until_ok 20 "the archive's log window did not open" log_window
 click_close
 until_ok 20 "closing while the archive is made asked nothing (did it end first?)" closing_question
 keys alt+t
-ends_cleanly "while the archive is made"
+ends_cleanly "\"Tak\" while the archive is made"
 if cmp -s "$work/okno.cab.before" "$archive" && [[ -z $(find "$drive_c/archiwum" -name '*.tmp') ]]; then
   ok "the old archive is intact and no temporary file is left"
 else
@@ -348,7 +344,7 @@ sleep 2
 click_close
 until_ok 20 "closing late in the restore asked nothing (did it end first?)" closing_question
 keys alt+t
-ends_cleanly "during the restore"
+ends_cleanly "\"Tak\" during the restore"
 if staging_left; then
   fail "a staging folder was left in the data folder"
 elif diff -r "$work/FIRMA1.archived" "$data/FIRMA1" >/dev/null; then
