@@ -193,6 +193,14 @@ cp -a "$data/FIRMA1" "$work/FIRMA1.before"
 keys Home
 until_ok 10 "Home did not make the first company current" first_current
 restore_menu() { keys alt+a Down Down Down Return; }
+# The restore asked for and both questions answered "Tak".
+restore_confirmed() {
+  restore_menu
+  until_ok 20 "no first question before the restore" dialog
+  keys alt+t
+  until_ok 20 "no second question before the restore" second_question
+  keys alt+t
+}
 restore_menu
 until_ok 20 "no question before the restore" dialog
 if grep -q 'dla firmy Biuro Rachunkowe Małgorzata' "$work/dialog.txt"; then
@@ -211,11 +219,7 @@ if diff -r "$work/FIRMA1.changed" "$data/FIRMA1" >/dev/null && no_log_window; th
 else
   fail "Enter at the question changed the company folder"
 fi
-restore_menu
-until_ok 20 "no first question before the restore" dialog
-keys alt+t
-until_ok 20 "no second question before the restore" second_question
-keys alt+t
+restore_confirmed
 until_ok 120 "the company was not brought back" firma1_back
 ok "Alt+T twice brings FIRMA1 back byte for byte"
 until_ok 60 "the restore's log window never said the run ended" log_done 'odtwarzanie z Archiwum'
@@ -281,20 +285,19 @@ start_window() {
   until_ok 60 "no window titled \"$title\"" main_window
   until_ok 30 "the grid never showed the register's 12 companies" grid_rows 12
 }
-# Where Wine draws the frame's close button.
-click_close() {
-  eval "$(xdotool search --name '^qvArchiwizator \*\.cab$' getwindowgeometry --shell)"
-  xdotool mousemove $((X + WIDTH - 14)) $((Y + 12)) click 1
+# click_caption TITLE FROM_RIGHT DOWN: a click on the frame Wine draws for
+# the window whose title matches TITLE (a regular expression).
+click_caption() {
+  eval "$(xdotool search --name "$1" getwindowgeometry --shell)"
+  xdotool mousemove $((X + WIDTH - $2)) $((Y + $3)) click 1
 }
+# Where Wine draws the frame's close button.
+click_close() { click_caption '^qvArchiwizator \*\.cab$' 14 12; }
 closing_question() { dialog && grep -q 'Trwa operacja na archiwum' "$work/dialog.txt"; }
 restore_first() {
   keys Home
   until_ok 10 "Home did not make the first company current" first_current
-  restore_menu
-  until_ok 20 "no first question before the restore" dialog
-  keys alt+t
-  until_ok 20 "no second question before the restore" second_question
-  keys alt+t
+  restore_confirmed
   until_ok 20 "the restore's log window did not open" log_window
 }
 staging_left() { compgen -G "$data/.qvodtworz-*" >/dev/null; }
@@ -314,8 +317,7 @@ fi
 # The question gave the main window the focus back: a click on the part of
 # the log window's caption that the main window leaves uncovered brings it
 # forward for Escape.
-eval "$(xdotool search --name '^Zawarto' getwindowgeometry --shell)"
-xdotool mousemove $((X + WIDTH - 120)) $((Y + 10)) click 1
+click_caption '^Zawarto' 120 10
 sleep 0.5
 keys Escape
 until_ok 20 "Escape did not close the restore's log window" no_log_window
