@@ -188,15 +188,11 @@ PROCESS_INFORMATION startSuspended()
 }
 }  // namespace
 
-std::string RunCaptured(const std::string &command, int &status)
+namespace {
+std::string runOnce(const std::wstring &line, int &status)
 {
-    // cmd /c strips the outer quotes of a line that begins with one.
-    const std::string line = "\"" + command + " 2>&1\"";
-    const int units = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), units);
     status = -1;
-    FILE *p = ::_wpopen(wide.c_str(), L"rb");
+    FILE *p = ::_wpopen(line.c_str(), L"rb");
     if (!p)
         return {};
     std::string out;
@@ -207,6 +203,28 @@ std::string RunCaptured(const std::string &command, int &status)
             if (buf[i] != '\r')  // cmd's line ends, as sh's
                 out += buf[i];
     status = ::_pclose(p);
+    return out;
+}
+}  // namespace
+
+std::string RunCaptured(const std::string &command, int &status)
+{
+    // cmd /c strips the outer quotes of a line that begins with one.
+    const std::string line = "\"" + command + " 2>&1\"";
+    const int units = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), units);
+    // Wine's cmd now and then fails to start a program that is there, on a
+    // busy machine ("Can't recognize ... as an internal or external
+    // command", 9009): the program never ran, so that alone is tried again.
+    constexpr int kNotStarted = 9009;
+    std::string out = runOnce(wide, status);
+    for (int retry = 0; retry < 2 && status == kNotStarted && UnderWine() &&
+                        out.find("Can't recognize") != std::string::npos;
+         ++retry) {
+        Sleep(500);
+        out = runOnce(wide, status);
+    }
     return out;
 }
 
