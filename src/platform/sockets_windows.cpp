@@ -71,13 +71,18 @@ int WaitReady(std::uintptr_t h, bool forWrite, int waitMs)
 {
     // select() rather than WSAPoll(): older WSAPoll() never reports a
     // connection attempt that failed. A failed connect shows in the
-    // exception set.
+    // exception set, so a write wait watches that set too. A read wait does
+    // not need it (a reset or closed connection reads as ready), and one
+    // socket in two sets while the peer closes brings Wine's server down
+    // (an assertion in its poll code) and leaves the program waiting for
+    // ever.
     fd_set readable, writable, failed;
     FD_ZERO(&readable);
     FD_ZERO(&writable);
     FD_ZERO(&failed);
     FD_SET(sock(h), forWrite ? &writable : &readable);
-    FD_SET(sock(h), &failed);
+    if (forWrite)
+        FD_SET(sock(h), &failed);
     timeval tv{};
     tv.tv_sec = waitMs / 1000;
     tv.tv_usec = (waitMs % 1000) * 1000;
