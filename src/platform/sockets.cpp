@@ -276,7 +276,8 @@ std::string LocalHostName()
 Socket::~Socket() { Close(); }
 
 Socket::Socket(Socket &&other) noexcept
-    : handle_(std::exchange(other.handle_, kInvalid)), family_(other.family_)
+    : handle_(std::exchange(other.handle_, kInvalid)), family_(other.family_),
+      connecting_(std::exchange(other.connecting_, false))
 {
 }
 
@@ -286,6 +287,7 @@ Socket &Socket::operator=(Socket &&other) noexcept
         Close();
         handle_ = std::exchange(other.handle_, kInvalid);
         family_ = other.family_;
+        connecting_ = std::exchange(other.connecting_, false);
     }
     return *this;
 }
@@ -321,6 +323,7 @@ void Socket::Close(bool abortive)
     }
     native::CloseSocket(handle_);
     handle_ = kInvalid;
+    connecting_ = false;
 }
 
 void Socket::Bind(const std::string &ip, int port)
@@ -366,11 +369,13 @@ bool Socket::StartConnect(const std::string &ip, int port)
     const int error = lastNative();
     if (!native::ConnectPending(error))
         throw ESocketError(SocketErrorFromNative(error));
+    connecting_ = true;
     return false;
 }
 
 void Socket::FinishConnect()
 {
+    connecting_ = false;
     int err = 0;
     SockLen len = sizeof err;
     if (::getsockopt(sock(handle_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0)
@@ -395,7 +400,10 @@ bool Socket::Poll(bool forWrite, int timeoutMs)
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
-        const int rc = native::WaitReady(handle_, forWrite, wait);
+        const native::Readiness what = !forWrite   ? native::Readiness::Read
+                                       : connecting_ ? native::Readiness::Connect
+                                                     : native::Readiness::Write;
+        const int rc = native::WaitReady(handle_, what, wait);
         if (rc > 0)
             return true;  // ready, or an error the next call will report
         if (rc == 0)

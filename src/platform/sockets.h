@@ -143,6 +143,9 @@ private:
 
     Handle handle_ = kInvalid;
     Family family_ = Family::IPv4;
+    // Between StartConnect() and FinishConnect(): a write wait then also
+    // watches for the attempt's failure.
+    bool connecting_ = false;
 };
 
 }  // namespace qv::net

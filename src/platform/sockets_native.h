@@ -55,9 +55,11 @@ std::uintptr_t AcceptOne(std::uintptr_t listener);
 void CloseSocket(std::uintptr_t h);
 bool SetNonBlocking(std::uintptr_t h, bool on);
 bool SetSendTimeout(std::uintptr_t h, int timeoutMs);
+enum class Readiness { Read, Write, Connect };
 // Waits at most waitMs (< 0: no limit) for the socket to become readable or
-// writable or to fail: > 0 ready, 0 time out, < 0 error.
-int WaitReady(std::uintptr_t h, bool forWrite, int waitMs);
+// writable, or for its connection attempt to end either way: > 0 ready,
+// 0 time out, < 0 error.
+int WaitReady(std::uintptr_t h, Readiness what, int waitMs);
 // Bytes sent or received, or < 0 with LastError() set.
 long long SendSome(std::uintptr_t h, const char *data, std::size_t length);
 long long ReceiveSome(std::uintptr_t h, char *buffer, std::size_t length);

@@ -131,11 +131,11 @@ bool SetSendTimeout(std::uintptr_t h, int timeoutMs)
     return ::setsockopt(sock(h), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value) == 0;
 }
 
-int WaitReady(std::uintptr_t h, bool forWrite, int waitMs)
+int WaitReady(std::uintptr_t h, Readiness what, int waitMs)
 {
     pollfd p{};
     p.fd = sock(h);
-    p.events = forWrite ? POLLOUT : POLLIN;
+    p.events = what == Readiness::Read ? POLLIN : POLLOUT;
     return ::poll(&p, 1, waitMs);
 }
 

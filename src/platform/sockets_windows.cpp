@@ -67,21 +67,20 @@ bool SetSendTimeout(std::uintptr_t h, int timeoutMs)
     return ::setsockopt(sock(h), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&value), sizeof value) == 0;
 }
 
-int WaitReady(std::uintptr_t h, bool forWrite, int waitMs)
+int WaitReady(std::uintptr_t h, Readiness what, int waitMs)
 {
     // select() rather than WSAPoll(): older WSAPoll() never reports a
-    // connection attempt that failed. A failed connect shows in the
-    // exception set, so a write wait watches that set too. A read wait does
-    // not need it (a reset or closed connection reads as ready), and one
-    // socket in two sets while the peer closes brings Wine's server down
-    // (an assertion in its poll code) and leaves the program waiting for
-    // ever.
+    // connection attempt that failed. Such a failure shows in the exception
+    // set only, so a connect watches that set too. Other waits do not: a
+    // reset or closed connection shows as ready, and one socket in two sets
+    // while the peer closes brings Wine's server down (an assertion in its
+    // poll code), which leaves the program waiting for ever.
     fd_set readable, writable, failed;
     FD_ZERO(&readable);
     FD_ZERO(&writable);
     FD_ZERO(&failed);
-    FD_SET(sock(h), forWrite ? &writable : &readable);
-    if (forWrite)
+    FD_SET(sock(h), what == Readiness::Read ? &readable : &writable);
+    if (what == Readiness::Connect)
         FD_SET(sock(h), &failed);
     timeval tv{};
     tv.tv_sec = waitMs / 1000;
