@@ -1,4 +1,5 @@
 #include "platform/errors.h"
+#include "platform/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -49,9 +50,7 @@ std::string SysErrorMessage(int code)
                              nullptr);
     std::string out;
     if (n && buf) {
-        int len = WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-        out.resize(static_cast<size_t>(len));
-        WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out.data(), len, nullptr, nullptr);
+        out = Utf16ToUtf8(std::wstring_view(buf, n));
         LocalFree(buf);
     }
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))

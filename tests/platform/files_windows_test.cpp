@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/tempfiles.h"
+#include "platform/text.h"
 
 #include "CoreTest.h"
 
@@ -20,14 +21,7 @@ using qv::test::WriteBytes;
 
 namespace {
 
-std::wstring wide(const std::string &s)
-{
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
-    w.resize(w.size() - 1);
-    return w;
-}
+std::wstring wide(const std::string &s) { return qv::Utf8ToUtf16(s); }
 
 FileHandle openFor(const std::string &path, FileAccess access, FileShare share)
 {

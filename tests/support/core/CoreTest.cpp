@@ -1,5 +1,7 @@
 #include "CoreTest.h"
 
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -210,10 +212,7 @@ std::string runOnce(const std::wstring &line, int &status)
 std::string RunCaptured(const std::string &command, int &status)
 {
     // cmd /c strips the outer quotes of a line that begins with one.
-    const std::string line = "\"" + command + " 2>&1\"";
-    const int units = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), units);
+    const std::wstring wide = Utf8ToUtf16("\"" + command + " 2>&1\"");
     // Wine's cmd now and then fails to start a program that is there, on a
     // busy machine ("Can't recognize ... as an internal or external
     // command", 9009): the program never ran, so that alone is tried again.
@@ -228,17 +227,6 @@ std::string RunCaptured(const std::string &command, int &status)
     return out;
 }
 
-namespace {
-std::wstring wideOf(const std::string &s)
-{
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
-    w.resize(w.size() - 1);
-    return w;
-}
-}  // namespace
-
 bool MakeSymbolicLink(const std::string &target, const std::string &link, bool folder)
 {
     // A link's target is kept as written, unnormalised: "\\" only.
@@ -247,8 +235,8 @@ bool MakeSymbolicLink(const std::string &target, const std::string &link, bool f
     const DWORD kind = folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
     // Developer mode lets anyone make links with this flag; systems before
     // Windows 10 1703 refuse the flag itself, so once more without it.
-    if (!CreateSymbolicLinkW(wideOf(link).c_str(), wideOf(to).c_str(), kind | 0x2) &&
-        !CreateSymbolicLinkW(wideOf(link).c_str(), wideOf(to).c_str(), kind))
+    if (!CreateSymbolicLinkW(Utf8ToUtf16(link).c_str(), Utf8ToUtf16(to).c_str(), kind | 0x2) &&
+        !CreateSymbolicLinkW(Utf8ToUtf16(link).c_str(), Utf8ToUtf16(to).c_str(), kind))
         return false;
     // Wine answers yes and makes nothing.
     return PathIsLink(link);
@@ -273,10 +261,7 @@ std::string ThisProgramPath()
 {
     wchar_t self[4096];
     const DWORD len = GetModuleFileNameW(nullptr, self, 4096);
-    std::string utf8(static_cast<std::size_t>(len) * 3 + 1, '\0');
-    utf8.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, self, static_cast<int>(len), utf8.data(),
-                                                             static_cast<int>(utf8.size()), nullptr, nullptr)));
-    return utf8;
+    return Utf16ToUtf8(std::wstring_view(self, len));
 }
 
 std::uint32_t EndedProcessId()
